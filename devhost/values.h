@@ -1,0 +1,52 @@
+// How the hosts of this project keep column values in a value slot, and the
+// MOR type descriptors that go with them. Shared by the development host and
+// the module's test host.
+//
+//   string, name (6, 22):  slot.ptr -> HostText, one malloc block, released
+//                          by the type's release function (free)
+//   IPv4 address (5):      slot.bytes[0..3] = the four address bytes in text
+//                          order; no release function
+//   numbers, bool, MAC:    the value inside the slot; no release function
+//
+// Thread-safe: no state.
+
+#ifndef ACL_DEVHOST_VALUES_H_
+#define ACL_DEVHOST_VALUES_H_
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "host/host_api.h"
+#include "tree/tree.h"
+
+namespace devhost {
+
+// A text kept by the registry for a string slot.
+struct HostText {
+  uint32_t size;
+  char bytes[1];  // `size` bytes and a NUL
+};
+
+// Stores a copy of `length` bytes of `text` in `slot`. Returns 0, or -1 when
+// out of memory (the slot then stays null).
+int32_t SetText(const char* text, uint32_t length, tagZormMorValue* slot);
+
+// Stores the dotted IPv4 address `text` in `slot`. Returns 0, or -1 when the
+// text is not an address (the slot then stays as it was).
+int32_t SetIPv4(const char* text, tagZormMorValue* slot);
+
+// The descriptor of a MOR type code (unknown codes: no release function).
+const tagZormTypeInfo* TypeInfo(uint32_t typeCode);
+
+// Reading slots back.
+std::string_view TextOf(const tagZormMorValue& slot);
+std::string IPv4Of(const tagZormMorValue& slot);
+std::string MACOf(const tagZormMorValue& slot);  // 12 lowercase hex digits
+
+// Parses a dotted IPv4 address into its four bytes.
+bool ParseIPv4(std::string_view text, uint8_t out[4]);
+
+}  // namespace devhost
+
+#endif  // ACL_DEVHOST_VALUES_H_

@@ -1,0 +1,78 @@
+// Allocation failures: every allocation of the tree, failed one at a time
+// (k = 1, 2, ... until none fires), ends in the normal answer or exactly
+// "Out of Memory", with no adapter call and nothing left live.
+
+#include <memory>
+#include <string>
+
+#include <google/protobuf/text_format.h>
+
+#include "tests/fault_alloc.h"
+#include "tests/service_fixture.h"
+
+namespace {
+
+struct SweepCase {
+  const char* name;
+  const char* method;  // unary method, or "Stream" for the streamed one
+  const char* request;
+};
+
+class FaultTest : public ServiceTest,
+                  public ::testing::WithParamInterface<SweepCase> {};
+
+TEST_P(FaultTest, EveryAllocationFailureIsOutOfMemory) {
+  const SweepCase& c = GetParam();
+  const bool stream = std::string(c.method) == "Stream";
+  const std::string method =
+      stream ? "GetJsonACLIPv4BasicRules" : c.method;
+  const auto* service = google::protobuf::DescriptorPool::generated_pool()
+                            ->FindServiceByName("acl.ACLService");
+  std::unique_ptr<google::protobuf::Message> request(
+      google::protobuf::MessageFactory::generated_factory()
+          ->GetPrototype(service->FindMethodByName(method)->input_type())
+          ->New());
+  ASSERT_TRUE(
+      google::protobuf::TextFormat::ParseFromString(c.request, request.get()));
+
+  long k = 1;
+  for (;; ++k) {
+    testhost::Reset();
+    testhost::TheHost().config.builder = builder_.get();
+    faultalloc::FailAt(k);
+    Answer a = stream ? Stream(static_cast<acl::ACLIPv4BasicRules&>(*request))
+                      : Call(method, *request);
+    const bool fired = faultalloc::Fired();
+    faultalloc::FailAt(0);
+    testhost::Record r = testhost::Snapshot();
+    EXPECT_EQ(faultalloc::Live(), 0) << "k=" << k;
+    EXPECT_EQ(r.liveTexts, 0) << "k=" << k;
+    if (!fired) {
+      EXPECT_EQ(a.code, 0) << a.message;
+      EXPECT_EQ(r.trees.size(), 1u);
+      break;
+    }
+    EXPECT_EQ(a.code, 8) << "k=" << k;
+    EXPECT_EQ(a.message, "Out of Memory") << "k=" << k;
+    EXPECT_TRUE(r.trees.empty()) << "adapter called after k=" << k;
+    if (stream) {
+      EXPECT_TRUE(a.results.empty()) << "k=" << k;
+    } else {
+      EXPECT_EQ(a.results[0], "") << "k=" << k;
+    }
+  }
+  EXPECT_GT(k, 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sweep, FaultTest,
+    ::testing::Values(
+        SweepCase{"BaseEmpty", "GetJsonACLBase", ""},
+        SweepCase{"BaseSet", "GetJsonACLBase", "ProcessingStatus: 3"},
+        SweepCase{"IntervalsEmpty", "GetJsonACLIntervals", ""},
+        SweepCase{"Intervals", "GetJsonACLIntervals",
+                  "interval { IntervalType: 1 IntervalValue: 2 } "
+                  "interval { IntervalValue: 5 } interval {}"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace

@@ -1,0 +1,165 @@
+// Structural checks of every Table against the generated schema: each field
+// of each request message is described exactly once, with a kind that fits
+// its type, a path and message of the house formula, a column number unique
+// in its table, and the table's number in every MOR ID.
+
+#include <map>
+#include <set>
+#include <string>
+
+#include <google/protobuf/descriptor.h>
+#include <gtest/gtest.h>
+
+#include "proto/acl_tree.pb.h"
+#include "tables/tables.h"
+
+namespace {
+
+using acl_tables::Column;
+using acl_tables::Kind;
+using acl_tables::Table;
+using google::protobuf::Descriptor;
+using google::protobuf::DescriptorPool;
+using google::protobuf::FieldDescriptor;
+
+const Descriptor* RequestOf(const Table& table) {
+  return DescriptorPool::generated_pool()->FindMessageTypeByName(
+      std::string("acl.ACL") + table.name);
+}
+
+bool KindFits(Kind kind, FieldDescriptor::CppType type) {
+  switch (type) {
+    case FieldDescriptor::CPPTYPE_UINT32: return kind == Kind::kU32;
+    case FieldDescriptor::CPPTYPE_BOOL: return kind == Kind::kBool;
+    case FieldDescriptor::CPPTYPE_UINT64: return kind == Kind::kU64;
+    case FieldDescriptor::CPPTYPE_STRING:
+      return kind == Kind::kText || kind == Kind::kName ||
+             kind == Kind::kIPv4 || kind == Kind::kMAC;
+    default: return false;
+  }
+}
+
+// Checks that `columns` describe exactly the scalar fields of `message`,
+// each once, under the path prefix `prefix`; collects column numbers.
+void CheckColumns(const Table& table, const Descriptor* message,
+                  acl_tables::Span<Column> columns, const std::string& prefix,
+                  std::multiset<int>* numbers) {
+  std::set<int> described;
+  int previous = 0;
+  for (const Column& c : columns) {
+    SCOPED_TRACE(c.path);
+    const FieldDescriptor* field = message->FindFieldByNumber(c.field);
+    ASSERT_NE(field, nullptr);
+    EXPECT_TRUE(described.insert(c.field).second) << "described twice";
+    EXPECT_GT(c.field, previous) << "columns go in field order";
+    previous = c.field;
+    EXPECT_FALSE(field->is_repeated());
+    EXPECT_TRUE(field->has_presence());
+    EXPECT_TRUE(KindFits(c.kind, field->cpp_type()));
+    EXPECT_EQ(std::string(c.path), prefix + field->name());
+    EXPECT_EQ(std::string(c.message),
+              "the value of " + field->name() + " is invalid");
+    EXPECT_NE(c.column, 0);
+    EXPECT_EQ((table.mor_id(c) >> 8) & 0xFFu, table.number);
+    EXPECT_EQ(table.mor_id(c) >> 16, 0x0201u);
+    numbers->insert(c.column);
+  }
+  for (int i = 0; i < message->field_count(); ++i) {
+    const FieldDescriptor* field = message->field(i);
+    if (field->type() == FieldDescriptor::TYPE_MESSAGE) continue;
+    EXPECT_TRUE(described.count(field->number()))
+        << message->full_name() << "." << field->name() << " not described";
+  }
+}
+
+// Checks that `table`'s sub-entries describe exactly the repeated message
+// fields of `message`, in field order.
+void CheckSubEntries(const Table& table, const Descriptor* message,
+                     const std::string& prefix, std::multiset<int>* numbers) {
+  std::vector<int> expected, described;
+  for (int i = 0; i < message->field_count(); ++i) {
+    if (message->field(i)->type() == FieldDescriptor::TYPE_MESSAGE) {
+      expected.push_back(message->field(i)->number());
+    }
+  }
+  for (const acl_tables::SubEntry& sub : table.sub_entries) {
+    const FieldDescriptor* field = message->FindFieldByNumber(sub.field);
+    ASSERT_NE(field, nullptr) << sub.name;
+    ASSERT_EQ(field->type(), FieldDescriptor::TYPE_MESSAGE) << sub.name;
+    EXPECT_TRUE(field->is_repeated());
+    EXPECT_EQ(std::string(sub.name), field->message_type()->name());
+    described.push_back(sub.field);
+    CheckColumns(table, field->message_type(), sub.columns,
+                 prefix + sub.name + "/", numbers);
+  }
+  EXPECT_EQ(described, expected) << "sub-entries in field order, each once";
+}
+
+TEST(Tables, EveryRequestMessageHasExactlyOneTable) {
+  const auto* file = DescriptorPool::generated_pool()->FindFileByName(
+      "acl_tree.proto");
+  ASSERT_NE(file, nullptr);
+  std::set<std::string> messages, tables;
+  int all = 0;
+  std::function<void(const Descriptor*)> count = [&](const Descriptor* d) {
+    ++all;
+    for (int i = 0; i < d->nested_type_count(); ++i) count(d->nested_type(i));
+  };
+  for (int i = 0; i < file->message_type_count(); ++i) {
+    messages.insert(file->message_type(i)->full_name());
+    count(file->message_type(i));
+  }
+  std::set<int> numbers;
+  for (const Table* table : acl_tables::kAllTables) {
+    ASSERT_NE(RequestOf(*table), nullptr) << table->name;
+    EXPECT_TRUE(tables.insert(RequestOf(*table)->full_name()).second);
+    EXPECT_TRUE(numbers.insert(table->number).second) << table->name;
+  }
+  EXPECT_EQ(messages.size(), 25u);
+  EXPECT_EQ(all, 122);
+  EXPECT_EQ(tables, messages);
+  EXPECT_EQ(numbers.count(23), 0u);
+
+  // Every method's request is one of them; one method streams.
+  const auto* service = file->FindServiceByName("ACLService");
+  ASSERT_EQ(service->method_count(), 26);
+  int streaming = 0;
+  for (int i = 0; i < service->method_count(); ++i) {
+    const auto* method = service->method(i);
+    EXPECT_TRUE(messages.count(method->input_type()->full_name()));
+    EXPECT_EQ(method->name(),
+              "GetJson" + method->input_type()->name() +
+                  (method->server_streaming() ? "Stream" : ""));
+    streaming += method->server_streaming();
+  }
+  EXPECT_EQ(streaming, 1);
+}
+
+TEST(Tables, EveryFieldDescribedOnceWithItsPathAndMessage) {
+  for (const Table* table : acl_tables::kAllTables) {
+    SCOPED_TRACE(table->name);
+    const Descriptor* request = RequestOf(*table);
+    ASSERT_NE(request, nullptr);
+    std::multiset<int> numbers;
+    std::string prefix = std::string("ACL/") + table->name + "/";
+    const Descriptor* described = request;
+    if (table->has_rows()) {
+      // A row table's request holds nothing but its repeated row field.
+      ASSERT_EQ(request->field_count(), 1);
+      const FieldDescriptor* rows =
+          request->FindFieldByNumber(table->row_field);
+      ASSERT_NE(rows, nullptr);
+      ASSERT_TRUE(rows->is_repeated());
+      ASSERT_EQ(rows->type(), FieldDescriptor::TYPE_MESSAGE);
+      described = rows->message_type();
+      prefix += described->name() + "/";
+    }
+    CheckColumns(*table, described, table->columns, prefix, &numbers);
+    CheckSubEntries(*table, described, prefix, &numbers);
+    for (int n : numbers) {
+      EXPECT_EQ(numbers.count(n), 1u) << "column " << n << " used twice";
+    }
+  }
+}
+
+}  // namespace

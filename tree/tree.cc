@@ -1,0 +1,113 @@
+#include "tree/tree.h"
+
+#include <cstdio>
+
+#include "tree/tree_alloc.h"
+
+namespace zorm_mor_value {
+namespace {
+
+// Releases a column list: each valued record's registry storage through its
+// type's release function, then the record itself.
+void DeleteColumns(tagGrpcColumn* column) {
+  while (column != nullptr) {
+    tagGrpcColumn* next = column->next;
+    if (column->noValue != 1) {
+      const tagZormTypeInfo* info = ZORM_GetTypeInfo(column->typeCode);
+      if (info != nullptr && info->release != nullptr &&
+          column->value.ptr != nullptr) {
+        info->release(column->value.ptr);
+      }
+    }
+    TreeFree(column);
+    column = next;
+  }
+}
+
+void DeleteSubEntries(tagGrpcSubEntry* entry) {
+  while (entry != nullptr) {
+    tagGrpcSubEntry* next = entry->next;
+    DeleteColumns(entry->columnHead);
+    TreeFree(entry);
+    entry = next;
+  }
+}
+
+}  // namespace
+
+void DeleteTableOrRow(tagGrpcTableOrRow* node) {
+  // The sibling chain is walked in a loop, not by recursion, so that a
+  // request with very many rows cannot exhaust the stack; recursion only
+  // goes from a table down to its rows.
+  while (node != nullptr) {
+    tagGrpcTableOrRow* next = node->next;
+    DeleteColumns(node->columnHead);
+    node->columnHead = node->columnTail = nullptr;
+    DeleteSubEntries(node->subHead);
+    node->subHead = node->subTail = nullptr;
+    DeleteTableOrRow(node->firstRow);
+    TreeFree(node);
+    node = next;
+  }
+}
+
+void SetMorValue_XML_MAC(tagZormMorValue* value, const std::string& text) {
+  unsigned char b[6];
+  if (std::sscanf(text.c_str(), "%hhx-%hhx-%hhx-%hhx-%hhx-%hhx", &b[0], &b[1],
+                  &b[2], &b[3], &b[4], &b[5]) == 6) {
+    for (int i = 0; i < 6; ++i) value->bytes[i] = b[i];
+  }
+}
+
+void SubEntryDeleter::operator()(tagGrpcSubEntry* entry) const {
+  if (entry == nullptr) return;
+  entry->next = nullptr;
+  DeleteSubEntries(entry);
+}
+
+NodePtr MakeNode(uint32_t kind, tagZormRegNode* regNode) {
+  auto* node = static_cast<tagGrpcTableOrRow*>(TreeCalloc(sizeof(tagGrpcTableOrRow)));
+  if (node == nullptr) return nullptr;
+  node->kind = kind;
+  node->regNode = regNode;
+  return NodePtr(node);
+}
+
+SubEntryPtr MakeSubEntry(const char* name) {
+  auto* entry = static_cast<tagGrpcSubEntry*>(TreeCalloc(sizeof(tagGrpcSubEntry)));
+  if (entry == nullptr) return nullptr;
+  entry->name = name;
+  return SubEntryPtr(entry);
+}
+
+tagGrpcColumn* AppendColumn(tagGrpcColumn** head, tagGrpcColumn** tail,
+                            uint32_t morId) {
+  auto* column = static_cast<tagGrpcColumn*>(TreeCalloc(sizeof(tagGrpcColumn)));
+  if (column == nullptr) return nullptr;
+  column->morId = morId;
+  column->noValue = 1;
+  if (*tail == nullptr) {
+    *head = column;
+  } else {
+    (*tail)->next = column;
+  }
+  *tail = column;
+  return column;
+}
+
+void LinkRowFront(tagGrpcTableOrRow* table, NodePtr row) {
+  row->next = table->firstRow;
+  table->firstRow = row.release();
+}
+
+void LinkSubEntryBack(tagGrpcTableOrRow* node, SubEntryPtr entry) {
+  tagGrpcSubEntry* raw = entry.release();
+  if (node->subTail == nullptr) {
+    node->subHead = raw;
+  } else {
+    node->subTail->next = raw;
+  }
+  node->subTail = raw;
+}
+
+}  // namespace zorm_mor_value
