@@ -72,7 +72,18 @@ INSTANTIATE_TEST_SUITE_P(
         SweepCase{"IntervalsEmpty", "GetJsonACLIntervals", ""},
         SweepCase{"Intervals", "GetJsonACLIntervals",
                   "interval { IntervalType: 1 IntervalValue: 2 } "
-                  "interval { IntervalValue: 5 } interval {}"}),
+                  "interval { IntervalValue: 5 } interval {}"},
+        SweepCase{"BasicRules", "GetJsonACLIPv4BasicRules",
+                  R"(rule { GroupID: 2000 Comment: "c" srcipv4 { )"
+                  R"(SrcIPv4Addr: "10.0.0.0" SrcIPv4Wildcard: "0.0.0.255" } )"
+                  R"(srcipv4 {} } rule { TimeRange: "t" } rule {})"},
+        SweepCase{"BasicRulesStream", "Stream",
+                  R"(rule { GroupID: 2000 VRF: "v" srcipv4 { )"
+                  R"(SrcIPv4Addr: "10.0.0.0" } } rule { Comment: "x" })"},
+        SweepCase{"Capability", "GetJsonACLCapability",
+                  "useracll2 { L2MaxOffset: 1 } useraclipv6 {}"},
+        SweepCase{"NamedGroups", "GetJsonACLNamedGroups",
+                  R"(group { GroupIndex: "a" Name: "b" Description: "" })"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -4,6 +4,8 @@
 
 #include <grpcpp/test/server_context_test_spouse.h>
 
+#include <nlohmann/json.hpp>
+
 #include "service/acl_service.h"
 #include "service/pipeline.h"
 #include "tables/tables.h"
@@ -77,3 +79,85 @@ std::string ServiceTest::OnlyTree() {
   return record.trees.empty() ? "" : record.trees[0];
 }
 
+
+Answer ServiceTest::CallText(const std::string& method,
+                             const std::string& request, const char* token) {
+  std::unique_ptr<google::protobuf::Message> message(
+      RequestPrototype(method).New());
+  EXPECT_TRUE(
+      google::protobuf::TextFormat::ParseFromString(request, message.get()))
+      << request;
+  if (method == "GetJsonACLIPv4BasicRulesStream") {
+    return Stream(static_cast<const acl::ACLIPv4BasicRules&>(*message), token);
+  }
+  return Call(method, *message, token);
+}
+
+std::vector<std::string> ServiceTest::CheckLines() {
+  std::vector<std::string> lines;
+  for (const testhost::Check& c : testhost::Snapshot().checks) {
+    lines.push_back(c.path + " " + c.text);
+  }
+  return lines;
+}
+
+const google::protobuf::Message& RequestPrototype(const std::string& method) {
+  const auto* service = google::protobuf::DescriptorPool::generated_pool()
+                            ->FindServiceByName("acl.ACLService");
+  const auto* m = service->FindMethodByName(method);
+  EXPECT_NE(m, nullptr) << method;
+  return *google::protobuf::MessageFactory::generated_factory()->GetPrototype(
+      m->input_type());
+}
+
+namespace {
+
+void CompactColumns(const nlohmann::json& columns, std::string* table,
+                    std::string* out) {
+  *out += "[";
+  bool first = true;
+  for (const auto& c : columns) {
+    const std::string id = c["morId"];  // "0x0201TTCC"
+    if (table->empty()) *table = id.substr(6, 2);
+    if (id.substr(0, 6) != "0x0201" || id.substr(6, 2) != *table) {
+      *out += "!";  // a MOR ID of another module or table
+    }
+    if (!first) *out += " ";
+    first = false;
+    std::string cc = id.substr(8, 2);
+    for (char& ch : cc) ch = static_cast<char>(std::tolower(ch));
+    *out += cc;
+    if (!c["noValue"].get<bool>()) {
+      *out += ":" + std::to_string(c["type"].get<int>()) + "=" +
+              c["value"].dump();
+    }
+  }
+  *out += "]";
+}
+
+void CompactNode(const nlohmann::json& node, std::string* table,
+                 std::string* out) {
+  CompactColumns(node["columns"], table, out);
+  *out += "{";
+  bool first = true;
+  for (const auto& sub : node["subEntries"]) {
+    if (!first) *out += " ";
+    first = false;
+    *out += sub["name"].get<std::string>();
+    CompactColumns(sub["columns"], table, out);
+  }
+  *out += "}";
+}
+
+}  // namespace
+
+std::string Compact(const std::string& treeJson) {
+  nlohmann::json tree = nlohmann::json::parse(treeJson);
+  std::string table, body = "T";
+  CompactNode(tree, &table, &body);
+  for (const auto& row : tree["rows"]) {
+    body += " R";
+    CompactNode(row, &table, &body);
+  }
+  return (table.empty() ? "--" : table) + " " + body;
+}

@@ -49,12 +49,49 @@ class ServiceTest : public ::testing::Test {
   Answer Stream(const acl::ACLIPv4BasicRules& request,
                 const char* token = kToken);
 
+  // Calls `method` (unary, or "GetJsonACLIPv4BasicRulesStream") with the
+  // text-format `request`.
+  Answer CallText(const std::string& method, const std::string& request,
+                  const char* token = kToken);
+
   // The canonical JSON of the one tree the adapter was given.
   std::string OnlyTree();
+
+  // The checks the host was asked for, as "path text" lines.
+  std::vector<std::string> CheckLines();
 
   std::unique_ptr<grpc::ServerBuilder> builder_;
   std::unique_ptr<grpc::Server> server_;
   std::shared_ptr<grpc::Channel> channel_;
+};
+
+// A short rendering of a canonical tree, for golden texts:
+//   TT T[cols]{subs} R[cols]{subs} R...
+// TT is the table byte shared by every MOR ID ("--" with no column); a column is "CC" without a
+// value and "CC:type=value" with one (hex CC); a sub-entry "Name[cols]".
+std::string Compact(const std::string& treeJson);
+
+// The request prototype of `method`.
+const google::protobuf::Message& RequestPrototype(const std::string& method);
+
+// One request and the tree and value checks it must give.
+struct TreeCase {
+  const char* name;
+  const char* method;
+  std::string request;               // text format
+  std::string tree;                  // Compact() of the adapter's tree
+  std::vector<std::string> checks;   // "path text", in order
+};
+
+class TreeTest : public ServiceTest,
+                 public ::testing::WithParamInterface<TreeCase> {};
+
+// Names parameterised cases after their `name` member.
+struct CaseName {
+  template <class P>
+  std::string operator()(const ::testing::TestParamInfo<P>& info) const {
+    return info.param.name;
+  }
 };
 
 // Parses a text-format message, failing the test on a syntax error.

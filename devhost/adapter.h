@@ -1,0 +1,44 @@
+// The development host's query adapters: what GRPC_AdapterGet2Quorvex
+// answers for a request tree.
+//
+//   json  answers from the device configuration: the whole configured rows
+//         (or the single instance) that the tree's match keys select.
+//   echo  answers with the request tree itself:
+//         {"module":"ACL","table":"<table>","tree":<canonical tree JSON>}
+//
+// Both are immutable once made: safe to call from any number of threads.
+
+#ifndef ACL_DEVHOST_ADAPTER_H_
+#define ACL_DEVHOST_ADAPTER_H_
+
+#include <memory>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "devhost/registry.h"
+#include "tree/tree.h"
+
+namespace devhost {
+
+class Adapter {
+ public:
+  virtual ~Adapter() = default;
+  // The answer as a malloc'd NUL-terminated text (the caller frees it), or
+  // null when there is none.
+  virtual char* Answer(const tagGrpcTableOrRow* table,
+                       const char* module) const = 0;
+};
+
+// REQUIRES: `registry` outlives the adapter. Throws std::runtime_error when
+// `config` does not fit the registry.
+std::unique_ptr<Adapter> MakeJsonAdapter(const Registry& registry,
+                                         nlohmann::json config);
+std::unique_ptr<Adapter> MakeEchoAdapter(const Registry& registry);
+
+// The built-in sample device configuration.
+nlohmann::json SampleConfig();
+
+}  // namespace devhost
+
+#endif  // ACL_DEVHOST_ADAPTER_H_
