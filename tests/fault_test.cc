@@ -12,6 +12,9 @@
 
 namespace {
 
+// A request with every field set and two elements of every repeated field.
+constexpr char kEveryField[] = "<every field>";
+
 struct SweepCase {
   const char* name;
   const char* method;  // unary method, or "Stream" for the streamed one
@@ -32,8 +35,12 @@ TEST_P(FaultTest, EveryAllocationFailureIsOutOfMemory) {
       google::protobuf::MessageFactory::generated_factory()
           ->GetPrototype(service->FindMethodByName(method)->input_type())
           ->New());
-  ASSERT_TRUE(
-      google::protobuf::TextFormat::ParseFromString(c.request, request.get()));
+  if (std::string(c.request) == kEveryField) {
+    FillEveryField(request.get(), 2);
+  } else {
+    ASSERT_TRUE(google::protobuf::TextFormat::ParseFromString(c.request,
+                                                              request.get()));
+  }
 
   long k = 1;
   for (;; ++k) {
@@ -82,6 +89,10 @@ INSTANTIATE_TEST_SUITE_P(
                   R"(SrcIPv4Addr: "10.0.0.0" } } rule { Comment: "x" })"},
         SweepCase{"Capability", "GetJsonACLCapability",
                   "useracll2 { L2MaxOffset: 1 } useraclipv6 {}"},
+        SweepCase{"IPv4AdvanceEveryField", "GetJsonACLIPv4AdvanceRules",
+                  kEveryField},
+        SweepCase{"IPv6NamedAdvanceEveryField",
+                  "GetJsonACLIPv6NamedAdvanceRules", kEveryField},
         SweepCase{"NamedGroups", "GetJsonACLNamedGroups",
                   R"(group { GroupIndex: "a" Name: "b" Description: "" })"}),
     [](const auto& info) { return std::string(info.param.name); });

@@ -159,6 +159,21 @@ INSTANTIATE_TEST_SUITE_P(
             "useraclipv4 { IPv4MaxOffset: 5 }",
             {"ACL/Capability/UserAclL4/L4MaxOffset", std::nullopt, "big", 0},
             "the value of L4MaxOffset is invalid", 3},
+        // A nested field of a later rule: the earlier rows go with the tree.
+        FirstRejection{
+            "V4AdvanceAddressInSecondRule", "GetJsonACLIPv4AdvanceRules",
+            R"(rule { GroupID: 3000 srcipv4 { SrcIPv4Addr: "10.0.0.1" } } )"
+            R"(rule { srcipv4 { SrcIPv4Addr: "10.0.0.2" } } rule { TOS: 1 })",
+            {"ACL/IPv4AdvanceRules/Rule/SrcIPv4/SrcIPv4Addr",
+             std::string("10.0.0.2"), "no", 0},
+            "the value of SrcIPv4Addr is invalid", 3},
+        FirstRejection{
+            "V6AdvanceIcmpCodeInSecondRule", "GetJsonACLIPv6AdvanceRules",
+            R"(rule { icmp6 { ICMP6Code: 1 } } rule { VRF: "v" )"
+            R"(icmp6 { ICMP6Type: 1 ICMP6Code: 2 } })",
+            {"ACL/IPv6AdvanceRules/Rule/ICMP6/ICMP6Code", std::string("2"),
+             "no", 0},
+            "the value of ICMP6Code is invalid", 4},
         FirstRejection{
             "NamedGroupName", "GetJsonACLNamedGroups",
             R"(group { Name: "n" } group { Name: "m" })",

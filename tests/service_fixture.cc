@@ -101,6 +101,40 @@ std::vector<std::string> ServiceTest::CheckLines() {
   return lines;
 }
 
+void FillEveryField(google::protobuf::Message* message, int elements) {
+  using google::protobuf::FieldDescriptor;
+  const auto* reflection = message->GetReflection();
+  const auto* descriptor = message->GetDescriptor();
+  for (int i = 0; i < descriptor->field_count(); ++i) {
+    const FieldDescriptor* f = descriptor->field(i);
+    if (f->is_repeated()) {
+      for (int e = 0; e < elements; ++e) {
+        FillEveryField(reflection->AddMessage(message, f), elements);
+      }
+      continue;
+    }
+    switch (f->cpp_type()) {
+      case FieldDescriptor::CPPTYPE_UINT32:
+        reflection->SetUInt32(message, f, 100u + static_cast<uint32_t>(i));
+        break;
+      case FieldDescriptor::CPPTYPE_UINT64:
+        reflection->SetUInt64(message, f, 5000000000ull + i);
+        break;
+      case FieldDescriptor::CPPTYPE_BOOL:
+        reflection->SetBool(message, f, true);
+        break;
+      default: {
+        const std::string& name = f->name();
+        reflection->SetString(
+            message, f,
+            name.find("MAC") != std::string::npos ? "00-1a-2b-3c-4d-5e"
+            : name.find("IPv6") != std::string::npos ? "2001:db8::1"
+                                                       : "10.0.0.1");
+      }
+    }
+  }
+}
+
 const google::protobuf::Message& RequestPrototype(const std::string& method) {
   const auto* service = google::protobuf::DescriptorPool::generated_pool()
                             ->FindServiceByName("acl.ACLService");
@@ -117,16 +151,15 @@ void CompactColumns(const nlohmann::json& columns, std::string* table,
   *out += "[";
   bool first = true;
   for (const auto& c : columns) {
-    const std::string id = c["morId"];  // "0x0201TTCC"
+    std::string id = c["morId"];  // "0x0201TTCC"
+    for (char& ch : id) ch = static_cast<char>(std::tolower(ch));
     if (table->empty()) *table = id.substr(6, 2);
     if (id.substr(0, 6) != "0x0201" || id.substr(6, 2) != *table) {
       *out += "!";  // a MOR ID of another module or table
     }
     if (!first) *out += " ";
     first = false;
-    std::string cc = id.substr(8, 2);
-    for (char& ch : cc) ch = static_cast<char>(std::tolower(ch));
-    *out += cc;
+    *out += id.substr(8, 2);
     if (!c["noValue"].get<bool>()) {
       *out += ":" + std::to_string(c["type"].get<int>()) + "=" +
               c["value"].dump();

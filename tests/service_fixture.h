@@ -71,6 +71,11 @@ class ServiceTest : public ::testing::Test {
 // value and "CC:type=value" with one (hex CC); a sub-entry "Name[cols]".
 std::string Compact(const std::string& treeJson);
 
+// Sets every field of `message`: numbers and booleans to non-zero values,
+// strings to a text that reads as an address, each repeated message field to
+// `elements` elements, themselves filled the same way.
+void FillEveryField(google::protobuf::Message* message, int elements);
+
 // The request prototype of `method`.
 const google::protobuf::Message& RequestPrototype(const std::string& method);
 
