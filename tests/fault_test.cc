@@ -93,6 +93,9 @@ INSTANTIATE_TEST_SUITE_P(
                   kEveryField},
         SweepCase{"IPv6NamedAdvanceEveryField",
                   "GetJsonACLIPv6NamedAdvanceRules", kEveryField},
+        SweepCase{"MacEveryField", "GetJsonACLMACRules", kEveryField},
+        SweepCase{"UserNamedEveryField", "GetJsonACLUserNamedRules",
+                  kEveryField},
         SweepCase{"NamedGroups", "GetJsonACLNamedGroups",
                   R"(group { GroupIndex: "a" Name: "b" Description: "" })"}),
     [](const auto& info) { return std::string(info.param.name); });
