@@ -53,7 +53,9 @@ TEST(ModuleSo, LeavesHostOperationsToTheLoadingProcess) {
 }
 
 TEST(ModuleSo, LoadsRegistersAndServes) {
-  void* module = dlopen(ACL_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
+  // Kept mapped after dlclose, as hosts keep their modules: the schema's
+  // reflection data that protobuf caches points into it.
+  void* module = dlopen(ACL_MODULE_PATH, RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
   ASSERT_NE(module, nullptr) << dlerror();
   auto create = reinterpret_cast<int (*)()>(dlsym(module, "ServiceCreate"));
   auto destroy = reinterpret_cast<void (*)()>(dlsym(module, "ServiceDestroy"));

@@ -19,8 +19,10 @@ namespace {
 using zorm_mor_value::NodePtr;
 
 std::string Bytes(const tagZormMorValue& slot) {
-  char text[3 * 8];
-  for (int i = 0; i < 8; ++i) std::snprintf(text + 3 * i, 4, "%02x ", slot.bytes[i]);
+  char text[3 * 8 + 1];
+  for (int i = 0; i < 8; ++i) {
+    std::snprintf(text + 3 * i, 4, "%02x ", slot.bytes[i]);
+  }
   return std::string(text, 3 * 8 - 1);
 }
 
