@@ -1,0 +1,72 @@
+// The development host's value checks (GRPC_CheckValueOfPara): each value is
+// judged by the registry column its path names.
+//
+//   type 1, 8    decimal digits only (no sign, space or '+'), within the
+//                column's min/max and the type's range
+//   type 15      "0" or "1"
+//   type 5       a dotted IPv4 address
+//   type 14      six hyphen-separated hex bytes, such as 00-1a-2b-3c-4d-5e
+//   type 6, 22   at most maxLength bytes; format "ipv6": an IPv6 address
+//
+// A rejection comes with a short reason ("a number from 0 to 65535",
+// "63 characters at most", "unknown column"). Reject rules (--reject
+// PATH[=TEXT]) reject a column's every value, or one text of it, with the
+// reason "rejected by --reject".
+//
+// The module turns a rejection into status INVALID_ARGUMENT and a reply text
+// "{Err:<reason>}". The gRPC runtime sends no reply message with a non-OK
+// unary status, so a client sees that text only on the streamed method
+// (GetJsonACLIPv4BasicRulesStream); unary callers get the status alone.
+//
+// Immutable once made: safe to call from any number of threads. Keeps a
+// reference to the registry, which must outlive it.
+
+#ifndef ACL_DEVHOST_CHECKS_H_
+#define ACL_DEVHOST_CHECKS_H_
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "devhost/registry.h"
+
+namespace devhost {
+
+struct RejectRule {
+  std::string path;                // "ACL/Base/ProcessingStatus"
+  std::optional<std::string> text; // only this text, or every value
+};
+
+// Parses the argument of --reject: "PATH" or "PATH=TEXT" (TEXT may be empty
+// and may hold '='). Throws std::invalid_argument for an empty path.
+RejectRule ParseRejectRule(const std::string& arg);
+
+class Checker {
+ public:
+  // Throws std::invalid_argument when a rule names a path that is no column
+  // of `registry`.
+  Checker(const Registry& registry, std::vector<RejectRule> rejects);
+
+  Checker(const Checker&) = delete;
+  Checker& operator=(const Checker&) = delete;
+
+  // Null when `text` is a valid value of the column at `path`, else the
+  // reason.
+  std::optional<std::string> Judge(std::string_view path,
+                                   std::string_view text) const;
+
+  // GRPC_CheckValueOfPara: 1 to accept; otherwise 0, with the reason in
+  // `errorText`, cut to fit and NUL-terminated within `size` bytes.
+  uint16_t Check(const char* path, const char* text, uint32_t size,
+                 char* errorText) const;
+
+ private:
+  const Registry& registry_;
+  const std::vector<RejectRule> rejects_;
+};
+
+}  // namespace devhost
+
+#endif  // ACL_DEVHOST_CHECKS_H_
