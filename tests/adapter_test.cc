@@ -95,7 +95,7 @@ const std::string kRule[] = {
     R"("10.1.1.0","SrcIPv4Wildcard":"0.0.0.255"}]})",
 };
 
-// ---- Building request trees ------------------------------------------------
+// ---- Building request trees -------------------------------------------------
 
 // One column record: `type` 0 is a no-value record.
 struct Col {
@@ -104,7 +104,7 @@ struct Col {
   uint64_t number = 0;
   std::string text;  // strings, IPv4 and MAC texts
 };
-Col NoValue(uint8_t c) { return {c}; }
+Col NoValue(uint8_t c) { return {c, 0, 0, ""}; }
 Col U32(uint8_t c, uint32_t v) { return {c, zorm_mor_value::kTypeU32, v, ""}; }
 Col U64(uint8_t c, uint64_t v) { return {c, zorm_mor_value::kTypeU64, v, ""}; }
 Col Bool(uint8_t c, bool v) { return {c, zorm_mor_value::kTypeBool, v, ""}; }
@@ -131,8 +131,8 @@ struct Node {
 
 void Append(tagGrpcColumn** head, tagGrpcColumn** tail, uint8_t table,
             const Col& c) {
-  tagGrpcColumn* record =
-      zorm_mor_value::AppendColumn(head, tail, zorm_mor_value::MorId(table, c.column));
+  tagGrpcColumn* record = zorm_mor_value::AppendColumn(
+      head, tail, zorm_mor_value::MorId(table, c.column));
   ASSERT_NE(record, nullptr);
   if (c.type == 0) return;
   record->typeCode = c.type;
@@ -193,7 +193,8 @@ class AdapterTest : public ::testing::Test {
     tagZormRegNode* regNode = TableNode(table);
     EXPECT_NE(regNode, nullptr) << table;
     const uint8_t number = registry_->TableOf(regNode)->number;
-    NodePtr tree = zorm_mor_value::MakeNode(zorm_mor_value::kTableNode, regNode);
+    NodePtr tree =
+        zorm_mor_value::MakeNode(zorm_mor_value::kTableNode, regNode);
     Fill(tree.get(), number, own);
     for (const Node& spec : rows) {
       NodePtr row = zorm_mor_value::MakeNode(zorm_mor_value::kRowNode, regNode);
@@ -236,7 +237,7 @@ std::vector<Col> Unset() {
   return {NoValue(1), NoValue(2), NoValue(4), NoValue(9), NoValue(14)};
 }
 
-// ---- The json adapter ---------------------------------------------------------
+// ---- The json adapter -------------------------------------------------------
 
 TEST_F(AdapterTest, RowsAreSelectedByTheirValuedColumnsAndSubEntries) {
   struct Case {
@@ -333,7 +334,9 @@ TEST_F(AdapterTest, SingleInstanceTablesAnswerTheWholeInstanceOrNothing) {
     const char* answer;
   } cases[] = {
       {"Capability", {}, kCapability},
-      {"Capability", {{}, {{"UserAclL4", {NoValue(3), U32(4, 16)}}}}, kCapability},
+      {"Capability",
+       {{}, {{"UserAclL4", {NoValue(3), U32(4, 16)}}}},
+       kCapability},
       {"Capability",
        {{}, {{"UserAclL2", {U32(1, 64)}}, {"UserAclL4", {U32(3, 60)}}}},
        kCapability},
@@ -362,7 +365,7 @@ TEST_F(AdapterTest, ATreeOfNoKnownTableHasNoAnswer) {
   EXPECT_EQ(Text(json_->Answer(nullptr, "ACL")), "(null)");
 }
 
-// ---- The echo adapter -----------------------------------------------------------
+// ---- The echo adapter -------------------------------------------------------
 
 TEST_F(AdapterTest, EchoAnswersWithTheTree) {
   NodePtr tree = Tree("IPv4BasicRules", {},
@@ -385,7 +388,7 @@ TEST_F(AdapterTest, EchoAnswersWithTheTree) {
             R"("subEntries":[],"rows":[]}})");
 }
 
-// ---- Configuration checks -------------------------------------------------------
+// ---- Configuration checks ---------------------------------------------------
 
 TEST_F(AdapterTest, AConfigurationThatDoesNotFitTheRegistryIsRefused) {
   struct Case {
@@ -446,13 +449,14 @@ TEST_F(AdapterTest, AConfigurationThatDoesNotFitTheRegistryIsRefused) {
     } catch (const std::runtime_error& e) {
       message = e.what();
     }
-    EXPECT_EQ(message, std::string("configuration does not fit the registry: ") +
-                           c.problems)
+    EXPECT_EQ(message,
+              std::string("configuration does not fit the registry: ") +
+                  c.problems)
         << c.config;
   }
 }
 
-// ---- The built-in sample -------------------------------------------------------
+// ---- The built-in sample ----------------------------------------------------
 
 // Calls `visit(column, value)` for every configured value of `config`.
 template <typename Visit>
