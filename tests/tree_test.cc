@@ -1,15 +1,10 @@
-// The request tree's records: the MAC setter, release of a tree, and the
-// check texts and values of the number kinds.
+// The request tree's records: the MAC setter and the release of a tree.
 
 #include <cstring>
 #include <string>
 
 #include <gtest/gtest.h>
 
-#include "devhost/tree_json.h"
-#include "proto/acl_tree.pb.h"
-#include "tables/builder.h"
-#include "tables/tables.h"
 #include "tests/fault_alloc.h"
 #include "tests/test_host.h"
 #include "tree/tree.h"
@@ -97,47 +92,6 @@ TEST(DeleteTableOrRow, ReleasesOnlyWhatSlotsOwn) {
   EXPECT_EQ(r.liveTexts, 0);
   EXPECT_EQ(r.typeInfoCalls, 5);  // never for the no-value record
   EXPECT_EQ(faultalloc::Live(), 0);
-}
-
-TEST(Builder, NumberKindsGiveFullDecimalTextsAndValues) {
-  struct Case {
-    const char* field;
-    uint64_t value;
-    const char* text;
-  } cases[] = {
-      {"Count", 0, "0"},
-      {"Count", 18446744073709551615ull, "18446744073709551615"},
-      {"Count", 5000000000ull, "5000000000"},
-      {"RuleID", 4294967295u, "4294967295"},
-      {"RuleID", 0, "0"},
-  };
-  for (const Case& c : cases) {
-    testhost::Reset();
-    acl::ACLIPv4BasicRules request;
-    auto* rule = request.add_rule();
-    if (std::string(c.field) == "Count") {
-      rule->set_count(c.value);
-    } else {
-      rule->set_ruleid(static_cast<uint32_t>(c.value));
-    }
-    NodePtr table =
-        zorm_mor_value::MakeNode(zorm_mor_value::kTableNode, nullptr);
-    acl_tables::Rejection rejection;
-    ASSERT_EQ(acl_tables::BuildTree(acl_tables::kIPv4BasicRules, request, "t",
-                                    table.get(), &rejection),
-              acl_tables::BuildResult::kBuilt);
-    testhost::Record r = testhost::Snapshot();
-    ASSERT_EQ(r.checks.size(), 1u);
-    EXPECT_EQ(r.checks[0].text, c.text);
-    bool found = false;
-    for (auto* col = table->firstRow->columnHead; col; col = col->next) {
-      if (col->noValue) continue;
-      found = true;
-      EXPECT_EQ(devhost::ColumnValue(*col).dump(), c.text);
-      EXPECT_EQ(col->typeCode, std::string(c.field) == "Count" ? 8u : 1u);
-    }
-    EXPECT_TRUE(found);
-  }
 }
 
 }  // namespace
