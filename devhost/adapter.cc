@@ -7,9 +7,7 @@
 
 #include "devhost/adapter.h"
 
-#include <arpa/inet.h>
 
-#include <cctype>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -90,33 +88,6 @@ bool CellsMatch(const Cells& want, const Cells& have) {
   return true;
 }
 
-bool ParseMAC(const std::string& text, std::string* bytes) {
-  bytes->clear();
-  size_t pos = 0;
-  for (int i = 0; i < 6; ++i) {
-    if (i > 0 && (pos >= text.size() || text[pos++] != '-')) return false;
-    unsigned value = 0;
-    size_t digits = 0;
-    while (pos < text.size() && digits < 2 &&
-           std::isxdigit(static_cast<unsigned char>(text[pos]))) {
-      char c = static_cast<char>(std::tolower(text[pos++]));
-      value = value * 16 +
-              static_cast<unsigned>(c <= '9' ? c - '0' : c - 'a' + 10);
-      ++digits;
-    }
-    if (digits == 0) return false;
-    bytes->push_back(static_cast<char>(value));
-  }
-  return pos == text.size();
-}
-
-bool ParseIPv6(const std::string& text, std::string* bytes) {
-  unsigned char address[16];
-  if (inet_pton(AF_INET6, text.c_str(), address) != 1) return false;
-  bytes->assign(reinterpret_cast<const char*>(address), sizeof(address));
-  return true;
-}
-
 // The value a request column record carries, read by its MOR type code.
 // IPv6 address texts are compared as addresses, so that any spelling of an
 // address matches the configured one.
@@ -135,9 +106,9 @@ Value RequestValue(const tagGrpcColumn& column, const RegColumn* reg) {
     case zorm_mor_value::kTypeString:
     case zorm_mor_value::kTypeName: {
       std::string text(TextOf(slot));
-      std::string bytes;
-      if (reg != nullptr && reg->format == "ipv6" && ParseIPv6(text, &bytes)) {
-        return Value::Bytes(std::move(bytes));
+      uint8_t ipv6[16];
+      if (reg != nullptr && reg->format == "ipv6" && ParseIPv6(text, ipv6)) {
+        return Value::Bytes(ipv6, sizeof(ipv6));
       }
       return Value::Text(std::move(text));
     }
@@ -175,21 +146,20 @@ Value ConfigBool(const json& v, std::string* error) {
 // Strings, and the addresses written as text.
 Value ConfigText(const RegColumn& reg, const std::string& text,
                  std::string* error) {
-  std::string bytes;
-  uint8_t ipv4[4];
+  uint8_t bytes[16];
   switch (reg.type) {
     case zorm_mor_value::kTypeIPv4:
-      if (ParseIPv4(text, ipv4)) return Value::Bytes(ipv4, 4);
+      if (ParseIPv4(text, bytes)) return Value::Bytes(bytes, 4);
       *error = "expected a dotted IPv4 address";
       return Value();
     case zorm_mor_value::kTypeMAC:
-      if (ParseMAC(text, &bytes)) return Value::Bytes(std::move(bytes));
+      if (ParseMAC(text, bytes)) return Value::Bytes(bytes, 6);
       *error = "expected a MAC address such as 00-1a-2b-3c-4d-5e";
       return Value();
     case zorm_mor_value::kTypeString:
     case zorm_mor_value::kTypeName:
       if (reg.format != "ipv6") return Value::Text(text);
-      if (ParseIPv6(text, &bytes)) return Value::Bytes(std::move(bytes));
+      if (ParseIPv6(text, bytes)) return Value::Bytes(bytes, 16);
       *error = "expected an IPv6 address";
       return Value();
     default:

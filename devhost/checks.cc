@@ -1,7 +1,5 @@
 #include "devhost/checks.h"
 
-#include <arpa/inet.h>
-
 #include <algorithm>
 #include <cstring>
 #include <limits>
@@ -17,10 +15,6 @@ constexpr char kRejectedReason[] = "rejected by --reject";
 constexpr char kUnknownColumn[] = "unknown column";
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
-bool IsHex(char c) {
-  return IsDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
 
 // Parses a text of decimal digits only; false when it is not one or does
 // not fit 64 bits.
@@ -53,40 +47,16 @@ std::optional<std::string> JudgeNumber(const RegColumn& c,
   return "a number from " + std::to_string(lo) + " to " + std::to_string(hi);
 }
 
-// Six groups of one or two hex digits, joined by single hyphens.
-bool IsMACText(std::string_view text) {
-  size_t pos = 0;
-  for (int group = 0; group < 6; ++group) {
-    if (group > 0) {
-      if (pos >= text.size() || text[pos] != '-') return false;
-      ++pos;
-    }
-    size_t digits = 0;
-    while (pos < text.size() && IsHex(text[pos]) && digits < 2) {
-      ++pos;
-      ++digits;
-    }
-    if (digits == 0) return false;
-  }
-  return pos == text.size();
-}
-
-bool IsIPv6Text(std::string_view text) {
-  if (text.size() >= INET6_ADDRSTRLEN) return false;
-  char copy[INET6_ADDRSTRLEN];
-  std::memcpy(copy, text.data(), text.size());
-  copy[text.size()] = '\0';
-  in6_addr addr;
-  return inet_pton(AF_INET6, copy, &addr) == 1;
-}
-
 std::optional<std::string> JudgeString(const RegColumn& c,
                                        std::string_view text) {
   // A character here is a byte, as the device counts them.
   if (c.maxLength && text.size() > *c.maxLength) {
     return std::to_string(*c.maxLength) + " characters at most";
   }
-  if (c.format == "ipv6" && !IsIPv6Text(text)) return "an IPv6 address";
+  uint8_t address[16];
+  if (c.format == "ipv6" && !ParseIPv6(text, address)) {
+    return "an IPv6 address";
+  }
   return std::nullopt;
 }
 
@@ -133,9 +103,11 @@ std::optional<std::string> Checker::Judge(std::string_view path,
       if (ParseIPv4(text, bytes)) return std::nullopt;
       return "a dotted IPv4 address, such as 10.1.1.0";
     }
-    case zorm_mor_value::kTypeMAC:
-      if (IsMACText(text)) return std::nullopt;
+    case zorm_mor_value::kTypeMAC: {
+      uint8_t mac[6];
+      if (ParseMAC(text, mac)) return std::nullopt;
       return "a MAC address, such as 00-1a-2b-3c-4d-5e";
+    }
     case zorm_mor_value::kTypeString:
     case zorm_mor_value::kTypeName:
       return JudgeString(*c, text);

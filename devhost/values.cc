@@ -1,5 +1,8 @@
 #include "devhost/values.h"
 
+#include <arpa/inet.h>
+
+#include <cctype>
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
@@ -51,6 +54,35 @@ bool ParseIPv4(std::string_view text, uint8_t out[4]) {
     out[i] = static_cast<uint8_t>(value);
   }
   return pos == text.size();
+}
+
+bool ParseMAC(std::string_view text, uint8_t out[6]) {
+  uint8_t bytes[6];
+  size_t pos = 0;
+  for (int i = 0; i < 6; ++i) {
+    if (i > 0 && (pos >= text.size() || text[pos++] != '-')) return false;
+    unsigned value = 0;
+    size_t digits = 0;
+    while (pos < text.size() && digits < 2 &&
+           std::isxdigit(static_cast<unsigned char>(text[pos]))) {
+      const int c = std::tolower(static_cast<unsigned char>(text[pos++]));
+      value = value * 16 + static_cast<unsigned>(c <= '9' ? c - '0' : c - 'a' + 10);
+      ++digits;
+    }
+    if (digits == 0) return false;
+    bytes[i] = static_cast<uint8_t>(value);
+  }
+  if (pos != text.size()) return false;
+  std::memcpy(out, bytes, sizeof(bytes));
+  return true;
+}
+
+bool ParseIPv6(std::string_view text, uint8_t out[16]) {
+  char copy[INET6_ADDRSTRLEN];
+  if (text.size() >= sizeof(copy)) return false;
+  std::memcpy(copy, text.data(), text.size());
+  copy[text.size()] = '\0';
+  return inet_pton(AF_INET6, copy, out) == 1;
 }
 
 int32_t SetIPv4(const char* text, tagZormMorValue* slot) {

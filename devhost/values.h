@@ -44,8 +44,12 @@ std::string_view TextOf(const tagZormMorValue& slot);
 std::string IPv4Of(const tagZormMorValue& slot);
 std::string MACOf(const tagZormMorValue& slot);  // 12 lowercase hex digits
 
-// Parses a dotted IPv4 address into its four bytes.
+// Address texts as the hosts read them: a dotted IPv4 address; six groups
+// of one or two hex digits joined by hyphens ("00-1a-2B-3c-4D-5e"); an IPv6
+// address in any of its spellings. Each fills `out` only on success.
 bool ParseIPv4(std::string_view text, uint8_t out[4]);
+bool ParseMAC(std::string_view text, uint8_t out[6]);
+bool ParseIPv6(std::string_view text, uint8_t out[16]);
 
 }  // namespace devhost
 
