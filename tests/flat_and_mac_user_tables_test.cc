@@ -120,54 +120,6 @@ INSTANTIATE_TEST_SUITE_P(
 #undef MAC_ROW
 #undef USER_ROW
 
-struct Rejected {
-  const char* name;
-  const char* method;
-  const char* request;
-  std::vector<testhost::Reject> rejects;  // the host refuses all of these
-  const char* message;
-};
-
-class FirstOfSeveralTest : public ServiceTest,
-                           public ::testing::WithParamInterface<Rejected> {};
-
-TEST_P(FirstOfSeveralTest, NamesTheFirstRejectedColumn) {
-  const Rejected& c = GetParam();
-  TheHost().config.rejects = c.rejects;
-  Answer a = CallText(c.method, c.request);
-  EXPECT_EQ(a.code, 3);
-  EXPECT_EQ(a.message, c.message);
-  EXPECT_TRUE(testhost::Snapshot().trees.empty());
-  EXPECT_EQ(faultalloc::Live(), 0);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Tables, FirstOfSeveralTest,
-    ::testing::Values(
-        Rejected{"MacCos", "GetJsonACLMACRules",
-                 R"(rule { COS: 9 Comment: "bad" })",
-                 {{"ACL/MACRules/Rule/Comment", std::nullopt, "x", 0},
-                  {"ACL/MACRules/Rule/COS", std::nullopt, "x", 0}},
-                 "the value of COS is invalid"},
-        Rejected{"RuleRunInfoDirection", "GetJsonACLPfilterRuleRunInfo",
-                 "ruleruninfo { AppDirection: 7 }",
-                 {{"ACL/PfilterRuleRunInfo/RuleRunInfo/AppDirection",
-                   std::nullopt, "x", 0}},
-                 "the value of AppDirection is invalid"},
-        Rejected{"ZoneSrcZone", "GetJsonACLZonePairPfilterRules",
-                 R"(rule { SrcZone: "z" AclRuleID: 1 })",
-                 {{"ACL/ZonePairPfilterRules/Rule/AclRuleID", std::nullopt,
-                   "x", 0},
-                  {"ACL/ZonePairPfilterRules/Rule/SrcZone", std::nullopt, "x",
-                   0}},
-                 "the value of SrcZone is invalid"},
-        Rejected{"UserNestedPort", "GetJsonACLUserNamedRules",
-                 "rule { dstport { DstPortValue2: 70000 } }",
-                 {{"ACL/UserNamedRules/Rule/DstPort/DstPortValue2",
-                   std::nullopt, "x", 0}},
-                 "the value of DstPortValue2 is invalid"}),
-    CaseName());
-
 // Every method of the service, through a real client: an empty request and
 // one with every field set both answer OK after exactly one adapter call.
 TEST_F(ServiceTest, EveryMethodAnswers) {

@@ -1,6 +1,7 @@
 // Groups, capability and basic rules: default rows, column order that is not
 // field order, sub-entries on a row or on the table node, present-but-false
-// values, 64-bit counts, reverse row order and the first rejection.
+// values, 64-bit counts and reverse row order; and, for every family, the
+// first refused value deciding the reply.
 
 #include "tests/fault_alloc.h"
 #include "tests/service_fixture.h"
@@ -102,83 +103,77 @@ INSTANTIATE_TEST_SUITE_P(
                  {}}),
     CaseName());
 
-struct FirstRejection {
-  const char* name;
-  const char* method;
-  const char* request;
-  testhost::Reject reject;
-  const char* message;
-  size_t checks;  // value checks made up to and including the rejected one
-};
-
-class FirstRejectionTest : public ServiceTest,
-                           public ::testing::WithParamInterface<FirstRejection> {
-};
-
-TEST_P(FirstRejectionTest, DecidesTheReplyAndStopsEverything) {
-  const FirstRejection& c = GetParam();
-  TheHost().config.rejects = {c.reject};
-  std::unique_ptr<google::protobuf::Message> request(
-      RequestPrototype(c.method).New());
-  ASSERT_TRUE(
-      google::protobuf::TextFormat::ParseFromString(c.request, request.get()));
-  Answer a = Direct(*request);
-  EXPECT_EQ(a.code, 3);
-  EXPECT_EQ(a.message, c.message);
-  EXPECT_EQ(a.results[0], "{Err:" + c.reject.reason + "}");
-  testhost::Record r = testhost::Snapshot();
-  EXPECT_EQ(r.checks.size(), c.checks);
-  EXPECT_TRUE(r.trees.empty());
-  EXPECT_EQ(r.liveTexts, 0);
-  EXPECT_EQ(faultalloc::Live(), 0);
-}
-
 INSTANTIATE_TEST_SUITE_P(
-    GroupsAndBasicRules, FirstRejectionTest,
+    Tables, RejectTest,
     ::testing::Values(
         // The second address element of the first rule; the second rule and
         // its bad GroupID are never looked at.
-        FirstRejection{
+        RejectCase{
             "WildcardInLaterAddressElement", "GetJsonACLIPv4BasicRules",
             R"(rule { Comment: "c" srcipv4 { SrcIPv4Addr: "10.0.0.1" } )"
             R"(srcipv4 { SrcIPv4Addr: "10.0.0.2" SrcIPv4Wildcard: "x" } } )"
             R"(rule { GroupID: 1 })",
-            {"ACL/IPv4BasicRules/Rule/SrcIPv4/SrcIPv4Wildcard",
-             std::string("x"), "not an address", 0},
-            "the value of SrcIPv4Wildcard is invalid", 4},
-        FirstRejection{
-            "FirstOfTwoBadFields", "GetJsonACLIPv6NamedBasicRules",
-            R"(rule { GroupIndex: "g" VRF: "v" })",
-            {"ACL/IPv6NamedBasicRules/Rule/GroupIndex", std::nullopt, "g?",
-             0},
-            "the value of GroupIndex is invalid", 1},
-        FirstRejection{
-            "CapabilityAfterEarlierKinds", "GetJsonACLCapability",
-            "useracll2 { L2MaxOffset: 1 L2MaxLen: 2 } "
-            "useracll4 { L4MaxOffset: 3 L4MaxLen: 4 } "
-            "useraclipv4 { IPv4MaxOffset: 5 }",
-            {"ACL/Capability/UserAclL4/L4MaxOffset", std::nullopt, "big", 0},
-            "the value of L4MaxOffset is invalid", 3},
+            {{"ACL/IPv4BasicRules/Rule/SrcIPv4/SrcIPv4Wildcard",
+              std::string("x"), "not an address", 0},
+             {"ACL/IPv4BasicRules/Rule/GroupID", std::nullopt, "no", 0}},
+            "the value of SrcIPv4Wildcard is invalid", "{Err:not an address}",
+            4},
+        RejectCase{"FirstOfTwoBadFields", "GetJsonACLIPv6NamedBasicRules",
+                   R"(rule { GroupIndex: "g" VRF: "v" })",
+                   {{"ACL/IPv6NamedBasicRules/Rule/VRF", std::nullopt, "v?", 0},
+                    {"ACL/IPv6NamedBasicRules/Rule/GroupIndex", std::nullopt,
+                     "g?", 0}},
+                   "the value of GroupIndex is invalid", "{Err:g?}", 1},
+        RejectCase{"CapabilityAfterEarlierKinds", "GetJsonACLCapability",
+                   "useracll2 { L2MaxOffset: 1 L2MaxLen: 2 } "
+                   "useracll4 { L4MaxOffset: 3 L4MaxLen: 4 } "
+                   "useraclipv4 { IPv4MaxOffset: 5 }",
+                   {{"ACL/Capability/UserAclL4/L4MaxOffset", std::nullopt,
+                     "big", 0}},
+                   "the value of L4MaxOffset is invalid", "{Err:big}", 3},
         // A nested field of a later rule: the earlier rows go with the tree.
-        FirstRejection{
+        RejectCase{
             "V4AdvanceAddressInSecondRule", "GetJsonACLIPv4AdvanceRules",
             R"(rule { GroupID: 3000 srcipv4 { SrcIPv4Addr: "10.0.0.1" } } )"
             R"(rule { srcipv4 { SrcIPv4Addr: "10.0.0.2" } } rule { TOS: 1 })",
-            {"ACL/IPv4AdvanceRules/Rule/SrcIPv4/SrcIPv4Addr",
-             std::string("10.0.0.2"), "no", 0},
-            "the value of SrcIPv4Addr is invalid", 3},
-        FirstRejection{
-            "V6AdvanceIcmpCodeInSecondRule", "GetJsonACLIPv6AdvanceRules",
-            R"(rule { icmp6 { ICMP6Code: 1 } } rule { VRF: "v" )"
-            R"(icmp6 { ICMP6Type: 1 ICMP6Code: 2 } })",
-            {"ACL/IPv6AdvanceRules/Rule/ICMP6/ICMP6Code", std::string("2"),
-             "no", 0},
-            "the value of ICMP6Code is invalid", 4},
-        FirstRejection{
-            "NamedGroupName", "GetJsonACLNamedGroups",
-            R"(group { Name: "n" } group { Name: "m" })",
-            {"ACL/NamedGroups/Group/Name", std::string("m"), "taken", 0},
-            "the value of Name is invalid", 2}),
+            {{"ACL/IPv4AdvanceRules/Rule/SrcIPv4/SrcIPv4Addr",
+              std::string("10.0.0.2"), "no", 0}},
+            "the value of SrcIPv4Addr is invalid", "{Err:no}", 3},
+        RejectCase{"V6AdvanceIcmpCodeInSecondRule",
+                   "GetJsonACLIPv6AdvanceRules",
+                   R"(rule { icmp6 { ICMP6Code: 1 } } rule { VRF: "v" )"
+                   R"(icmp6 { ICMP6Type: 1 ICMP6Code: 2 } })",
+                   {{"ACL/IPv6AdvanceRules/Rule/ICMP6/ICMP6Code",
+                     std::string("2"), "no", 0}},
+                   "the value of ICMP6Code is invalid", "{Err:no}", 4},
+        RejectCase{"NamedGroupName", "GetJsonACLNamedGroups",
+                   R"(group { Name: "n" } group { Name: "m" })",
+                   {{"ACL/NamedGroups/Group/Name", std::string("m"), "taken",
+                     0}},
+                   "the value of Name is invalid", "{Err:taken}", 2},
+        RejectCase{"MacCosBeforeComment", "GetJsonACLMACRules",
+                   R"(rule { COS: 9 Comment: "bad" })",
+                   {{"ACL/MACRules/Rule/Comment", std::nullopt, "c", 0},
+                    {"ACL/MACRules/Rule/COS", std::nullopt, "cos", 0}},
+                   "the value of COS is invalid", "{Err:cos}", 1},
+        RejectCase{"RuleRunInfoDirection", "GetJsonACLPfilterRuleRunInfo",
+                   "ruleruninfo { AppDirection: 7 }",
+                   {{"ACL/PfilterRuleRunInfo/RuleRunInfo/AppDirection",
+                     std::nullopt, "d", 0}},
+                   "the value of AppDirection is invalid", "{Err:d}", 1},
+        RejectCase{"ZoneSrcZoneBeforeRuleID",
+                   "GetJsonACLZonePairPfilterRules",
+                   R"(rule { SrcZone: "z" AclRuleID: 1 })",
+                   {{"ACL/ZonePairPfilterRules/Rule/AclRuleID", std::nullopt,
+                     "r", 0},
+                    {"ACL/ZonePairPfilterRules/Rule/SrcZone", std::nullopt,
+                     "z", 0}},
+                   "the value of SrcZone is invalid", "{Err:z}", 1},
+        RejectCase{"UserNestedPort", "GetJsonACLUserNamedRules",
+                   "rule { dstport { DstPortValue2: 70000 } }",
+                   {{"ACL/UserNamedRules/Rule/DstPort/DstPortValue2",
+                     std::nullopt, "p", 0}},
+                   "the value of DstPortValue2 is invalid", "{Err:p}", 1}),
     CaseName());
 
 }  // namespace

@@ -157,18 +157,18 @@ TEST_F(ServiceTest, PresentZeroIsCheckedAndCarried) {
             R"("noValue":false,"value":0}],"subEntries":[],"rows":[]})");
 }
 
-struct RejectCase {
+struct ReasonCase {
   const char* name;
   std::string reason;
   uint16_t result;
   std::string reply;
 };
 
-class RejectTest : public ServiceTest,
-                   public ::testing::WithParamInterface<RejectCase> {};
+class ReasonTest : public ServiceTest,
+                   public ::testing::WithParamInterface<ReasonCase> {};
 
-TEST_P(RejectTest, RepliesErrTextAndNeverAsksTheAdapter) {
-  const RejectCase& c = GetParam();
+TEST_P(ReasonTest, RepliesErrTextAndNeverAsksTheAdapter) {
+  const ReasonCase& c = GetParam();
   TheHost().config.rejects = {
       {"ACL/Base/ProcessingStatus", std::nullopt, c.reason, c.result}};
   Answer a = Direct(BaseWith(99));
@@ -183,16 +183,16 @@ TEST_P(RejectTest, RepliesErrTextAndNeverAsksTheAdapter) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Pipeline, RejectTest,
+    Pipeline, ReasonTest,
     ::testing::Values(
-        RejectCase{"Reason", "out of range", 0, "{Err:out of range}"},
-        RejectCase{"EmptyReason", "", 0, "{Err:}"},
-        RejectCase{"ResultTwo", "no", 2, "{Err:no}"},
-        RejectCase{"ResultMax", "no", 0xFFFF, "{Err:no}"},
+        ReasonCase{"Reason", "out of range", 0, "{Err:out of range}"},
+        ReasonCase{"EmptyReason", "", 0, "{Err:}"},
+        ReasonCase{"ResultTwo", "no", 2, "{Err:no}"},
+        ReasonCase{"ResultMax", "no", 0xFFFF, "{Err:no}"},
         // A reason that fills all 64 bytes, with no NUL, is not over-read.
-        RejectCase{"FullBuffer", std::string(64, 'r'), 0,
+        ReasonCase{"FullBuffer", std::string(64, 'r'), 0,
                    "{Err:" + std::string(64, 'r') + "}"},
-        RejectCase{"LongerThanBuffer", std::string(80, 'x'), 0,
+        ReasonCase{"LongerThanBuffer", std::string(80, 'x'), 0,
                    "{Err:" + std::string(64, 'x') + "}"}),
     [](const auto& info) { return std::string(info.param.name); });
 
