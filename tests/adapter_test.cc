@@ -84,13 +84,13 @@ std::string Rules(const std::vector<int>& picked) {
 
 // ---- Building request trees -------------------------------------------------
 
-// Adds what `spec` holds to `node` (to the sub-entry list `head` when `node`
+// Adds what `shape` holds to `node` (to the sub-entry list `head` when `node`
 // is null): a key names a column of `t`, with its value or null for a
 // no-value record, or, holding a list, sub-entries of that name, one per
-// element. REQUIRES: `spec` outlives the node (sub-entries keep its keys).
-void Fill(tagGrpcTableOrRow* node, const RegTable& t, const ordered_json& spec,
+// element. REQUIRES: `shape` outlives the node (sub-entries keep its keys).
+void Fill(tagGrpcTableOrRow* node, const RegTable& t, const ordered_json& shape,
           tagGrpcColumn** head, tagGrpcColumn** tail) {
-  for (const auto& [key, v] : spec.items()) {
+  for (const auto& [key, v] : shape.items()) {
     if (v.is_array()) {
       for (const ordered_json& element : v) {
         mv::SubEntryPtr e = mv::MakeSubEntry(key.c_str());
@@ -141,9 +141,9 @@ NodePtr Tree(const char* table, const ordered_json& request) {
     Fill(tree.get(), *t, request, &tree->columnHead, &tree->columnTail);
     return tree;
   }
-  for (const ordered_json& spec : request) {
+  for (const ordered_json& shape : request) {
     NodePtr row = mv::MakeNode(mv::kRowNode, node);
-    Fill(row.get(), *t, spec, &row->columnHead, &row->columnTail);
+    Fill(row.get(), *t, shape, &row->columnHead, &row->columnTail);
     mv::LinkRowFront(tree.get(), std::move(row));
   }
   return tree;
