@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config binutils
   protobuf-compiler protobuf-compiler-grpc libprotobuf-dev libgrpc++-dev
-  nlohmann-json3-dev libgtest-dev libgmock-dev
+  nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev
   python3 python3-grpcio python3-protobuf openssl
 )
 
