@@ -12,12 +12,14 @@
 
 namespace {
 
+constexpr char kStream[] = "GetJsonACLIPv4BasicRulesStream";
+
 // A request with every field set and two elements of every repeated field.
 constexpr char kEveryField[] = "<every field>";
 
 struct SweepCase {
   const char* name;
-  const char* method;  // unary method, or "Stream" for the streamed one
+  const char* method;
   const char* request;
 };
 
@@ -26,29 +28,18 @@ class FaultTest : public ServiceTest,
 
 TEST_P(FaultTest, EveryAllocationFailureIsOutOfMemory) {
   const SweepCase& c = GetParam();
-  const bool stream = std::string(c.method) == "Stream";
-  const std::string method =
-      stream ? "GetJsonACLIPv4BasicRules" : c.method;
-  const auto* service = google::protobuf::DescriptorPool::generated_pool()
-                            ->FindServiceByName("acl.ACLService");
-  std::unique_ptr<google::protobuf::Message> request(
-      google::protobuf::MessageFactory::generated_factory()
-          ->GetPrototype(service->FindMethodByName(method)->input_type())
-          ->New());
-  if (std::string(c.request) == kEveryField) {
-    FillEveryField(request.get(), 2);
-  } else {
-    ASSERT_TRUE(google::protobuf::TextFormat::ParseFromString(c.request,
-                                                              request.get()));
-  }
+  const bool stream = std::string(c.method) == kStream;
+  const bool every = std::string(c.request) == kEveryField;
+  std::unique_ptr<google::protobuf::Message> request =
+      ParseRequest(c.method, every ? "" : c.request);
+  if (every) FillEveryField(request.get(), 2);
 
   long k = 1;
   for (;; ++k) {
     testhost::Reset();
     testhost::TheHost().config.builder = builder_.get();
     faultalloc::FailAt(k);
-    Answer a = stream ? Stream(static_cast<acl::ACLIPv4BasicRules&>(*request))
-                      : Call(method, *request);
+    Answer a = CallAny(c.method, *request);
     const bool fired = faultalloc::Fired();
     faultalloc::FailAt(0);
     testhost::Record r = testhost::Snapshot();
@@ -84,7 +75,7 @@ INSTANTIATE_TEST_SUITE_P(
                   R"(rule { GroupID: 2000 Comment: "c" srcipv4 { )"
                   R"(SrcIPv4Addr: "10.0.0.0" SrcIPv4Wildcard: "0.0.0.255" } )"
                   R"(srcipv4 {} } rule { TimeRange: "t" } rule {})"},
-        SweepCase{"BasicRulesStream", "Stream",
+        SweepCase{"BasicRulesStream", kStream,
                   R"(rule { GroupID: 2000 VRF: "v" srcipv4 { )"
                   R"(SrcIPv4Addr: "10.0.0.0" } } rule { Comment: "x" })"},
         SweepCase{"Capability", "GetJsonACLCapability",

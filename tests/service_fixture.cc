@@ -80,17 +80,18 @@ std::string ServiceTest::OnlyTree() {
 }
 
 
+Answer ServiceTest::CallAny(const std::string& method,
+                            const google::protobuf::Message& request,
+                            const char* token) {
+  if (method == "GetJsonACLIPv4BasicRulesStream") {
+    return Stream(static_cast<const acl::ACLIPv4BasicRules&>(request), token);
+  }
+  return Call(method, request, token);
+}
+
 Answer ServiceTest::CallText(const std::string& method,
                              const std::string& request, const char* token) {
-  std::unique_ptr<google::protobuf::Message> message(
-      RequestPrototype(method).New());
-  EXPECT_TRUE(
-      google::protobuf::TextFormat::ParseFromString(request, message.get()))
-      << request;
-  if (method == "GetJsonACLIPv4BasicRulesStream") {
-    return Stream(static_cast<const acl::ACLIPv4BasicRules&>(*message), token);
-  }
-  return Call(method, *message, token);
+  return CallAny(method, *ParseRequest(method, request), token);
 }
 
 std::vector<std::string> ServiceTest::CheckLines() {
@@ -142,6 +143,15 @@ const google::protobuf::Message& RequestPrototype(const std::string& method) {
   EXPECT_NE(m, nullptr) << method;
   return *google::protobuf::MessageFactory::generated_factory()->GetPrototype(
       m->input_type());
+}
+
+std::unique_ptr<google::protobuf::Message> ParseRequest(
+    const std::string& method, const std::string& text) {
+  std::unique_ptr<google::protobuf::Message> message(
+      RequestPrototype(method).New());
+  EXPECT_TRUE(google::protobuf::TextFormat::ParseFromString(text, message.get()))
+      << text;
+  return message;
 }
 
 namespace {

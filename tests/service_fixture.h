@@ -49,8 +49,11 @@ class ServiceTest : public ::testing::Test {
   Answer Stream(const acl::ACLIPv4BasicRules& request,
                 const char* token = kToken);
 
-  // Calls `method` (unary, or "GetJsonACLIPv4BasicRulesStream") with the
-  // text-format `request`.
+  // Calls `method` (unary, or "GetJsonACLIPv4BasicRulesStream") with
+  // `request`, or with the text-format `request`.
+  Answer CallAny(const std::string& method,
+                 const google::protobuf::Message& request,
+                 const char* token = kToken);
   Answer CallText(const std::string& method, const std::string& request,
                   const char* token = kToken);
 
@@ -78,6 +81,11 @@ void FillEveryField(google::protobuf::Message* message, int elements);
 
 // The request prototype of `method`.
 const google::protobuf::Message& RequestPrototype(const std::string& method);
+
+// A request of `method` parsed from its text format (a failed parse fails
+// the test).
+std::unique_ptr<google::protobuf::Message> ParseRequest(
+    const std::string& method, const std::string& text);
 
 // One request and the tree and value checks it must give.
 struct TreeCase {

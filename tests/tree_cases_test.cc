@@ -18,11 +18,7 @@ TEST_P(TreeTest, GivesTheTreeAndChecks) {
 TEST_P(RejectTest, FirstRefusedValueDecides) {
   const RejectCase& c = GetParam();
   testhost::TheHost().config.rejects = c.rejects;
-  std::unique_ptr<google::protobuf::Message> request(
-      RequestPrototype(c.method).New());
-  ASSERT_TRUE(
-      google::protobuf::TextFormat::ParseFromString(c.request, request.get()));
-  Answer a = Direct(*request);
+  Answer a = Direct(*ParseRequest(c.method, c.request));
   EXPECT_EQ(a.code, 3);
   EXPECT_EQ(a.message, c.message);
   EXPECT_EQ(a.results[0], c.reply);
