@@ -130,9 +130,9 @@ grpc::Status RunUnary(grpc::ServerContext* context, const Message& request,
   return grpc::Status::OK;
 }
 
-grpc::Status RunStream(grpc::ServerContext* context, const Message& request,
-                       const Table& table,
-                       grpc::ServerWriter<grpc_service::GetJsonReply>* writer) {
+grpc::Status RunStream(
+    grpc::ServerContext* context, const Message& request, const Table& table,
+    grpc::ServerWriterInterface<grpc_service::GetJsonReply>* writer) {
   Call call;
   grpc::Status status;
   if (!call.Admit(context, &status)) return status;

@@ -4,7 +4,8 @@
 //
 // RunUnary puts the answer (or the "{Err:...}" text of a rejected value) in
 // one reply; RunStream writes it piece by piece on a stream. Both share all
-// steps up to the adapter call.
+// steps up to the adapter call. RunStream takes the writer's interface, so
+// that a harness without a gRPC call (a fuzzer) can stand in for the stream.
 //
 // Thread-safe: a call keeps everything it makes on its own stack and
 // releases it before returning, on every path. The pipeline takes no lock.
@@ -26,10 +27,10 @@ grpc::Status RunUnary(grpc::ServerContext* context,
                       const acl_tables::Table& table,
                       grpc_service::GetJsonReply* reply);
 
-grpc::Status RunStream(grpc::ServerContext* context,
-                       const google::protobuf::Message& request,
-                       const acl_tables::Table& table,
-                       grpc::ServerWriter<grpc_service::GetJsonReply>* writer);
+grpc::Status RunStream(
+    grpc::ServerContext* context, const google::protobuf::Message& request,
+    const acl_tables::Table& table,
+    grpc::ServerWriterInterface<grpc_service::GetJsonReply>* writer);
 
 }  // namespace acl_service
 
