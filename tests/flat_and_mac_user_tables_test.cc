@@ -1,12 +1,8 @@
-// MAC rules, user-defined rules, packet-filter tables and zone pairs; and
-// every method of the service, called empty and with every field set.
+// MAC rules, user-defined rules, packet-filter tables and zone pairs.
 
-#include "tests/fault_alloc.h"
 #include "tests/service_fixture.h"
 
 namespace {
-
-using testhost::TheHost;
 
 #define MAC_ROW "01 02 03 08 13 14 0d 0e 0f 10 11 12"
 #define USER_ROW "01 02 03 19 18 29 1a 1d 26 10 11 12 13 14"
@@ -119,33 +115,5 @@ INSTANTIATE_TEST_SUITE_P(
 
 #undef MAC_ROW
 #undef USER_ROW
-
-// Every method of the service, through a real client: an empty request and
-// one with every field set both answer OK after exactly one adapter call.
-TEST_F(ServiceTest, EveryMethodAnswers) {
-  const auto* service = google::protobuf::DescriptorPool::generated_pool()
-                            ->FindServiceByName("acl.ACLService");
-  ASSERT_EQ(service->method_count(), 26);
-  for (int i = 0; i < service->method_count(); ++i) {
-    const std::string method = service->method(i)->name();
-    for (bool full : {false, true}) {
-      SCOPED_TRACE(method + (full ? " full" : " empty"));
-      testhost::Reset();
-      TheHost().config.builder = builder_.get();
-      TheHost().config.splitBytes = 1 << 20;
-      std::unique_ptr<google::protobuf::Message> request(
-          RequestPrototype(method).New());
-      if (full) FillEveryField(request.get(), 1);
-      Answer a = CallAny(method, *request);
-      EXPECT_EQ(a.code, 0) << a.message;
-      EXPECT_EQ(a.results, std::vector<std::string>{R"({"answer":1})"});
-      testhost::Record r = testhost::Snapshot();
-      EXPECT_EQ(r.trees.size(), 1u);
-      EXPECT_EQ(r.checks.empty(), !full);
-      EXPECT_EQ(faultalloc::Live(), 0);
-      EXPECT_EQ(r.liveTexts, 0);
-    }
-  }
-}
 
 }  // namespace

@@ -29,15 +29,12 @@ void ServiceTest::TearDown() {
 Answer ServiceTest::Call(const std::string& method,
                          const google::protobuf::Message& request,
                          const char* token) {
-  grpc::ClientContext context;
-  if (token != nullptr) context.AddMetadata("token_id", token);
-  grpc_service::GetJsonReply reply;
-  grpc::Status status = grpc::internal::BlockingUnaryCall(
-      channel_.get(),
-      grpc::internal::RpcMethod(("/acl.ACLService/" + method).c_str(),
-                                grpc::internal::RpcMethod::NORMAL_RPC),
-      &context, request, &reply);
-  return Answer{status.error_code(), status.error_message(), {reply.result()}};
+  return CallMethod(channel_, method, request, token);
+}
+
+Answer ServiceTest::CallText(const std::string& method,
+                             const std::string& request, const char* token) {
+  return Call(method, *ParseRequest(method, request), token);
 }
 
 Answer ServiceTest::Direct(const google::protobuf::Message& request,
@@ -58,40 +55,10 @@ Answer ServiceTest::Direct(const google::protobuf::Message& request,
   return Answer{status.error_code(), status.error_message(), {reply.result()}};
 }
 
-Answer ServiceTest::Stream(const acl::ACLIPv4BasicRules& request,
-                           const char* token) {
-  auto stub = acl::ACLService::NewStub(channel_);
-  grpc::ClientContext context;
-  if (token != nullptr) context.AddMetadata("token_id", token);
-  auto reader = stub->GetJsonACLIPv4BasicRulesStream(&context, request);
-  Answer answer;
-  grpc_service::GetJsonReply reply;
-  while (reader->Read(&reply)) answer.results.push_back(reply.result());
-  grpc::Status status = reader->Finish();
-  answer.code = status.error_code();
-  answer.message = status.error_message();
-  return answer;
-}
-
 std::string ServiceTest::OnlyTree() {
   testhost::Record record = testhost::Snapshot();
   EXPECT_EQ(record.trees.size(), 1u);
   return record.trees.empty() ? "" : record.trees[0];
-}
-
-
-Answer ServiceTest::CallAny(const std::string& method,
-                            const google::protobuf::Message& request,
-                            const char* token) {
-  if (method == "GetJsonACLIPv4BasicRulesStream") {
-    return Stream(static_cast<const acl::ACLIPv4BasicRules&>(request), token);
-  }
-  return Call(method, request, token);
-}
-
-Answer ServiceTest::CallText(const std::string& method,
-                             const std::string& request, const char* token) {
-  return CallAny(method, *ParseRequest(method, request), token);
 }
 
 std::vector<std::string> ServiceTest::CheckLines() {
@@ -100,58 +67,6 @@ std::vector<std::string> ServiceTest::CheckLines() {
     lines.push_back(c.path + " " + c.text);
   }
   return lines;
-}
-
-void FillEveryField(google::protobuf::Message* message, int elements) {
-  using google::protobuf::FieldDescriptor;
-  const auto* reflection = message->GetReflection();
-  const auto* descriptor = message->GetDescriptor();
-  for (int i = 0; i < descriptor->field_count(); ++i) {
-    const FieldDescriptor* f = descriptor->field(i);
-    if (f->is_repeated()) {
-      for (int e = 0; e < elements; ++e) {
-        FillEveryField(reflection->AddMessage(message, f), elements);
-      }
-      continue;
-    }
-    switch (f->cpp_type()) {
-      case FieldDescriptor::CPPTYPE_UINT32:
-        reflection->SetUInt32(message, f, 100u + static_cast<uint32_t>(i));
-        break;
-      case FieldDescriptor::CPPTYPE_UINT64:
-        reflection->SetUInt64(message, f, 5000000000ull + i);
-        break;
-      case FieldDescriptor::CPPTYPE_BOOL:
-        reflection->SetBool(message, f, true);
-        break;
-      default: {
-        const std::string& name = f->name();
-        reflection->SetString(
-            message, f,
-            name.find("MAC") != std::string::npos ? "00-1a-2b-3c-4d-5e"
-            : name.find("IPv6") != std::string::npos ? "2001:db8::1"
-                                                       : "10.0.0.1");
-      }
-    }
-  }
-}
-
-const google::protobuf::Message& RequestPrototype(const std::string& method) {
-  const auto* service = google::protobuf::DescriptorPool::generated_pool()
-                            ->FindServiceByName("acl.ACLService");
-  const auto* m = service->FindMethodByName(method);
-  EXPECT_NE(m, nullptr) << method;
-  return *google::protobuf::MessageFactory::generated_factory()->GetPrototype(
-      m->input_type());
-}
-
-std::unique_ptr<google::protobuf::Message> ParseRequest(
-    const std::string& method, const std::string& text) {
-  std::unique_ptr<google::protobuf::Message> message(
-      RequestPrototype(method).New());
-  EXPECT_TRUE(google::protobuf::TextFormat::ParseFromString(text, message.get()))
-      << text;
-  return message;
 }
 
 namespace {

@@ -11,32 +11,27 @@
 #include <google/protobuf/message.h>
 #include <google/protobuf/text_format.h>
 #include <grpcpp/grpcpp.h>
-#include <grpcpp/impl/client_unary_call.h>
 #include <gtest/gtest.h>
 
 #include "proto/acl_tree.grpc.pb.h"
+#include "tests/test_client.h"
 #include "tests/test_host.h"
 
 constexpr char kToken[] = "good-token";
-
-// The outcome of one call: status code, message, and every reply's result
-// (one for a unary call, one per message for a stream).
-struct Answer {
-  int code = -1;
-  std::string message;
-  std::vector<std::string> results;
-};
 
 class ServiceTest : public ::testing::Test {
  protected:
   void SetUp() override;
   void TearDown() override;
 
-  // Calls the unary method `method` ("GetJsonACLBase") with `request`,
-  // sending `token` as "token_id" unless it is null.
+  // Calls `method` (unary, or the streamed method read to its end) with
+  // `request`, or with the text-format `request`, sending `token` as
+  // "token_id" unless it is null.
   Answer Call(const std::string& method,
               const google::protobuf::Message& request,
               const char* token = kToken);
+  Answer CallText(const std::string& method, const std::string& request,
+                  const char* token = kToken);
 
   // Runs the unary pipeline on `request` directly, not over the wire, with
   // `token` as the context's "token_id". The gRPC runtime sends no reply
@@ -44,18 +39,6 @@ class ServiceTest : public ::testing::Test {
   // the reply all the same.
   Answer Direct(const google::protobuf::Message& request,
                 const char* token = kToken);
-
-  // Calls GetJsonACLIPv4BasicRulesStream and reads the stream to its end.
-  Answer Stream(const acl::ACLIPv4BasicRules& request,
-                const char* token = kToken);
-
-  // Calls `method` (unary, or "GetJsonACLIPv4BasicRulesStream") with
-  // `request`, or with the text-format `request`.
-  Answer CallAny(const std::string& method,
-                 const google::protobuf::Message& request,
-                 const char* token = kToken);
-  Answer CallText(const std::string& method, const std::string& request,
-                  const char* token = kToken);
 
   // The canonical JSON of the one tree the adapter was given.
   std::string OnlyTree();
@@ -73,19 +56,6 @@ class ServiceTest : public ::testing::Test {
 // TT is the table byte shared by every MOR ID ("--" with no column); a column is "CC" without a
 // value and "CC:type=value" with one (hex CC); a sub-entry "Name[cols]".
 std::string Compact(const std::string& treeJson);
-
-// Sets every field of `message`: numbers and booleans to non-zero values,
-// strings to a text that reads as an address, each repeated message field to
-// `elements` elements, themselves filled the same way.
-void FillEveryField(google::protobuf::Message* message, int elements);
-
-// The request prototype of `method`.
-const google::protobuf::Message& RequestPrototype(const std::string& method);
-
-// A request of `method` parsed from its text format (a failed parse fails
-// the test).
-std::unique_ptr<google::protobuf::Message> ParseRequest(
-    const std::string& method, const std::string& text);
 
 // One request and the tree and value checks it must give.
 struct TreeCase {

@@ -1,0 +1,250 @@
+// A hostile or broken host: odd session answers, reasons that fill their
+// buffer, a registry missing any branch, adapters answering nothing or a
+// huge text, splits answering nothing, zero pieces or one piece per byte.
+// Each outcome is checked on the unary basic-rules method (the reply the
+// pipeline made) and on its streamed twin (the messages on the wire), and
+// nothing may be left behind.
+
+#include <algorithm>
+#include <cctype>
+#include <functional>
+
+#include "tests/fault_alloc.h"
+#include "tests/service_fixture.h"
+
+namespace {
+
+using testhost::Config;
+using testhost::SplitMode;
+using testhost::TheHost;
+using Texts = std::vector<std::string>;
+
+constexpr char kUnary[] = "GetJsonACLIPv4BasicRules";
+constexpr char kRequest[] =
+    R"(rule { GroupID: 2000 srcipv4 { SrcIPv4Addr: "10.1.1.0" } } )"
+    R"(rule { RuleID: 5 })";
+constexpr char kInvalidToken[] = "Request with invalid token ID";
+constexpr char kGroupID[] = "ACL/IPv4BasicRules/Rule/GroupID";
+constexpr char kGroupIDInvalid[] = "the value of GroupID is invalid";
+constexpr char kDefaultAnswer[] = R"({"answer":1})";
+
+const std::string kHuge(8 << 20, 'h');            // 8 MiB
+const std::string kShort = R"({"Rule":[1,2,3]})";  // 16 bytes
+
+// `text` cut into pieces of `size` bytes.
+Texts Pieces(const std::string& text, size_t size) {
+  Texts pieces;
+  for (size_t at = 0; at < text.size(); at += size) {
+    pieces.push_back(text.substr(at, size));
+  }
+  return pieces;
+}
+
+struct OutcomeCase {
+  const char* name;
+  const char* token;
+  std::function<void(Config&)> host;
+  int code;
+  std::string message;
+  std::string reply;  // the unary reply's result
+  Texts stream;       // the streamed messages
+};
+
+class OutcomeTest : public ServiceTest,
+                    public ::testing::WithParamInterface<OutcomeCase> {};
+
+TEST_P(OutcomeTest, UnaryAndStreamEndAsTheHostDecides) {
+  const OutcomeCase& c = GetParam();
+  c.host(TheHost().config);
+  auto request = ParseRequest(kUnary, kRequest);
+  Answer unary = Direct(*request, c.token);
+  Answer stream = Call(kStreamMethod, *request, c.token);
+  for (const Answer* a : {&unary, &stream}) {
+    EXPECT_EQ(a->code, c.code);
+    EXPECT_EQ(a->message, c.message);
+  }
+  EXPECT_EQ(unary.results, Texts{c.reply});
+  EXPECT_TRUE(stream.results == c.stream)
+      << stream.results.size() << " messages, not " << c.stream.size();
+  testhost::Record r = testhost::Snapshot();
+  EXPECT_EQ(r.trees.size(), c.code == 0 ? 2u : 0u);
+  if (c.token == nullptr) {
+    EXPECT_TRUE(r.sessions.empty());
+  }
+  if (c.code == 7) {
+    EXPECT_TRUE(r.lookups.empty()) << "registry asked";
+  }
+  EXPECT_EQ(faultalloc::Live(), 0);
+  EXPECT_EQ(r.liveTexts, 0);
+}
+
+void Reject(Config& c, std::string reason, uint16_t result) {
+  c.rejects = {{kGroupID, std::nullopt, std::move(reason), result}};
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Host, OutcomeTest,
+    ::testing::Values(
+        OutcomeCase{"NoToken", nullptr, [](auto&) {}, 7,
+                    "Request with no token ID", "", {}},
+        OutcomeCase{"UnknownToken", "stranger", [](auto&) {}, 7,
+                    kInvalidToken, "", {}},
+        OutcomeCase{"EmptyTokenOfALiveSession", "",
+                    [](auto& c) {
+                      c.sessionResult = 1;
+                      c.splitBytes = 1000;
+                    },
+                    0, "", kDefaultAnswer, {kDefaultAnswer}},
+        OutcomeCase{"SessionZero", kToken,
+                    [](auto& c) { c.sessionResult = 0; }, 7, kInvalidToken,
+                    "", {}},
+        OutcomeCase{"SessionTwo", kToken,
+                    [](auto& c) { c.sessionResult = 2; }, 7, kInvalidToken,
+                    "", {}},
+        OutcomeCase{"SessionAllOnes", kToken,
+                    [](auto& c) { c.sessionResult = 0xFFFF; }, 7,
+                    kInvalidToken, "", {}},
+        OutcomeCase{"Rejected", kToken,
+                    [](auto& c) { Reject(c, "2000 is taken", 0); }, 3,
+                    kGroupIDInvalid, "{Err:2000 is taken}",
+                    {"{Err:2000 is taken}"}},
+        OutcomeCase{"RejectedEmptyReason", kToken,
+                    [](auto& c) { Reject(c, "", 0); }, 3, kGroupIDInvalid,
+                    "{Err:}", {"{Err:}"}},
+        OutcomeCase{"RejectedWithTwo", kToken,
+                    [](auto& c) { Reject(c, "no", 2); }, 3, kGroupIDInvalid,
+                    "{Err:no}", {"{Err:no}"}},
+        OutcomeCase{"RejectedWithAllOnes", kToken,
+                    [](auto& c) { Reject(c, "no", 0xFFFF); }, 3,
+                    kGroupIDInvalid, "{Err:no}", {"{Err:no}"}},
+        // A reason filling all 64 bytes without a NUL is not over-read.
+        OutcomeCase{"ReasonFillsBuffer", kToken,
+                    [](auto& c) { Reject(c, std::string(64, 'r'), 0); }, 3,
+                    kGroupIDInvalid, "{Err:" + std::string(64, 'r') + "}",
+                    {"{Err:" + std::string(64, 'r') + "}"}},
+        OutcomeCase{"ReasonLongerThanBuffer", kToken,
+                    [](auto& c) { Reject(c, std::string(80, 'x'), 0); }, 3,
+                    kGroupIDInvalid, "{Err:" + std::string(64, 'x') + "}",
+                    {"{Err:" + std::string(64, 'x') + "}"}},
+        OutcomeCase{"AdapterNull", kToken,
+                    [](auto& c) { c.answer = std::nullopt; }, 0, "", "",
+                    {""}},
+        OutcomeCase{"AdapterHuge", kToken,
+                    [](auto& c) {
+                      c.answer = kHuge;
+                      c.splitBytes = 1 << 16;
+                    },
+                    0, "", kHuge, Pieces(kHuge, 1 << 16)},
+        OutcomeCase{"SplitNull", kToken,
+                    [](auto& c) { c.split = SplitMode::kNull; }, 0, "",
+                    kDefaultAnswer, {}},
+        OutcomeCase{"SplitZeroPieces", kToken,
+                    [](auto& c) { c.split = SplitMode::kZeroPieces; }, 0, "",
+                    kDefaultAnswer, {}},
+        OutcomeCase{"SplitOnePiece", kToken,
+                    [](auto& c) {
+                      c.answer = kShort;
+                      c.splitBytes = 1000;
+                    },
+                    0, "", kShort, {kShort}},
+        OutcomeCase{"SplitThreePieces", kToken,
+                    [](auto& c) {
+                      c.answer = kShort;
+                      c.splitBytes = 6;
+                    },
+                    0, "", kShort, {R"({"Rule)", R"(":[1,2)", R"(,3]})"}},
+        OutcomeCase{"SplitPerByte", kToken,
+                    [](auto& c) {
+                      c.answer = kHuge.substr(0, 3000);
+                      c.splitBytes = 1;
+                    },
+                    0, "", kHuge.substr(0, 3000),
+                    Pieces(kHuge.substr(0, 3000), 1)}),
+    CaseName());
+
+// A registry laid out differently, asked through every method.
+struct RegistryCase {
+  const char* name;
+  std::function<void(Config&, const std::string& table)> registry;
+  bool found;
+};
+
+class RegistryTest : public ServiceTest,
+                     public ::testing::WithParamInterface<RegistryCase> {};
+
+std::string Cased(std::string text, int (*change)(int)) {
+  std::transform(text.begin(), text.end(), text.begin(), change);
+  return text;
+}
+
+TEST_P(RegistryTest, PrivateInAnyCaseThenExactNamesForEveryMethod) {
+  const RegistryCase& c = GetParam();
+  for (const std::string& method : MethodNames()) {
+    SCOPED_TRACE(method);
+    testhost::Reset();
+    const std::string table =
+        RequestPrototype(method).GetDescriptor()->name().substr(3);
+    TheHost().config.builder = builder_.get();
+    c.registry(TheHost().config, table);
+    std::unique_ptr<google::protobuf::Message> request(
+        RequestPrototype(method).New());
+    FillEveryField(request.get(), 1);
+    Answer a = method == kStreamMethod ? Call(method, *request)
+                                       : Direct(*request);
+    testhost::Record r = testhost::Snapshot();
+    EXPECT_EQ(faultalloc::Live(), 0);
+    EXPECT_EQ(r.liveTexts, 0);
+    if (c.found) {
+      EXPECT_EQ(a.code, 0) << a.message;
+      EXPECT_EQ(r.lookups,
+                (Texts{"<root>", "private", "ACL", table}));
+      continue;
+    }
+    EXPECT_EQ(a.code, 8);
+    EXPECT_EQ(a.message, "Service is unimplemented");
+    EXPECT_EQ(a.results, method == kStreamMethod ? Texts{} : Texts{""});
+    EXPECT_TRUE(r.checks.empty());
+    EXPECT_TRUE(r.trees.empty());
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Host, RegistryTest,
+    ::testing::Values(
+        RegistryCase{"AsUsual", [](auto&, auto&) {}, true},
+        RegistryCase{"PrivateInCapitals",
+                     [](auto& c, auto&) { c.privateName = "PRIVATE"; }, true},
+        RegistryCase{"PrivateMixedCase",
+                     [](auto& c, auto&) { c.privateName = "PrIvAtE"; }, true},
+        RegistryCase{"NoRoot", [](auto& c, auto&) { c.noRoot = true; }, false},
+        RegistryCase{"NoPrivate",
+                     [](auto& c, auto&) { c.privateName = "public"; }, false},
+        RegistryCase{"ModuleLowerCase",
+                     [](auto& c, auto&) { c.moduleName = "acl"; }, false},
+        RegistryCase{"NoTableButOtherCases",
+                     [](auto& c, const std::string& table) {
+                       c.missingTables = {table};
+                       c.extraTables = {Cased(table, ::tolower),
+                                        Cased(table, ::toupper)};
+                     },
+                     false}),
+    CaseName());
+
+TEST_F(ServiceTest, StreamBuildsTheUnaryTree) {
+  for (const char* request :
+       {"", kRequest, "rule {} rule { srcipv4 {} srcipv4 {} }"}) {
+    testhost::Reset();
+    TheHost().config.builder = builder_.get();
+    ASSERT_EQ(CallText(kUnary, request).code, 0);
+    ASSERT_EQ(CallText(kStreamMethod, request).code, 0);
+    testhost::Record r = testhost::Snapshot();
+    ASSERT_EQ(r.trees.size(), 2u);
+    EXPECT_EQ(r.trees[0], r.trees[1]) << request;
+    ASSERT_EQ(r.checks.size() % 2, 0u);
+    const size_t half = r.checks.size() / 2;
+    EXPECT_TRUE(std::equal(r.checks.begin(), r.checks.begin() + half,
+                           r.checks.begin() + half));
+  }
+}
+
+}  // namespace
