@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test: once in a plain build, once under
-# AddressSanitizer/LeakSanitizer and UndefinedBehaviorSanitizer.
+# AddressSanitizer/LeakSanitizer and UndefinedBehaviorSanitizer; then the
+# concurrency check and its racy canary under ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -15,3 +16,8 @@ run() {  # run DIR [cmake options...]
 
 run build
 ASAN_OPTIONS=detect_leaks=1 run build-asan -DACL_SANITIZE=ON
+
+# ThreadSanitizer: only the concurrency check and the canary are built.
+cmake -S . -B build-tsan -G Ninja -DACL_TSAN=ON >/dev/null
+cmake --build build-tsan --target concurrency_tests tsan_canary
+(cd build-tsan && ctest -L tsan --output-on-failure)
