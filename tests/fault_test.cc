@@ -1,10 +1,16 @@
-// Allocation failures, swept over every method of the service: for an empty
-// request and for one with every field set and three elements of every
-// nested list, each allocation of the request tree is failed in turn
-// (k = 1, 2, ... until the call succeeds). Every failure ends in exactly
-// "Out of Memory" with nothing written, no adapter call, and nothing left
-// live: no tree record and no registry storage of a string setter, a
-// half-filled row or sub-entry included.
+// Faults swept over every method of the service.
+//
+// Allocation failures: for an empty request and for one with every field
+// set and three elements of every nested list, each allocation of the
+// request tree is failed in turn (k = 1, 2, ... until the call succeeds).
+// Every failure ends in exactly "Out of Memory" with nothing written, no
+// adapter call, and nothing left live: no tree record and no registry
+// storage of a string setter, a half-filled row or sub-entry included.
+//
+// Refused values: with every field set, each value check is refused in
+// turn. The refused column's own message and the "{Err:" reply end the
+// call; no later value is checked, the adapter is not asked, nothing is
+// left live.
 
 #include <cstdio>
 #include <map>
@@ -27,14 +33,28 @@ class FaultSweep : public ServiceTest,
   }
 
   static void TearDownTestSuite() {
-    long total = 0;
+    long total = 0, refusals = 0;
     std::string each;
     for (const auto& [method, points] : Points()) {
       total += points;
       each += " " + method.substr(7) + "=" + std::to_string(points);
     }
+    for (const auto& [method, count] : Refusals()) refusals += count;
     std::printf("allocation failure points: %ld over %zu methods:%s\n", total,
                 Points().size(), each.c_str());
+    std::printf("refused values: %ld over %zu methods\n", refusals,
+                Refusals().size());
+  }
+
+  static std::map<std::string, long>& Refusals() {
+    static auto* refusals = new std::map<std::string, long>();
+    return *refusals;
+  }
+
+  void ResetHost() {
+    testhost::Reset();
+    testhost::TheHost().config.builder = builder_.get();
+    testhost::TheHost().config.splitBytes = 1 << 20;
   }
 
   // Calls `method` the way that shows what was written: the pipeline
@@ -51,9 +71,7 @@ class FaultSweep : public ServiceTest,
              const google::protobuf::Message& request) {
     long k = 1;
     for (; k < kMostPoints; ++k) {
-      testhost::Reset();
-      testhost::TheHost().config.builder = builder_.get();
-      testhost::TheHost().config.splitBytes = 1 << 20;
+      ResetHost();
       faultalloc::FailAt(k);
       Answer a = Written(method, request);
       const bool fired = faultalloc::Fired();
@@ -90,6 +108,41 @@ TEST_P(FaultSweep, EveryAllocationFailureIsOutOfMemory) {
   points += Sweep(method, *request);
   Points()[method] = points;
   RecordProperty("failure_points", static_cast<int>(points));
+}
+
+// The message a refusal of the column at `path` ends the call with.
+std::string InvalidMessage(const std::string& path) {
+  return "the value of " + path.substr(path.rfind('/') + 1) + " is invalid";
+}
+
+TEST_P(FaultSweep, EveryRefusedValueEndsTheCall) {
+  const std::string& method = GetParam();
+  std::unique_ptr<google::protobuf::Message> request(
+      RequestPrototype(method).New());
+  FillEveryField(request.get(), 3);
+  ResetHost();
+  ASSERT_EQ(Written(method, *request).code, 0);
+  const std::vector<testhost::Check> all = testhost::Snapshot().checks;
+  ASSERT_FALSE(all.empty());
+  const std::string reply = std::string("{Err:") + testhost::kNthReason + "}";
+  for (size_t n = 1; n <= all.size(); ++n) {
+    SCOPED_TRACE(method + " refusing check " + std::to_string(n) + ", " +
+                 all[n - 1].path);
+    ResetHost();
+    testhost::TheHost().config.rejectNth = n;
+    Answer a = Written(method, *request);
+    testhost::Record r = testhost::Snapshot();
+    EXPECT_EQ(a.code, 3);
+    EXPECT_EQ(a.message, InvalidMessage(all[n - 1].path));
+    EXPECT_EQ(a.results, std::vector<std::string>{reply});
+    // The same checks up to the refused one, none after it.
+    EXPECT_TRUE(r.checks == std::vector<testhost::Check>(
+                                all.begin(), all.begin() + n));
+    EXPECT_TRUE(r.trees.empty()) << "adapter called";
+    EXPECT_EQ(faultalloc::Live(), 0);
+    EXPECT_EQ(r.liveTexts, 0);
+  }
+  Refusals()[method] = static_cast<long>(all.size());
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryMethod, FaultSweep,

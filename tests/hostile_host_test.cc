@@ -78,86 +78,77 @@ TEST_P(OutcomeTest, UnaryAndStreamEndAsTheHostDecides) {
   EXPECT_EQ(r.liveTexts, 0);
 }
 
-void Reject(Config& c, std::string reason, uint16_t result) {
-  c.rejects = {{kGroupID, std::nullopt, std::move(reason), result}};
+using Setup = std::function<void(Config&)>;
+
+Setup AsUsual() {
+  return [](Config&) {};
 }
+Setup Session(uint16_t result) {
+  return [=](Config& c) { c.sessionResult = result; };
+}
+Setup Refusing(std::string reason, uint16_t result) {
+  return [=](Config& c) {
+    c.rejects = {{kGroupID, std::nullopt, reason, result}};
+  };
+}
+Setup Answering(std::optional<std::string> text, size_t splitBytes) {
+  return [=](Config& c) {
+    c.answer = text;
+    c.splitBytes = splitBytes;
+  };
+}
+Setup Splitting(SplitMode mode) {
+  return [=](Config& c) { c.split = mode; };
+}
+
+std::string Err(const std::string& reason) { return "{Err:" + reason + "}"; }
+
+const std::string k64(64, 'r');
 
 INSTANTIATE_TEST_SUITE_P(
     Host, OutcomeTest,
     ::testing::Values(
-        OutcomeCase{"NoToken", nullptr, [](auto&) {}, 7,
+        OutcomeCase{"NoToken", nullptr, AsUsual(), 7,
                     "Request with no token ID", "", {}},
-        OutcomeCase{"UnknownToken", "stranger", [](auto&) {}, 7,
-                    kInvalidToken, "", {}},
-        OutcomeCase{"EmptyTokenOfALiveSession", "",
-                    [](auto& c) {
-                      c.sessionResult = 1;
-                      c.splitBytes = 1000;
-                    },
-                    0, "", kDefaultAnswer, {kDefaultAnswer}},
-        OutcomeCase{"SessionZero", kToken,
-                    [](auto& c) { c.sessionResult = 0; }, 7, kInvalidToken,
+        OutcomeCase{"UnknownToken", "stranger", AsUsual(), 7, kInvalidToken,
                     "", {}},
-        OutcomeCase{"SessionTwo", kToken,
-                    [](auto& c) { c.sessionResult = 2; }, 7, kInvalidToken,
-                    "", {}},
-        OutcomeCase{"SessionAllOnes", kToken,
-                    [](auto& c) { c.sessionResult = 0xFFFF; }, 7,
+        OutcomeCase{"EmptyTokenOfALiveSession", "", Session(1), 0, "",
+                    kDefaultAnswer, Pieces(kDefaultAnswer, 4)},
+        OutcomeCase{"SessionZero", kToken, Session(0), 7, kInvalidToken, "",
+                    {}},
+        OutcomeCase{"SessionTwo", kToken, Session(2), 7, kInvalidToken, "",
+                    {}},
+        OutcomeCase{"SessionAllOnes", kToken, Session(0xFFFF), 7,
                     kInvalidToken, "", {}},
-        OutcomeCase{"Rejected", kToken,
-                    [](auto& c) { Reject(c, "2000 is taken", 0); }, 3,
-                    kGroupIDInvalid, "{Err:2000 is taken}",
-                    {"{Err:2000 is taken}"}},
-        OutcomeCase{"RejectedEmptyReason", kToken,
-                    [](auto& c) { Reject(c, "", 0); }, 3, kGroupIDInvalid,
-                    "{Err:}", {"{Err:}"}},
-        OutcomeCase{"RejectedWithTwo", kToken,
-                    [](auto& c) { Reject(c, "no", 2); }, 3, kGroupIDInvalid,
-                    "{Err:no}", {"{Err:no}"}},
-        OutcomeCase{"RejectedWithAllOnes", kToken,
-                    [](auto& c) { Reject(c, "no", 0xFFFF); }, 3,
-                    kGroupIDInvalid, "{Err:no}", {"{Err:no}"}},
+        OutcomeCase{"Refused", kToken, Refusing("2000 is taken", 0), 3,
+                    kGroupIDInvalid, Err("2000 is taken"),
+                    {Err("2000 is taken")}},
+        OutcomeCase{"RefusedEmptyReason", kToken, Refusing("", 0), 3,
+                    kGroupIDInvalid, Err(""), {Err("")}},
+        OutcomeCase{"RefusedWithTwo", kToken, Refusing("no", 2), 3,
+                    kGroupIDInvalid, Err("no"), {Err("no")}},
+        OutcomeCase{"RefusedWithAllOnes", kToken, Refusing("no", 0xFFFF), 3,
+                    kGroupIDInvalid, Err("no"), {Err("no")}},
         // A reason filling all 64 bytes without a NUL is not over-read.
-        OutcomeCase{"ReasonFillsBuffer", kToken,
-                    [](auto& c) { Reject(c, std::string(64, 'r'), 0); }, 3,
-                    kGroupIDInvalid, "{Err:" + std::string(64, 'r') + "}",
-                    {"{Err:" + std::string(64, 'r') + "}"}},
+        OutcomeCase{"ReasonFillsBuffer", kToken, Refusing(k64, 0), 3,
+                    kGroupIDInvalid, Err(k64), {Err(k64)}},
         OutcomeCase{"ReasonLongerThanBuffer", kToken,
-                    [](auto& c) { Reject(c, std::string(80, 'x'), 0); }, 3,
-                    kGroupIDInvalid, "{Err:" + std::string(64, 'x') + "}",
-                    {"{Err:" + std::string(64, 'x') + "}"}},
-        OutcomeCase{"AdapterNull", kToken,
-                    [](auto& c) { c.answer = std::nullopt; }, 0, "", "",
-                    {""}},
-        OutcomeCase{"AdapterHuge", kToken,
-                    [](auto& c) {
-                      c.answer = kHuge;
-                      c.splitBytes = 1 << 16;
-                    },
-                    0, "", kHuge, Pieces(kHuge, 1 << 16)},
-        OutcomeCase{"SplitNull", kToken,
-                    [](auto& c) { c.split = SplitMode::kNull; }, 0, "",
+                    Refusing(k64 + "0123456789abcdef", 0), 3, kGroupIDInvalid,
+                    Err(k64), {Err(k64)}},
+        OutcomeCase{"AdapterNull", kToken, Answering(std::nullopt, 4), 0, "",
+                    "", {""}},
+        OutcomeCase{"AdapterHuge", kToken, Answering(kHuge, 1 << 16), 0, "",
+                    kHuge, Pieces(kHuge, 1 << 16)},
+        OutcomeCase{"SplitNull", kToken, Splitting(SplitMode::kNull), 0, "",
                     kDefaultAnswer, {}},
         OutcomeCase{"SplitZeroPieces", kToken,
-                    [](auto& c) { c.split = SplitMode::kZeroPieces; }, 0, "",
-                    kDefaultAnswer, {}},
-        OutcomeCase{"SplitOnePiece", kToken,
-                    [](auto& c) {
-                      c.answer = kShort;
-                      c.splitBytes = 1000;
-                    },
-                    0, "", kShort, {kShort}},
-        OutcomeCase{"SplitThreePieces", kToken,
-                    [](auto& c) {
-                      c.answer = kShort;
-                      c.splitBytes = 6;
-                    },
-                    0, "", kShort, {R"({"Rule)", R"(":[1,2)", R"(,3]})"}},
-        OutcomeCase{"SplitPerByte", kToken,
-                    [](auto& c) {
-                      c.answer = kHuge.substr(0, 3000);
-                      c.splitBytes = 1;
-                    },
+                    Splitting(SplitMode::kZeroPieces), 0, "", kDefaultAnswer,
+                    {}},
+        OutcomeCase{"SplitOnePiece", kToken, Answering(kShort, 1000), 0, "",
+                    kShort, {kShort}},
+        OutcomeCase{"SplitThreePieces", kToken, Answering(kShort, 6), 0, "",
+                    kShort, {R"({"Rule)", R"(":[1,2)", R"(,3]})"}},
+        OutcomeCase{"SplitPerByte", kToken, Answering(kHuge.substr(0, 3000), 1),
                     0, "", kHuge.substr(0, 3000),
                     Pieces(kHuge.substr(0, 3000), 1)}),
     CaseName());

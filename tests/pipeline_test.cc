@@ -1,6 +1,6 @@
 // The request pipeline every method shares, driven through a real gRPC
-// server: which token is read and where it goes, the simplest table's tree,
-// and the module's entry points. Every outcome the host can force is in
+// server: which token is read and where it goes, and the module's entry
+// points. Every outcome the host can force is in
 // hostile_host_test.cc.
 
 #include <string>
@@ -11,10 +11,6 @@
 namespace {
 
 using testhost::TheHost;
-
-constexpr char kEmptyBase[] =
-    R"({"kind":"table","columns":[{"morId":"0x02010101","type":0,)"
-    R"("noValue":true}],"subEntries":[],"rows":[]})";
 
 acl::ACLBase BaseWith(uint32_t status) {
   acl::ACLBase request;
@@ -45,24 +41,6 @@ TEST_F(ServiceTest, TokenReachesEveryHostOperation) {
   ASSERT_EQ(r.checks.size(), 1u);
   EXPECT_EQ(r.checks[0].token, "t-42");
   EXPECT_EQ(r.adapterArgs, std::vector<std::string>{"ACL t-42"});
-}
-
-TEST_F(ServiceTest, EmptyBaseAsksForTheWholeTableWithoutChecks) {
-  Answer a = Call("GetJsonACLBase", acl::ACLBase());
-  EXPECT_EQ(a.code, 0);
-  EXPECT_EQ(a.results[0], R"({"answer":1})");
-  EXPECT_TRUE(testhost::Snapshot().checks.empty());
-  EXPECT_EQ(OnlyTree(), kEmptyBase);
-}
-
-TEST_F(ServiceTest, PresentZeroIsCheckedAndCarried) {
-  ASSERT_EQ(Call("GetJsonACLBase", BaseWith(0)).code, 0);
-  EXPECT_EQ(testhost::Snapshot().checks,
-            (std::vector<testhost::Check>{
-                {kToken, "ACL/Base/ProcessingStatus", "0"}}));
-  EXPECT_EQ(OnlyTree(),
-            R"({"kind":"table","columns":[{"morId":"0x02010101","type":1,)"
-            R"("noValue":false,"value":0}],"subEntries":[],"rows":[]})");
 }
 
 // ServiceCreate and ServiceDestroy in every state, without a running server.

@@ -69,21 +69,6 @@ struct TreeCase {
 class TreeTest : public ServiceTest,
                  public ::testing::WithParamInterface<TreeCase> {};
 
-// One request the host refuses: the first refused value in building order
-// decides the reply, nothing after it is checked, the adapter is not asked.
-struct RejectCase {
-  const char* name;
-  const char* method;
-  std::string request;                   // text format
-  std::vector<testhost::Reject> rejects;  // what the host refuses
-  std::string message;                   // the status message
-  std::string reply;                     // the reply's result
-  size_t checks;  // value checks made, the refused one included
-};
-
-class RejectTest : public ServiceTest,
-                   public ::testing::WithParamInterface<RejectCase> {};
-
 // Names parameterised cases after their `name` member.
 struct CaseName {
   template <class P>

@@ -1,6 +1,5 @@
 // Base, the packet filter's actions and intervals.
 
-#include "tests/fault_alloc.h"
 #include "tests/service_fixture.h"
 
 namespace {
@@ -8,6 +7,9 @@ namespace {
 INSTANTIATE_TEST_SUITE_P(
     SmallTables, TreeTest,
     ::testing::Values(
+        TreeCase{"BaseEmpty", "GetJsonACLBase", "", "01 T[01]{}", {}},
+        TreeCase{"BaseZeroIsGiven", "GetJsonACLBase", "ProcessingStatus: 0",
+                 "01 T[01:1=0]{}", {"ACL/Base/ProcessingStatus 0"}},
         TreeCase{"DefActionEmpty", "GetJsonACLPfilterDefAction", "",
                  "12 T[01]{}", {}},
         TreeCase{"DefActionLargest", "GetJsonACLPfilterDefAction",
@@ -31,20 +33,5 @@ INSTANTIATE_TEST_SUITE_P(
                  {"ACL/Intervals/Interval/IntervalType 1",
                   "ACL/Intervals/Interval/IntervalType 3"}}),
     CaseName());
-
-TEST_F(ServiceTest, RejectedSecondIntervalReleasesBothRows) {
-  testhost::TheHost().config.rejects = {
-      {"ACL/Intervals/Interval/IntervalType", std::string("9"), "no", 0}};
-  Answer a = Direct(Parse<acl::ACLIntervals>(
-      "interval { IntervalType: 1 IntervalValue: 2 } "
-      "interval { IntervalType: 9 IntervalValue: 3 }"));
-  EXPECT_EQ(a.code, 3);
-  EXPECT_EQ(a.message, "the value of IntervalType is invalid");
-  EXPECT_EQ(a.results[0], "{Err:no}");
-  testhost::Record r = testhost::Snapshot();
-  EXPECT_TRUE(r.trees.empty());
-  EXPECT_EQ(r.checks.size(), 3u);  // the second IntervalValue is never seen
-  EXPECT_EQ(faultalloc::Live(), 0);
-}
 
 }  // namespace

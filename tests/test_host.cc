@@ -94,6 +94,10 @@ uint16_t GRPC_CheckValueOfPara(const char* token, const char* path,
                                char* errorText) {
   std::lock_guard<std::mutex> lock(TheHost().mu);
   TheHost().record.checks.push_back({token, path, text});
+  if (TheHost().record.checks.size() == TheHost().config.rejectNth) {
+    std::strncpy(errorText, testhost::kNthReason, errorSize);
+    return 0;
+  }
   for (const testhost::Reject& r : TheHost().config.rejects) {
     if (r.path == path && (!r.text || *r.text == text)) {
       // The reason may fill the whole buffer, without a NUL.

@@ -36,6 +36,9 @@ struct Reject {
   uint16_t result = 0;
 };
 
+// The reason given for the n-th check refused by Config::rejectNth.
+constexpr char kNthReason[] = "refused in turn";
+
 enum class SplitMode { kPieces, kNull, kZeroPieces };
 
 struct Config {
@@ -47,6 +50,7 @@ struct Config {
   std::set<std::string> missingTables;
   std::vector<std::string> extraTables;  // further children of the module
   std::vector<Reject> rejects;
+  size_t rejectNth = 0;  // 1 and up: refuse the n-th value check as well
   std::optional<std::string> answer = std::string("{\"answer\":1}");
   SplitMode split = SplitMode::kPieces;
   size_t splitBytes = 4;
