@@ -2,11 +2,17 @@
 // module and no host behind it; the yardstick of benchmarks/load.sh.
 //
 //   plain_server --answer-file FILE [--listen HOST:PORT] [--split-bytes N]
+//                [--bare yes]
 //
 // Every unary call is answered with the file's text; the streamed method
 // sends it in pieces of at most N bytes (default 65536). The server is built
-// as acl-devhost builds its own (synchronous, same port options), prints
-// "listening on HOST:PORT" once serving, and stops on SIGINT or SIGTERM.
+// as acl-devhost builds its own: synchronous, the same port options, server
+// reflection and the default health service. The last matters: the health
+// service runs on gRPC's callback API, which changes how the synchronous
+// server polls (slower with one call in flight, faster with many), so a
+// fair yardstick has it too. --bare yes leaves both out.
+//
+// Prints "listening on HOST:PORT" once serving; stops on SIGINT or SIGTERM.
 
 #include <signal.h>
 
@@ -19,7 +25,9 @@
 #include <sstream>
 #include <string>
 
+#include <grpcpp/ext/proto_server_reflection_plugin.h>
 #include <grpcpp/grpcpp.h>
+#include <grpcpp/health_check_service_interface.h>
 
 #include "benchmarks/plain_service.h"
 
@@ -27,13 +35,15 @@ namespace {
 
 constexpr char kUsage[] =
     "usage: plain_server --answer-file FILE [--listen HOST:PORT] "
-    "[--split-bytes N]\n";
+    "[--split-bytes N] [--bare yes]\n";
+constexpr char kServiceName[] = "acl.ACLService";
 constexpr auto kShutdownGrace = std::chrono::seconds(2);
 
 struct Options {
   std::string listen = "127.0.0.1:0";
   std::string answerFile;
   long splitBytes = 65536;
+  bool bare = false;
 };
 
 bool ParseFlags(int argc, char** argv, Options* o) {
@@ -44,6 +54,8 @@ bool ParseFlags(int argc, char** argv, Options* o) {
       o->listen = value;
     } else if (flag == "--answer-file") {
       o->answerFile = value;
+    } else if (flag == "--bare") {
+      o->bare = std::string(value) == "yes";
     } else if (flag == "--split-bytes") {
       o->splitBytes = std::strtol(value, nullptr, 10);
     } else {
@@ -82,6 +94,10 @@ int main(int argc, char** argv) {
   }
   acl_bench::PlainService service(std::move(answer),
                                   static_cast<size_t>(o.splitBytes));
+  if (!o.bare) {
+    grpc::reflection::InitProtoReflectionServerBuilderPlugin();
+    grpc::EnableDefaultHealthCheckService(true);
+  }
   grpc::ServerBuilder builder;
   int port = 0;
   builder.AddChannelArgument(GRPC_ARG_ALLOW_REUSEPORT, 0);
@@ -91,6 +107,11 @@ int main(int argc, char** argv) {
   if (server == nullptr || port == 0) {
     std::cerr << "plain_server: cannot serve on " << o.listen << "\n";
     return 1;
+  }
+  grpc::HealthCheckServiceInterface* health = server->GetHealthCheckService();
+  if (health != nullptr) {
+    health->SetServingStatus("", true);
+    health->SetServingStatus(kServiceName, true);
   }
   const std::string host = o.listen.substr(0, o.listen.rfind(':'));
   std::cout << "listening on " << host << ":" << port << std::endl;
