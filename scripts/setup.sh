@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests, the development host and
-# the load test (benchmarks/load.sh: h2load, curl, valgrind) need. Idempotent; quick when everything is present.
+# the load test (benchmarks/load.sh: h2load, curl, valgrind) need.
+# Idempotent; quick when everything is present.
 set -euo pipefail
 
 packages=(
