@@ -5,8 +5,9 @@
 #
 #   benchmarks/load.sh [--build DIR] [--seconds N] [--rounds N]
 #                      [--rules N] [--stream-calls N] [--memory-requests N]
-#                      [--instructions N] [--skip-unary] [--skip-stream]
-#                      [--skip-memory] [--keep DIR]
+#                      [--memory-arenas N] [--instructions N]
+#                      [--skip-unary] [--skip-stream] [--skip-memory]
+#                      [--keep DIR]
 #
 # Unary scenarios, each with 1 and with 32 calls in flight (one connection):
 #   fixed  GetJsonACLBase, acl-devhost --adapter fixed: the module's own path
@@ -16,7 +17,12 @@
 # IPv4 basic rules (scripts/gen_config.py), through the json adapter and
 # through the fixed adapter, against plain_server sending the same text.
 # Memory: resident set of a fresh acl-devhost after 10 000 and after
-# --memory-requests small requests.
+# --memory-requests small requests; the same for a fresh plain_server, whose
+# figures show how far the allocator alone moves a gRPC server's RSS. Both
+# run with glibc's malloc arenas limited to --memory-arenas (default 1; 0
+# keeps glibc's default of one per thread, up to 8 per core): each gRPC
+# worker thread that starts touches an arena of its own, which moves RSS by
+# several per cent and would hide a leak.
 # Instructions: the unary scenarios once more, each server under valgrind's
 # callgrind, counting the server's instructions (all threads) for N calls
 # with one in flight: a figure that a busy machine does not move (0 skips).
@@ -33,12 +39,13 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 BUILD=build
-SECONDS_PER_RUN=3
+SECONDS_PER_RUN=2
 ROUNDS=3
 RULES=300000
-STREAM_CALLS=5
+STREAM_CALLS=3
 MEMORY_REQUESTS=1000000
-INSTRUCTIONS=1000
+INSTRUCTIONS=500
+MEMORY_ARENAS=1
 SKIP_UNARY=0
 SKIP_STREAM=0
 SKIP_MEMORY=0
@@ -54,6 +61,7 @@ while [ $# -gt 0 ]; do
     --stream-calls) STREAM_CALLS=$2; shift 2 ;;
     --memory-requests) MEMORY_REQUESTS=$2; shift 2 ;;
     --instructions) INSTRUCTIONS=$2; shift 2 ;;
+    --memory-arenas) MEMORY_ARENAS=$2; shift 2 ;;
     --skip-unary) SKIP_UNARY=1; shift ;;
     --skip-stream) SKIP_STREAM=1; shift ;;
     --skip-memory) SKIP_MEMORY=1; shift ;;
@@ -248,19 +256,32 @@ fi
 # ---- Memory ----------------------------------------------------------------------
 
 if [ "$SKIP_MEMORY" -eq 0 ]; then
-  echo "load.sh: memory, 10000 then $MEMORY_REQUESTS requests" >&2
-  devhost memory
-  memory_load() {  # memory_load N: N more small requests, 32 in flight
-    h2load -c 1 -m 32 -n "$1" -H 'content-type: application/grpc' \
+  echo "load.sh: memory, 10000 then $MEMORY_REQUESTS requests per server" >&2
+  printf '%s' '{"Base":{"ProcessingStatus":1}}' > "$WORK/memory.answer"
+  : > "$WORK/memory.tsv"
+  memory_load() {  # memory_load NAME N: N more small requests, 32 in flight
+    h2load -c 1 -m 32 -n "$2" -H 'content-type: application/grpc' \
         -H 'te: trailers' -H "token_id: $TOKEN" -d "$WORK/empty.bin" \
-        "http://127.0.0.1:$PORT_memory$SERVICE/GetJsonACLBase" > /dev/null 2>&1
+        "http://127.0.0.1:$(port "$1")$SERVICE/GetJsonACLBase" > /dev/null 2>&1
   }
-  memory_load 10000
-  rss_small=$(rss_kb "$PID_memory")
-  memory_load $((MEMORY_REQUESTS - 10000))
-  rss_large=$(rss_kb "$PID_memory")
-  echo -e "memory\t$rss_small\t$rss_large\t$MEMORY_REQUESTS" > "$WORK/memory.txt"
-  stop memory
+  arenas=()
+  if [ "$MEMORY_ARENAS" -gt 0 ]; then
+    arenas=(env "GLIBC_TUNABLES=glibc.malloc.arena_max=$MEMORY_ARENAS")
+  fi
+  for name in memory memplain; do
+    if [ $name = memory ]; then
+      start memory "${arenas[@]}" "$BUILD/acl-devhost" --listen 127.0.0.1:0 \
+          --token "$TOKEN"
+    else
+      start memplain "${arenas[@]}" "$BUILD/plain_server" \
+          --listen 127.0.0.1:0 --answer-file "$WORK/memory.answer"
+    fi
+    memory_load $name 10000
+    small=$(rss_kb "$(pid $name)")
+    memory_load $name $((MEMORY_REQUESTS - 10000))
+    echo -e "$name\t$small\t$(rss_kb "$(pid $name)")\t$MEMORY_REQUESTS" >> "$WORK/memory.tsv"
+    stop $name
+  done
 fi
 
 # ---- Instructions -----------------------------------------------------------------
@@ -370,12 +391,16 @@ if os.path.exists(counts):
         d, p = per[(scenario, 'devhost')], per[(scenario, 'plain')]
         print(f'| {scenario} | {d} | {p} | {d / p:.3f} |')
 
-memory = os.path.join(work, 'memory.txt')
+memory = os.path.join(work, 'memory.tsv')
 if os.path.exists(memory):
-    _, small, large, total = open(memory).read().split()
-    small, large = int(small), int(large)
-    print('\n## Resident memory of acl-devhost (json adapter, Base requests)\n')
-    print('| after 10 000 | after %s | growth |' % f'{int(total):,}'.replace(',', ' '))
-    print('|---|---|---|')
-    print(f'| {small} kB | {large} kB | {100.0 * (large - small) / small:+.2f} % |')
+    print('\n## Resident memory after 10 000 and after N small requests '
+          '(GetJsonACLBase, 32 in flight, see --memory-arenas)\n')
+    print('| server | after 10 000 | after N | N | growth |')
+    print('|---|---|---|---|---|')
+    for line in open(memory):
+        name, small, large, total = line.split()
+        server = 'plain_server' if name == 'memplain' else 'acl-devhost (json)'
+        small, large = int(small), int(large)
+        print(f'| {server} | {small} kB | {large} kB | {total} '
+              f'| {100.0 * (large - small) / small:+.2f} % |')
 EOF
