@@ -41,6 +41,7 @@
 
 #include "devhost/adapter.h"
 #include "devhost/checks.h"
+#include "devhost/fixed_adapter.h"
 #include "devhost/host.h"
 #include "devhost/registry.h"
 
@@ -70,6 +71,7 @@ struct Options {
   std::string registryFile;  // "": built in
   std::string adapter = "json";
   std::string configFile;  // "": the built-in sample
+  std::string answerFile;  // the fixed adapter's answer
   std::vector<RejectRule> rejects;
   size_t splitBytes = 65536;
   std::optional<int> maxRecvBytes, maxSendBytes, threads;
@@ -95,11 +97,14 @@ constexpr char kUsage[] =
     "                        \"token: TEXT\")\n"
     "  --registry FILE       the registry data file\n"
     "                        (default: the built-in registry)\n"
-    "  --adapter json|echo   json: answer from the configuration;\n"
-    "                        echo: answer with the request tree\n"
-    "                        (default: json)\n"
+    "  --adapter json|echo|fixed\n"
+    "                        json: answer from the configuration;\n"
+    "                        echo: answer with the request tree;\n"
+    "                        fixed: answer every call with the text of\n"
+    "                        --answer-file (load tests) (default: json)\n"
     "  --config FILE         the device configuration of the json adapter\n"
     "                        (default: the built-in sample)\n"
+    "  --answer-file FILE    the answer of the fixed adapter\n"
     "  --reject PATH[=TEXT]  reject every value of the column at PATH, or\n"
     "                        only TEXT, such as\n"
     "                        ACL/IPv4BasicRules/Rule/GroupID=2001;\n"
@@ -148,12 +153,14 @@ Options ParseFlags(int argc, char** argv) {
       {"--registry", [&](auto&, auto& v) { o.registryFile = v; }},
       {"--adapter",
        [&](auto& f, auto& v) {
-         if (v != "json" && v != "echo") {
-           throw UsageError(f + " must be json or echo, not \"" + v + "\"");
+         if (v != "json" && v != "echo" && v != "fixed") {
+           throw UsageError(f + " must be json, echo or fixed, not \"" + v +
+                            "\"");
          }
          o.adapter = v;
        }},
       {"--config", [&](auto&, auto& v) { o.configFile = v; }},
+      {"--answer-file", [&](auto&, auto& v) { o.answerFile = v; }},
       {"--reject",
        [&](auto&, auto& v) {
          try {
@@ -196,6 +203,9 @@ Options ParseFlags(int argc, char** argv) {
   }
   if (!o.configFile.empty() && o.adapter != "json") {
     throw UsageError("--config is for --adapter json");
+  }
+  if ((o.adapter == "fixed") != !o.answerFile.empty()) {
+    throw UsageError("--answer-file goes with --adapter fixed");
   }
   return o;
 }
@@ -268,6 +278,8 @@ void MakeHost(const Options& o, Host* host) {
   }
   if (o.adapter == "echo") {
     host->adapter = MakeEchoAdapter(*host->registry);
+  } else if (o.adapter == "fixed") {
+    host->adapter = MakeFixedAdapter(ReadFile("--answer-file", o.answerFile));
   } else {
     nlohmann::json config = o.configFile.empty()
                                 ? SampleConfig()

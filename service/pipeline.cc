@@ -33,6 +33,31 @@ struct FreeDeleter {
   void operator()(void* block) const { std::free(block); }
 };
 
+// The session token as the host operations take it: a NUL-terminated copy
+// of the metadata value, which is not terminated. A token that fits (all
+// real ones) stays in the call's own storage, so reading it allocates
+// nothing.
+class Token {
+ public:
+  void Assign(grpc::string_ref value) {
+    if (value.size() < sizeof(inline_)) {
+      std::memcpy(inline_, value.data(), value.size());
+      inline_[value.size()] = '\0';
+      text_ = inline_;
+    } else {
+      long_.assign(value.data(), value.size());
+      text_ = long_.c_str();
+    }
+  }
+  const char* c_str() const { return text_; }
+
+ private:
+  static constexpr size_t kInlineSize = 128;
+  char inline_[kInlineSize];
+  std::string long_;
+  const char* text_ = "";
+};
+
 // The table's registry node: root, "private" (any case), "ACL", the table.
 tagZormRegNode* FindTable(const char* name) {
   tagZormRegNode* node = ZORM_GetRegTreeRoot();
@@ -57,7 +82,7 @@ class Call {
       *status = grpc::Status(grpc::StatusCode::PERMISSION_DENIED, kNoToken);
       return false;
     }
-    token_.assign(entry->second.data(), entry->second.size());
+    token_.Assign(entry->second);
     if (GRPC_SESSION_IsExisting(token_.c_str()) != 1) {
       *status =
           grpc::Status(grpc::StatusCode::PERMISSION_DENIED, kInvalidToken);
@@ -109,7 +134,7 @@ class Call {
   }
 
  private:
-  std::string token_;
+  Token token_;
   zorm_mor_value::NodePtr tree_;
   Rejection rejection_;
 };

@@ -316,6 +316,35 @@ class TokenTest(ServerCase):
                                   token=match.group(1))[0])
 
 
+class FixedTest(ServerCase):
+    def test_every_method_answers_the_file(self):
+        path = os.path.join(_tmp.name, "fixed_answer.json")
+        text = '{"fixed": "\u00e9t\u00e9"}' * 3
+        with open(path, "w", encoding="utf-8") as f:
+            f.write(text)
+        _, stub = self.start("--adapter", "fixed", "--answer-file", path,
+                             "--split-bytes", "8")
+        for name in methods():
+            with self.subTest(method=name):
+                code, details, pieces = call(stub, name)
+                self.assertEqual(OK, code, details)
+                self.assertEqual(text, "".join(pieces))
+                self.assertEqual(name == STREAM, len(pieces) > 1)
+
+    def test_answer_file_goes_with_fixed_only(self):
+        for args in (["--adapter", "fixed"],
+                     ["--answer-file", os.devnull],
+                     ["--adapter", "echo", "--answer-file", os.devnull]):
+            with self.subTest(args=args):
+                run = subprocess.run(
+                    [os.path.join(BUILD, "acl-devhost"), "--listen",
+                     "127.0.0.1:0", "--token", TOKEN] + args,
+                    capture_output=True, text=True, timeout=WAIT)
+                self.assertEqual(2, run.returncode, run.stderr)
+                self.assertIn("--answer-file goes with --adapter fixed",
+                              run.stderr)
+
+
 class StreamTest(ServerCase):
     def test_small_pieces_join_to_the_unary_answer(self):
         _, stub = self.start("--split-bytes", "16")

@@ -34,13 +34,18 @@ TEST_F(ServiceTest, FirstOfSeveralTokenEntriesIsUsed) {
 }
 
 TEST_F(ServiceTest, TokenReachesEveryHostOperation) {
-  TheHost().config.tokens = {"t-42"};
-  ASSERT_EQ(Call("GetJsonACLBase", BaseWith(7), "t-42").code, 0);
-  testhost::Record r = testhost::Snapshot();
-  EXPECT_EQ(r.sessions, std::vector<std::string>{"t-42"});
-  ASSERT_EQ(r.checks.size(), 1u);
-  EXPECT_EQ(r.checks[0].token, "t-42");
-  EXPECT_EQ(r.adapterArgs, std::vector<std::string>{"ACL t-42"});
+  // Short and long tokens alike, on both sides of the call's own storage.
+  for (size_t size : {4, 127, 128, 1000}) {
+    const std::string token = "t-42" + std::string(size - 4, 'x');
+    testhost::Reset();
+    TheHost().config.tokens = {token};
+    ASSERT_EQ(Call("GetJsonACLBase", BaseWith(7), token.c_str()).code, 0);
+    testhost::Record r = testhost::Snapshot();
+    EXPECT_EQ(r.sessions, std::vector<std::string>{token});
+    ASSERT_EQ(r.checks.size(), 1u);
+    EXPECT_EQ(r.checks[0].token, token);
+    EXPECT_EQ(r.adapterArgs, std::vector<std::string>{"ACL " + token});
+  }
 }
 
 // ServiceCreate and ServiceDestroy in every state, without a running server.
