@@ -41,6 +41,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "acl_version.h"
+
 namespace {
 
 using google::protobuf::Descriptor;
@@ -86,6 +88,7 @@ const char kUsage[] =
     "  --pieces            streamed method: print each piece on its own line\n"
     "                      as it arrives, instead of the joined answer\n"
     "  -h, --help          show this text\n"
+    "  --version           show the version\n"
     "\n"
     "The answer is pretty-printed when it is JSON. A non-OK status prints\n"
     "`error: CODE: message` (and any answer text sent with it) to stderr and\n"
@@ -108,6 +111,7 @@ struct Options {
   bool raw = false;
   bool pieces = false;
   bool help = false;
+  bool version = false;
   std::vector<std::string> args;  // METHOD [REQUEST], or "list"
 };
 
@@ -154,11 +158,13 @@ int ParseArgs(int argc, char** argv, Options* options) {
       arg.resize(eq);
       inlineValue = true;
     }
-    if (arg == "--raw" || arg == "--pieces" || arg == "--help") {
+    if (arg == "--raw" || arg == "--pieces" || arg == "--help" ||
+        arg == "--version") {
       if (inlineValue) return UsageError(arg + " takes no value");
       if (arg == "--raw") options->raw = true;
       if (arg == "--pieces") options->pieces = true;
       if (arg == "--help") options->help = true;
+      if (arg == "--version") options->version = true;
       continue;
     }
     if (arg != "--addr" && arg != "--token" && arg != "--tls-ca" &&
@@ -470,6 +476,10 @@ int main(int argc, char** argv) {
   if (parsed != kExitOk) return parsed;
   if (options.help) {
     std::fputs(kUsage, stdout);
+    return kExitOk;
+  }
+  if (options.version) {
+    std::printf("aclctl %s\n", acl_version::kVersion);
     return kExitOk;
   }
   return Run(options);
