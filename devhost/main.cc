@@ -43,6 +43,7 @@
 #include "devhost/adapter.h"
 #include "devhost/checks.h"
 #include "devhost/host.h"
+#include "devhost/reason_trailer.h"
 #include "devhost/registry.h"
 
 namespace devhost {
@@ -380,6 +381,7 @@ int Run(int argc, char** argv, const sigset_t& stops) {
     quota.SetMaxThreads(*o.threads + 2);
     builder->SetResourceQuota(quota);
   }
+  builder->experimental().SetInterceptorCreators(ReasonTrailerFactories());
   std::unique_ptr<grpc::Server> server = builder->BuildAndStart();
   if (server == nullptr || selectedPort == 0) {
     module.destroy();
