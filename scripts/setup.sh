@@ -8,6 +8,7 @@ packages=(
   protobuf-compiler protobuf-compiler-grpc libprotobuf-dev libgrpc++-dev
   nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev
   python3 python3-grpcio python3-protobuf openssl
+  dpkg-dev
 )
 
 missing=()
