@@ -1,7 +1,12 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the development host
-# need. Idempotent; quick when everything is present.
+# need, and buf (the schema linter, pinned) from npm into .tools/buf.
+# Idempotent; quick when everything is present.
 set -euo pipefail
+cd "$(dirname "$0")/.."
+
+BUF_VERSION=1.75.0
+BUF_DIR=.tools/buf
 
 packages=(
   cmake ninja-build g++ pkg-config binutils
@@ -10,6 +15,8 @@ packages=(
   python3 python3-grpcio python3-protobuf openssl
   dpkg-dev
 )
+# buf comes from npm: Debian's npm when the machine has none.
+command -v npm >/dev/null || packages+=(npm)
 
 missing=()
 for p in "${packages[@]}"; do
@@ -24,4 +31,10 @@ if [ ${#missing[@]} -gt 0 ]; then
   [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
   $sudo_cmd apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+if [ "$("$BUF_DIR/node_modules/.bin/buf" --version 2>/dev/null)" != "$BUF_VERSION" ]; then
+  echo "setup: installing buf $BUF_VERSION into $BUF_DIR"
+  npm install --prefix "$BUF_DIR" --no-save --no-package-lock --no-audit \
+      --no-fund --loglevel=error "@bufbuild/buf@$BUF_VERSION" >/dev/null
 fi
