@@ -89,15 +89,6 @@ TEST_F(HostcheckTest, EachBrokenPromiseIsReportedByName) {
   }
 }
 
-TEST_F(HostcheckTest, OnlyChecksTheChosenPromises) {
-  hostcheck::Options o = Quick();
-  o.only = {"registry.acl", "builder"};
-  const auto results = hostcheck::Run(toyhost::Facts(), o);
-  ASSERT_EQ(results.size(), 2u);
-  EXPECT_STREQ(results[0].promise.name, "builder");  // in checking order
-  EXPECT_STREQ(results[1].promise.name, "registry.acl");
-}
-
 TEST_F(HostcheckTest, KnowsEveryTableOfTheModule) {
   std::set<std::string> module;
   for (const acl_tables::Table* table : acl_tables::kAllTables) {

@@ -20,8 +20,9 @@ class ServerBuilder;
 
 namespace toyhost {
 
-// From now on breaks `promise` (a name of hostcheck::Promises()), or
-// nothing when it is empty. False when the toy host has no fault for it.
+// From now on breaks `promise` (a name of hostcheck::Promises()) with the
+// toy host's fault for it, or nothing when it is empty. False for a name
+// that is no promise.
 bool Break(const std::string& promise);
 
 // What the contract checker must know of this host.
