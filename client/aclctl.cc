@@ -10,6 +10,10 @@
 //
 // Single-threaded; every object below lives for one run of the program.
 //
+// A unary call's trailing metadata "acl-devhost-reason" (which the
+// development host adds to a rejected value's status) is printed with the
+// error.
+//
 // Exit status: 0 on an OK status, 1 on a non-OK status (or no connection),
 // 2 on a usage error or bad input.
 
@@ -41,6 +45,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "acl_version.h"
+
 namespace {
 
 using google::protobuf::Descriptor;
@@ -54,6 +60,7 @@ using google::protobuf::ServiceDescriptor;
 constexpr char kService[] = "acl.ACLService";
 constexpr char kMethodPrefix[] = "GetJsonACL";
 constexpr char kTokenKey[] = "token_id";
+constexpr char kReasonKey[] = "acl-devhost-reason";
 constexpr char kDefaultAddr[] = "127.0.0.1:50051";
 constexpr double kDefaultTimeout = 30;
 
@@ -86,12 +93,14 @@ const char kUsage[] =
     "  --pieces            streamed method: print each piece on its own line\n"
     "                      as it arrives, instead of the joined answer\n"
     "  -h, --help          show this text\n"
+    "  --version           show the version\n"
     "\n"
     "The answer is pretty-printed when it is JSON. A non-OK status prints\n"
     "`error: CODE: message` (and any answer text sent with it) to stderr and\n"
-    "exits 1; usage errors exit 2. A refused request value's \"{Err:...}\"\n"
-    "text only reaches the client on the streamed method: a unary call\n"
-    "with a non-OK status carries no reply.\n"
+    "exits 1; usage errors exit 2. The host's reason for a refused request\n"
+    "value comes as the streamed method's \"{Err:...}\" message; a unary\n"
+    "call carries no reply with its error, but acl-devhost sends the reason\n"
+    "as trailing metadata, printed as `reason: TEXT`.\n"
     "\n"
     "Examples:\n"
     "  aclctl --token secret IPv4BasicRules\n"
@@ -108,6 +117,7 @@ struct Options {
   bool raw = false;
   bool pieces = false;
   bool help = false;
+  bool version = false;
   std::vector<std::string> args;  // METHOD [REQUEST], or "list"
 };
 
@@ -154,11 +164,13 @@ int ParseArgs(int argc, char** argv, Options* options) {
       arg.resize(eq);
       inlineValue = true;
     }
-    if (arg == "--raw" || arg == "--pieces" || arg == "--help") {
+    if (arg == "--raw" || arg == "--pieces" || arg == "--help" ||
+        arg == "--version") {
       if (inlineValue) return UsageError(arg + " takes no value");
       if (arg == "--raw") options->raw = true;
       if (arg == "--pieces") options->pieces = true;
       if (arg == "--help") options->help = true;
+      if (arg == "--version") options->version = true;
       continue;
     }
     if (arg != "--addr" && arg != "--token" && arg != "--tls-ca" &&
@@ -366,12 +378,21 @@ std::string Render(const std::string& text, bool raw) {
                    nlohmann::ordered_json::error_handler_t::replace);
 }
 
+// The server's reason trailer of a finished call, or "".
+std::string ReasonOf(const grpc::ClientContext& context) {
+  const auto& trailers = context.GetServerTrailingMetadata();
+  auto it = trailers.find(kReasonKey);
+  return it == trailers.end() ? "" : std::string(it->second.data(),
+                                                 it->second.size());
+}
+
 int Finish(const grpc::Status& status, const std::string& answer,
-           const Options& options) {
+           const std::string& reason, const Options& options) {
   if (!status.ok()) {
     std::fprintf(stderr, "error: %s: %s\n", CodeName(status.error_code()),
                  status.error_message().c_str());
     if (!answer.empty()) std::fprintf(stderr, "%s\n", answer.c_str());
+    if (!reason.empty()) std::fprintf(stderr, "reason: %s\n", reason.c_str());
     return kExitFailed;
   }
   std::string out = Render(answer, options.raw);
@@ -391,7 +412,7 @@ int CallUnary(grpc::Channel* channel, const MethodDescriptor* method,
   const grpc::Status status =
       grpc::internal::BlockingUnaryCall<Message, Message>(
           channel, rpc, &context, request, reply.get());
-  return Finish(status, ResultOf(*reply), options);
+  return Finish(status, ResultOf(*reply), ReasonOf(context), options);
 }
 
 int CallStream(grpc::Channel* channel, const MethodDescriptor* method,
@@ -418,7 +439,7 @@ int CallStream(grpc::Channel* channel, const MethodDescriptor* method,
   }
   const grpc::Status status = reader->Finish();
   if (options.pieces && status.ok()) return kExitOk;
-  return Finish(status, joined, options);
+  return Finish(status, joined, ReasonOf(context), options);
 }
 
 int Run(const Options& options) {
@@ -470,6 +491,10 @@ int main(int argc, char** argv) {
   if (parsed != kExitOk) return parsed;
   if (options.help) {
     std::fputs(kUsage, stdout);
+    return kExitOk;
+  }
+  if (options.version) {
+    std::printf("aclctl %s\n", acl_version::kVersion);
     return kExitOk;
   }
   return Run(options);

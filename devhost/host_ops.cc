@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <exception>
 
+#include "devhost/call_reason.h"
 #include "devhost/host.h"
 #include "devhost/split.h"
 #include "devhost/values.h"
@@ -41,13 +42,16 @@ uint16_t GRPC_CheckValueOfPara(const char* /*token*/, const char* path,
   const devhost::Checker* checker = TheHost().checker.get();
   try {
     if (checker != nullptr) {
-      return checker->Check(path, text, errorSize, errorText);
+      const uint16_t result = checker->Check(path, text, errorSize, errorText);
+      if (result != 1) devhost::RecordRejection(errorText, errorSize);
+      return result;
     }
   } catch (const std::exception&) {
     // Out of memory while judging: reject below.
   }
   if (errorText != nullptr && errorSize > 0) {
     std::snprintf(errorText, errorSize, "%s", "the host cannot judge values");
+    devhost::RecordRejection(errorText, errorSize);
   }
   return 0;
 }

@@ -39,10 +39,12 @@
 #include <grpcpp/server_builder.h>
 #include <nlohmann/json.hpp>
 
+#include "acl_version.h"
 #include "devhost/adapter.h"
 #include "devhost/checks.h"
 #include "devhost/fixed_adapter.h"
 #include "devhost/host.h"
+#include "devhost/reason_trailer.h"
 #include "devhost/registry.h"
 
 namespace devhost {
@@ -64,7 +66,7 @@ struct UsageError : std::runtime_error {
 };
 
 struct Options {
-  std::string module;  // "": kModuleFile beside the executable
+  std::string module;  // "": DefaultModule()
   std::string listen = "127.0.0.1:50051";
   std::string tlsCert, tlsKey;
   std::vector<std::string> tokens;
@@ -85,8 +87,8 @@ constexpr char kUsage[] =
     "from a device configuration. SIGINT or SIGTERM stops it gracefully.\n"
     "Flags take their value as --flag VALUE or --flag=VALUE.\n"
     "\n"
-    "  --module PATH         the module to load\n"
-    "                        (default: libacl_service.so beside this program)\n"
+    "  --module PATH         the module to load (default: libacl_service.so\n"
+    "                        beside this program, else the installed one)\n"
     "  --listen HOST:PORT    where to serve; port 0 picks a free port\n"
     "                        (default: 127.0.0.1:50051)\n"
     "  --tls-cert FILE       serve TLS with this PEM certificate chain\n"
@@ -117,6 +119,7 @@ constexpr char kUsage[] =
     "                        once, more fail with RESOURCE_EXHAUSTED\n"
     "                        (default: threads as gRPC needs them)\n"
     "  --help                print this help and exit\n"
+    "  --version             print the version and exit\n"
     "\n"
     "Once serving it prints one line \"listening on HOST:PORT\" (the real\n"
     "port) to stdout.\n";
@@ -184,6 +187,10 @@ Options ParseFlags(int argc, char** argv) {
       std::cout << kUsage;
       std::exit(0);
     }
+    if (arg == "--version") {
+      std::cout << kProgram << " " << acl_version::kVersion << "\n";
+      std::exit(0);
+    }
     std::optional<std::string> value;
     const size_t eq = arg.find('=');
     if (arg.rfind("--", 0) == 0 && eq != std::string::npos) {
@@ -240,12 +247,20 @@ nlohmann::json ReadJson(const std::string& flag, const std::string& path) {
   }
 }
 
-std::string ModuleBesideExecutable() {
+// The module beside this program (in a build tree), else the installed one
+// in the module directory relative to the program's.
+std::string DefaultModule() {
   char self[PATH_MAX];
   const ssize_t n = readlink("/proc/self/exe", self, sizeof(self) - 1);
   if (n <= 0) return kModuleFile;
   std::string dir(self, static_cast<size_t>(n));
-  return dir.substr(0, dir.rfind('/') + 1) + kModuleFile;
+  dir.resize(dir.rfind('/') + 1);
+  const std::string beside = dir + kModuleFile;
+  const std::string installed =
+      dir + acl_version::kModuleDirFromPrograms + "/" + kModuleFile;
+  const bool useInstalled = access(beside.c_str(), F_OK) != 0 &&
+                            access(installed.c_str(), F_OK) == 0;
+  return useInstalled ? installed : beside;
 }
 
 std::string RandomToken() {
@@ -358,7 +373,7 @@ int Run(int argc, char** argv, const sigset_t& stops) {
   h.builder = builder.get();
 
   const std::string modulePath =
-      o.module.empty() ? ModuleBesideExecutable() : o.module;
+      o.module.empty() ? DefaultModule() : o.module;
   const Module module = LoadModule(modulePath);
   module.create();
 
@@ -378,6 +393,7 @@ int Run(int argc, char** argv, const sigset_t& stops) {
     quota.SetMaxThreads(*o.threads + 2);
     builder->SetResourceQuota(quota);
   }
+  builder->experimental().SetInterceptorCreators(ReasonTrailerFactories());
   std::unique_ptr<grpc::Server> server = builder->BuildAndStart();
   if (server == nullptr || selectedPort == 0) {
     module.destroy();

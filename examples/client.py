@@ -4,7 +4,9 @@
 Compiles the schema in proto/ into a temporary directory (protoc with the
 grpc_python_plugin), then calls GetJsonACLBase and the streamed
 GetJsonACLIPv4BasicRulesStream with the session token in the "token_id"
-metadata and prints what comes back.
+metadata and prints what comes back. Last it asks for a group number the
+host refuses, and prints the error with the host's reason, which acl-devhost
+sends as the trailing metadata "acl-devhost-reason".
 
     /usr/bin/python3 examples/client.py --addr 127.0.0.1:50051 --token secret
 """
@@ -18,6 +20,15 @@ import tempfile
 
 PROTO_DIR = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..",
                          "proto")
+REASON_KEY = "acl-devhost-reason"
+
+
+def describe(error):
+    """An RPC error as one line, with the host's reason when there is one."""
+    reasons = [value for key, value in error.trailing_metadata() or ()
+               if key == REASON_KEY]
+    return "error: %s: %s%s" % (error.code().name, error.details(),
+                                "".join(" (reason: %s)" % r for r in reasons))
 
 
 def load_stubs(out_dir):
@@ -63,9 +74,18 @@ def main():
                 print("GetJsonACLIPv4BasicRulesStream (%d pieces):"
                       % len(pieces), "".join(pieces))
             except grpc.RpcError as error:
-                print("error: %s: %s" % (error.code().name, error.details()),
-                      file=sys.stderr)
+                print(describe(error), file=sys.stderr)
                 return 1
+
+            # Basic rule groups are numbered from 2000: the host refuses 1.
+            try:
+                stub.GetJsonACLIPv4BasicRules(
+                    acl.ACLIPv4BasicRules(
+                        rule=[acl.ACLIPv4BasicRules.Rule(GroupID=1)]),
+                    metadata=metadata, timeout=10)
+                print("GroupID 1 was accepted")
+            except grpc.RpcError as error:
+                print("GroupID 1:", describe(error))
     return 0
 
 

@@ -10,6 +10,7 @@ the business of the C++ tests; these check that the pieces work together.
 """
 
 import argparse
+import concurrent.futures
 import ctypes.util
 import importlib
 import json
@@ -279,11 +280,12 @@ class RejectTest(ServerCase):
                                   "ACL/IPv4BasicRules/Rule/GroupID")
         request = {"rule": [{"GroupID": 2000}]}
         reason = "the value of GroupID is invalid"
-        # A unary call with a non-OK status carries no reply; only the stream
-        # brings the host's reason.
-        cases = [("GetJsonACLIPv4BasicRules", []),
-                 (STREAM, ["{Err:rejected by --reject}"])]
-        for name, pieces in cases:
+        # A unary call with a non-OK status carries no reply: the host's
+        # reason comes as a trailer there, as a message on the stream.
+        cases = [("GetJsonACLIPv4BasicRules", [],
+                  "reason: rejected by --reject\n"),
+                 (STREAM, ["{Err:rejected by --reject}"], "")]
+        for name, pieces, trailer in cases:
             with self.subTest(method=name):
                 self.assertEqual((grpc.StatusCode.INVALID_ARGUMENT, reason,
                                   pieces),
@@ -291,8 +293,34 @@ class RejectTest(ServerCase):
                 run = aclctl(server.addr, name, json.dumps(request))
                 self.assertEqual(
                     (1, "", "error: INVALID_ARGUMENT: %s\n" % reason +
-                     "".join(p + "\n" for p in pieces)),
+                     "".join(p + "\n" for p in pieces) + trailer),
                     (run.returncode, run.stdout, run.stderr))
+
+    def test_each_unary_call_gets_its_own_reason_trailer(self):
+        _, stub = self.start()
+        cases = [  # rule, reason trailer (None: none)
+            ({"GroupID": 1}, "a number from 2000 to 2999"),
+            ({"srcipv4": [{"SrcIPv4Addr": "10.1"}]},
+             "a dotted IPv4 address, such as 10.1.1.0"),
+            ({"GroupID": 2000}, None),
+        ]
+
+        def reason_of(rule):
+            rpc = stub.GetJsonACLIPv4BasicRules.with_call
+            request = request_of("GetJsonACLIPv4BasicRules", {"rule": [rule]})
+            try:
+                _, outcome = rpc(request, metadata=[("token_id", TOKEN)],
+                                 timeout=WAIT)
+            except grpc.RpcError as error:
+                outcome = error
+            return dict(outcome.trailing_metadata() or ()).get(
+                "acl-devhost-reason")
+
+        # Calls at once on the server's threads, each its own reason.
+        work = [cases[i % len(cases)] for i in range(60)]
+        with concurrent.futures.ThreadPoolExecutor(8) as pool:
+            got = list(pool.map(lambda case: reason_of(case[0]), work))
+        self.assertEqual([reason for _, reason in work], got)
 
 
 class TokenTest(ServerCase):

@@ -1,0 +1,26 @@
+# The Debian package: `cpack -G DEB` in the build directory packs what
+# `cmake --install` installs, under /usr. Its run-time dependencies come from
+# dpkg-shlibdeps on the packaged programs and module, so they name the Debian
+# packages of the libraries they link (libgrpc++1.51, libprotobuf32, ...).
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME acl-service)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_PACKAGE_CONTACT "ACL service developers")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
+    "gRPC service module answering access control list queries")
+set(CPACK_PACKAGE_DESCRIPTION
+    "The module libacl_service.so registers acl.ACLService with a device\
+ host's gRPC server. Also: acl-devhost, a development host that serves it\
+ on loopback; aclctl, a client for every method; the schema files; and the\
+ host kit (host interface headers, a CMake package and the host contract\
+ checker).")
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_STRIP_FILES ON)  # programs and module without their debug data
+set(CPACK_DEBIAN_PACKAGE_SECTION net)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The Python example compiles the schema and calls with grpcio.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS
+    "python3-grpcio, python3-protobuf, protobuf-compiler-grpc")
+include(CPack)

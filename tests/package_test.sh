@@ -1,0 +1,103 @@
+#!/usr/bin/env bash
+# The release as its users get it, from the build directory BUILD (a plain
+# or a sanitizer build):
+#
+#   package_test.sh deb BUILD VERSION
+#     cpack -G DEB; the package's dependencies name the Debian gRPC and
+#     protobuf runtime packages; unpacked into a temporary root, its
+#     acl-devhost serves with the packaged module (found by itself) and its
+#     aclctl gets the answer; both print VERSION.
+#
+#   package_test.sh consumer BUILD SOURCE [CXX_FLAGS [LAUNCHER]]
+#     cmake --install into a temporary prefix; the host project in
+#     SOURCE/tests/package_consumer finds the package there, builds, serves
+#     one call through the installed module and passes the contract checker.
+#
+# Each run works in BUILD/package-test/MODE, emptied first and left behind
+# for a look after a failure.
+set -euo pipefail
+
+WAIT=20  # seconds: the bound of every wait
+TOKEN=package-test
+
+devhost_pid=
+stop_devhost() {
+  [ -n "$devhost_pid" ] && kill "$devhost_pid" 2>/dev/null || true
+}
+trap stop_devhost EXIT
+
+fail() {
+  echo "FAIL: $*" >&2
+  exit 1
+}
+
+# Runs a command with its output in LOG, shown only when it fails.
+quiet() {
+  local log=$1; shift
+  "$@" >"$log" 2>&1 || { cat "$log" >&2; fail "$*"; }
+}
+
+# Starts acl-devhost; sets devhost_pid and addr.
+start_devhost() {
+  "$@" --listen 127.0.0.1:0 --token "$TOKEN" >"$tmp/devhost.out" \
+      2>"$tmp/devhost.err" &
+  devhost_pid=$!
+  for _ in $(seq $((WAIT * 10))); do
+    addr=$(sed -n 's/^listening on //p' "$tmp/devhost.out")
+    [ -n "$addr" ] && return 0
+    kill -0 "$devhost_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  cat "$tmp/devhost.err" >&2
+  fail "acl-devhost did not listen"
+}
+
+deb() {
+  local build=$1 version=$2
+  (cd "$build" && quiet "$tmp/cpack.log" cpack -G DEB -B "$tmp/out")
+  local package
+  package=$(find "$tmp/out" -maxdepth 1 -name '*.deb')
+  [ -f "$package" ] || fail "cpack made no .deb"
+
+  local depends
+  depends=$(dpkg-deb -f "$package" Depends)
+  for runtime in 'libgrpc++1.51' libprotobuf32; do
+    grep -Eq "(^|, )${runtime//+/\\+}( |,|$)" <<<"$depends" ||
+      fail "Depends lacks $runtime: $depends"
+  done
+
+  dpkg -x "$package" "$tmp/root"
+  local bin=$tmp/root/usr/bin
+  [ "$("$bin/acl-devhost" --version)" = "acl-devhost $version" ] ||
+    fail "acl-devhost --version"
+  [ "$("$bin/aclctl" --version)" = "aclctl $version" ] ||
+    fail "aclctl --version"
+
+  start_devhost "$bin/acl-devhost"
+  local answer
+  answer=$("$bin/aclctl" --addr "$addr" --token "$TOKEN" --raw Base) ||
+    fail "aclctl Base"
+  [ "$answer" = '{"Base":{"ProcessingStatus":1}}' ] ||
+    fail "unexpected answer: $answer"
+  echo "package $(basename "$package"): serves; Depends: $depends"
+}
+
+consumer() {
+  local build=$1 source=$2 flags=${3:-} launcher=${4:-}
+  quiet "$tmp/install.log" cmake --install "$build" --prefix "$tmp/prefix"
+  quiet "$tmp/configure.log" cmake -S "$source/tests/package_consumer" \
+      -B "$tmp/host" -G Ninja -DCMAKE_PREFIX_PATH="$tmp/prefix" \
+      -DCMAKE_CXX_FLAGS="$flags" -DCMAKE_CXX_COMPILER_LAUNCHER="$launcher"
+  quiet "$tmp/build.log" cmake --build "$tmp/host" -j2
+  "$tmp/host/example_host" || fail "example_host"
+  "$tmp/host/example_hostcheck" || fail "example_hostcheck"
+}
+
+mode=${1:-}
+[ $# -ge 2 ] && [ "$mode" = deb -o "$mode" = consumer ] ||
+  fail "usage: package_test.sh deb|consumer BUILD ..."
+shift
+tmp=$(realpath "$1")/package-test/$mode
+rm -rf "$tmp"
+mkdir -p "$tmp"
+"$mode" "$@"
