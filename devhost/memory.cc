@@ -1,19 +1,20 @@
 #include "devhost/memory.h"
 
 #include <malloc.h>
+#include <unistd.h>
 
 namespace devhost {
 namespace {
 
-// glibc's own starting values, fixed so that they cannot grow.
+// glibc's own starting value, fixed so that it cannot grow.
 constexpr int kTrimThreshold = 128 * 1024;
-constexpr int kMmapThreshold = 128 * 1024;
 
 }  // namespace
 
 void SetAllocatorPolicy() {
+  const long cores = sysconf(_SC_NPROCESSORS_ONLN);
+  mallopt(M_ARENA_MAX, cores > 1 ? static_cast<int>(cores) : 1);
   mallopt(M_TRIM_THRESHOLD, kTrimThreshold);
-  mallopt(M_MMAP_THRESHOLD, kMmapThreshold);
 }
 
 Trimmer::Trimmer(const CallTracker* calls,

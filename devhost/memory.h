@@ -2,17 +2,19 @@
 // by large calls goes back to the system once they are over.
 //
 // A call with a large request tree or answer (some 100 MB for 100 000
-// rules) frees its memory in small chunks spread over the arenas of the
-// server threads, and glibc keeps the free pages: the resident size would
-// stay near the sum of the arenas' high-water marks. So the host
+// rules) frees its memory in small chunks, and glibc keeps the free pages:
+// the resident size would stay near the high-water mark of every arena the
+// server threads used. So the host
 //   - runs a Trimmer: after a large call, once the server has been idle for
 //     a moment, malloc_trim(0) hands the free pages of every arena back;
-//   - fixes glibc's trim and mmap thresholds at their starting values
-//     (SetAllocatorPolicy). Left dynamic, both grow after the first large
-//     block is freed (the trim threshold to twice the block), and the top
-//     of each thread arena, which malloc_trim leaves alone, then keeps up to
-//     that much; fixed, the tops shrink as they are freed, and large blocks
-//     are always mapped on their own and unmapped when freed.
+//   - keeps one arena per core (SetAllocatorPolicy): glibc would make up to
+//     eight per core, and after many concurrent large calls the tops of
+//     the thread arenas, which malloc_trim leaves alone, would keep tens of
+//     megabytes each;
+//   - fixes the trim threshold at glibc's starting value: left dynamic it
+//     grows to twice the largest block freed (up to 64 MB), and an arena
+//     top keeps up to that much; fixed, arena tops shrink as they are
+//     freed. (This also fixes the mmap threshold at its starting value.)
 //
 // Thread-safety: SetAllocatorPolicy runs once, before any other thread.
 // A Trimmer's public methods may be called from any thread.
