@@ -1,6 +1,7 @@
 #include "devhost/stopper.h"
 
 #include <thread>
+#include <utility>
 
 #include <grpc/grpc.h>
 #include <grpcpp/server.h>
