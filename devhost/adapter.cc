@@ -416,8 +416,10 @@ class JsonAdapter : public Adapter {
     auto it = tables_.find(reg->name);
     const std::vector<Entry>& entries =
         it != tables_.end() ? it->second : kUnconfigured;
-    return HeapCopy(reg->row.empty() ? Instance(*table, *reg, entries)
-                                     : Rows(*table, *reg, entries));
+    const std::string answer = reg->row.empty()
+                                   ? Instance(*table, *reg, entries)
+                                   : Rows(*table, *reg, entries);
+    return GivingUp() ? nullptr : HeapCopy(answer);
   }
 
  private:
@@ -451,8 +453,8 @@ class JsonAdapter : public Adapter {
   // {"<Table>":{"<Row>":[...]}}: every configured row that one request row
   // or more selects, in configuration order, each once. A request without
   // rows selects all.
-  static std::string Rows(const tagGrpcTableOrRow& table, const RegTable& reg,
-                          const std::vector<Entry>& entries) {
+  std::string Rows(const tagGrpcTableOrRow& table, const RegTable& reg,
+                   const std::vector<Entry>& entries) const {
     std::vector<Wanted> wanted;
     for (const tagGrpcTableOrRow* row = table.firstRow; row != nullptr;
          row = row->next) {
@@ -461,6 +463,7 @@ class JsonAdapter : public Adapter {
     std::string out = "{" + Quoted(reg.name) + ":{" + Quoted(reg.row) + ":[";
     bool first = true;
     for (const Entry& entry : entries) {
+      if (GivingUp()) break;
       if (!wanted.empty() && !AnyMatches(wanted, entry)) continue;
       if (!first) out += ",";
       out += entry.text;
@@ -505,6 +508,7 @@ class EchoAdapter : public Adapter {
     answer["module"] = module != nullptr ? module : "";
     answer["table"] = reg != nullptr ? ordered_json(reg->name) : ordered_json();
     answer["tree"] = TreeToJsonValue(table);
+    if (GivingUp()) return nullptr;
     return HeapCopy(
         answer.dump(-1, ' ', false, ordered_json::error_handler_t::replace));
   }

@@ -11,6 +11,7 @@
 #ifndef ACL_DEVHOST_ADAPTER_H_
 #define ACL_DEVHOST_ADAPTER_H_
 
+#include <atomic>
 #include <memory>
 #include <string>
 
@@ -28,6 +29,18 @@ class Adapter {
   // null when there is none.
   virtual char* Answer(const tagGrpcTableOrRow* table,
                        const char* module) const = 0;
+
+  // A long answer looks at `*flag` as it goes and gives up (answers null)
+  // once it is true. REQUIRES: `*flag` outlives the adapter.
+  void GiveUpWhen(const std::atomic<bool>* flag) { giveUp_ = flag; }
+
+ protected:
+  bool GivingUp() const {
+    return giveUp_ != nullptr && giveUp_->load(std::memory_order_relaxed);
+  }
+
+ private:
+  const std::atomic<bool>* giveUp_ = nullptr;
 };
 
 // REQUIRES: `registry` outlives the adapter. Throws std::runtime_error when

@@ -4,12 +4,15 @@
 // main() fills it in before it loads the module and leaves it unchanged
 // until the server has shut down and the module is gone; in between the
 // operations only read it, from any number of server threads, without a
-// lock.
+// lock. The two atomics are the exception: the stop raises `stopping`, and
+// the operations count large calls for the memory trimmer (memory.h).
 
 #ifndef ACL_DEVHOST_HOST_H_
 #define ACL_DEVHOST_HOST_H_
 
+#include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <unordered_set>
@@ -31,7 +34,15 @@ struct Host {
   std::unordered_set<std::string> tokens;  // the live sessions
   size_t splitBytes = 65536;               // largest streamed piece
   grpc::ServerBuilder* builder = nullptr;  // owned by main()
+
+  // Raised once a stop's grace has passed: from then on the operations
+  // answer at once (no session, every value rejected, no answer), so that
+  // the handlers still running return quickly.
+  std::atomic<bool> stopping{false};
+  // Calls with a large request tree or answer so far.
+  std::atomic<uint64_t> largeCalls{0};
 };
+
 
 // The one Host of the process.
 Host& TheHost();

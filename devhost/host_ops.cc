@@ -1,9 +1,15 @@
 // The host and registry operations of host/host_api.h, exported from the
 // executable for the module, each a thin call into the process's Host.
 // None lets an exception out to the module.
+//
+// Two duties besides: once the host is stopping, the session check, the
+// value check, the adapter and the split answer at once, so that handlers
+// still running return quickly; and a call found large (many rows or value
+// checks, a long answer) is counted in Host::largeCalls for the trimmer.
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
 
 #include "devhost/call_reason.h"
@@ -19,8 +25,44 @@ Host& TheHost() {
   return *host;
 }
 
+namespace {
+
+// The value check's reason once the host is stopping.
+constexpr char kStoppingReason[] = "the host is shutting down";
+constexpr char kCannotJudge[] = "the host cannot judge values";
+
+// A call is large when its tree has this many rows or value checks, or its
+// answer this many bytes.
+constexpr uint64_t kLargeTree = 1000;
+constexpr size_t kLargeAnswer = 1 << 20;
+
+// Value checks of the call running on this thread so far: the session check
+// starts every call, and every check of the call runs on its thread.
+thread_local uint64_t tChecks = 0;
+
+bool Stopping() {
+  return TheHost().stopping.load(std::memory_order_relaxed);
+}
+
+void NoteLargeCall() {
+  TheHost().largeCalls.fetch_add(1, std::memory_order_relaxed);
+}
+
+// At least kLargeTree rows under `table`, or value checks in this call.
+bool LargeTree(const tagGrpcTableOrRow* table) {
+  if (tChecks >= kLargeTree) return true;
+  uint64_t rows = 0;
+  for (const tagGrpcTableOrRow* row = table->firstRow;
+       row != nullptr && rows < kLargeTree; row = row->next) {
+    ++rows;
+  }
+  return rows >= kLargeTree;
+}
+
+}  // namespace
 }  // namespace devhost
 
+using devhost::Stopping;
 using devhost::TheHost;
 
 extern "C" {
@@ -28,7 +70,8 @@ extern "C" {
 grpc::ServerBuilder* GRPC_GetServerBuilder() { return TheHost().builder; }
 
 uint16_t GRPC_SESSION_IsExisting(const char* token) {
-  if (token == nullptr) return 0;
+  devhost::tChecks = 0;
+  if (token == nullptr || Stopping()) return 0;
   try {
     return TheHost().tokens.count(token) != 0 ? 1 : 0;
   } catch (const std::exception&) {
@@ -40,17 +83,26 @@ uint16_t GRPC_CheckValueOfPara(const char* /*token*/, const char* path,
                                const char* text, uint32_t errorSize,
                                char* errorText) {
   const devhost::Checker* checker = TheHost().checker.get();
+  const char* reason = devhost::kCannotJudge;
+  ++devhost::tChecks;
   try {
-    if (checker != nullptr) {
-      const uint16_t result = checker->Check(path, text, errorSize, errorText);
-      if (result != 1) devhost::RecordRejection(errorText, errorSize);
-      return result;
+    if (Stopping()) {
+      reason = devhost::kStoppingReason;
+    } else if (checker != nullptr) {
+      const uint16_t verdict = checker->Check(path, text, errorSize, errorText);
+      if (verdict != 1) {
+        devhost::RecordRejection(errorText, errorSize);
+        if (devhost::tChecks >= devhost::kLargeTree) {
+          devhost::NoteLargeCall();  // a large tree built for nothing
+        }
+      }
+      return verdict;
     }
   } catch (const std::exception&) {
     // Out of memory while judging: reject below.
   }
   if (errorText != nullptr && errorSize > 0) {
-    std::snprintf(errorText, errorSize, "%s", "the host cannot judge values");
+    std::snprintf(errorText, errorSize, "%s", reason);
     devhost::RecordRejection(errorText, errorSize);
   }
   return 0;
@@ -59,9 +111,15 @@ uint16_t GRPC_CheckValueOfPara(const char* /*token*/, const char* path,
 char* GRPC_AdapterGet2Quorvex(tagGrpcTableOrRow* table, const char* module,
                               const char* /*token*/) {
   const devhost::Adapter* adapter = TheHost().adapter.get();
-  if (adapter == nullptr || table == nullptr) return nullptr;
+  if (adapter == nullptr || table == nullptr || Stopping()) return nullptr;
   try {
-    return adapter->Answer(table, module != nullptr ? module : "");
+    char* answer = adapter->Answer(table, module != nullptr ? module : "");
+    if (devhost::LargeTree(table) ||
+        (answer != nullptr &&
+         strnlen(answer, devhost::kLargeAnswer) == devhost::kLargeAnswer)) {
+      devhost::NoteLargeCall();
+    }
+    return answer;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "acl-devhost: the adapter failed: %s\n", e.what());
     return nullptr;
@@ -71,6 +129,11 @@ char* GRPC_AdapterGet2Quorvex(tagGrpcTableOrRow* table, const char* module,
 char** GRPC_Split_MassiveData(char* text, uint64_t* count) {
   uint64_t ignored;
   if (count == nullptr) count = &ignored;
+  if (Stopping()) {  // nothing will be sent: spare the copy
+    *count = 0;
+    std::free(text);
+    return nullptr;
+  }
   return devhost::SplitText(text, TheHost().splitBytes, count);
 }
 

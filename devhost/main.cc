@@ -4,9 +4,9 @@
 // Start-up: flags, registry, value checks, adapter and sessions make the
 // Host (host.h); then the module is loaded and registers its service on the
 // builder, the server starts, and one line "listening on HOST:PORT" goes to
-// stdout. SIGINT or SIGTERM shuts the server down gracefully (calls in
-// flight finish, up to a deadline), then the module's service is destroyed
-// and the process exits 0.
+// stdout. SIGINT or SIGTERM stops the server within a grace (stopper.h),
+// then the module's service is destroyed and the process exits 0. Memory
+// that large calls took goes back to the system (memory.h).
 //
 // Exit codes: 0 after a signal, 1 when start-up fails, 2 for bad flags.
 
@@ -41,11 +41,14 @@
 
 #include "acl_version.h"
 #include "devhost/adapter.h"
+#include "devhost/calls.h"
 #include "devhost/checks.h"
 #include "devhost/fixed_adapter.h"
 #include "devhost/host.h"
+#include "devhost/memory.h"
 #include "devhost/reason_trailer.h"
 #include "devhost/registry.h"
+#include "devhost/stopper.h"
 
 namespace devhost {
 namespace {
@@ -53,7 +56,6 @@ namespace {
 constexpr char kProgram[] = "acl-devhost";
 constexpr char kServiceName[] = "acl.ACLService";
 constexpr char kModuleFile[] = "libacl_service.so";
-constexpr auto kShutdownGrace = std::chrono::seconds(5);
 
 // A start-up failure: reported on stderr, exit code 1.
 struct StartError : std::runtime_error {
@@ -77,6 +79,7 @@ struct Options {
   std::vector<RejectRule> rejects;
   size_t splitBytes = 65536;
   std::optional<int> maxRecvBytes, maxSendBytes, threads;
+  std::chrono::seconds grace{5};
 };
 
 constexpr char kUsage[] =
@@ -84,7 +87,7 @@ constexpr char kUsage[] =
     "\n"
     "Loads the ACL service module, serves it over gRPC (with server\n"
     "reflection and the standard health service) and answers its queries\n"
-    "from a device configuration. SIGINT or SIGTERM stops it gracefully.\n"
+    "from a device configuration.\n"
     "Flags take their value as --flag VALUE or --flag=VALUE.\n"
     "\n"
     "  --module PATH         the module to load (default: libacl_service.so\n"
@@ -118,11 +121,21 @@ constexpr char kUsage[] =
     "  --threads N           server worker threads: about N calls run at\n"
     "                        once, more fail with RESOURCE_EXHAUSTED\n"
     "                        (default: threads as gRPC needs them)\n"
+    "  --grace SECONDS       how long a stop waits for calls in flight\n"
+    "                        (default: 5)\n"
     "  --help                print this help and exit\n"
     "  --version             print the version and exit\n"
     "\n"
     "Once serving it prints one line \"listening on HOST:PORT\" (the real\n"
-    "port) to stdout.\n";
+    "port) to stdout.\n"
+    "\n"
+    "SIGINT or SIGTERM stops it: it takes no new calls, and the calls in\n"
+    "flight have the grace to finish; as soon as none is left it exits 0,\n"
+    "whether or not clients keep connections open. Calls still running\n"
+    "when the grace is over (or at a second signal) are cancelled: their\n"
+    "clients see UNAVAILABLE, and the host stops serving them (no session,\n"
+    "values rejected with \"the host is shutting down\", no answer), so\n"
+    "they end as soon as they have released their memory; then it exits 0.\n";
 
 // A whole decimal number from `min` to `max`.
 long long ParseCount(const std::string& flag, const std::string& text,
@@ -180,6 +193,10 @@ Options ParseFlags(int argc, char** argv) {
        [&](auto& f, auto& v) { o.maxSendBytes = ParseCount(f, v, 1, INT_MAX); }},
       {"--threads",
        [&](auto& f, auto& v) { o.threads = ParseCount(f, v, 1, 4096); }},
+      {"--grace",
+       [&](auto& f, auto& v) {
+         o.grace = std::chrono::seconds(ParseCount(f, v, 0, 3600));
+       }},
   };
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
@@ -308,6 +325,7 @@ void MakeHost(const Options& o, Host* host) {
                        ": " + e.what());
     }
   }
+  host->adapter->GiveUpWhen(&host->stopping);
   host->tokens.insert(o.tokens.begin(), o.tokens.end());
   host->splitBytes = o.splitBytes;
 }
@@ -377,6 +395,7 @@ int Run(int argc, char** argv, const sigset_t& stops) {
   const Module module = LoadModule(modulePath);
   module.create();
 
+  CallTracker calls;
   int selectedPort = 0;
   // A port taken by another server is an error, not a shared port.
   builder->AddChannelArgument(GRPC_ARG_ALLOW_REUSEPORT, 0);
@@ -393,7 +412,13 @@ int Run(int argc, char** argv, const sigset_t& stops) {
     quota.SetMaxThreads(*o.threads + 2);
     builder->SetResourceQuota(quota);
   }
-  builder->experimental().SetInterceptorCreators(ReasonTrailerFactories());
+  // Both interceptors: the call count (stop, trimmer) and the reason trailer.
+  std::vector<
+      std::unique_ptr<grpc::experimental::ServerInterceptorFactoryInterface>>
+      interceptors;
+  interceptors.push_back(calls.InterceptorFactory());
+  interceptors.push_back(MakeReasonTrailerFactory());
+  builder->experimental().SetInterceptorCreators(std::move(interceptors));
   std::unique_ptr<grpc::Server> server = builder->BuildAndStart();
   if (server == nullptr || selectedPort == 0) {
     module.destroy();
@@ -408,11 +433,14 @@ int Run(int argc, char** argv, const sigset_t& stops) {
   if (!madeToken.empty()) std::cout << "token: " << madeToken << "\n";
   std::cout << "listening on " << host << ":" << selectedPort << std::endl;
 
-  const int sig = WaitForStop(stops);
+  int sig = 0;
+  {
+    const Trimmer trimmer(&calls, &h.largeCalls);  // not while stopping
+    sig = WaitForStop(stops);
+  }
   std::cerr << kProgram << ": " << strsignal(sig) << ", shutting down"
             << std::endl;
-  server->Shutdown(std::chrono::system_clock::now() + kShutdownGrace);
-  server->Wait();
+  Stopper(server.get(), &calls, &h.stopping, stops).Stop(o.grace);
   server.reset();
   module.destroy();
   h.builder = nullptr;
@@ -423,6 +451,7 @@ int Run(int argc, char** argv, const sigset_t& stops) {
 }  // namespace devhost
 
 int main(int argc, char** argv) {
+  devhost::SetAllocatorPolicy();
   // Block the stop signals before any thread starts, so that every thread
   // inherits the mask and only sigwait() receives them.
   sigset_t stops;

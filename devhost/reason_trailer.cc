@@ -62,14 +62,9 @@ class ReasonTrailerFactory
 
 }  // namespace
 
-std::vector<
-    std::unique_ptr<grpc::experimental::ServerInterceptorFactoryInterface>>
-ReasonTrailerFactories() {
-  std::vector<
-      std::unique_ptr<grpc::experimental::ServerInterceptorFactoryInterface>>
-      factories;
-  factories.push_back(std::make_unique<ReasonTrailerFactory>());
-  return factories;
+std::unique_ptr<grpc::experimental::ServerInterceptorFactoryInterface>
+MakeReasonTrailerFactory() {
+  return std::make_unique<ReasonTrailerFactory>();
 }
 
 }  // namespace devhost

@@ -18,7 +18,6 @@
 #define ACL_DEVHOST_REASON_TRAILER_H_
 
 #include <memory>
-#include <vector>
 
 #include <grpcpp/support/server_interceptor.h>
 
@@ -28,9 +27,8 @@ namespace devhost {
 inline constexpr char kReasonTrailerKey[] = "acl-devhost-reason";
 
 // The interceptor's factory, to hand to the server builder.
-std::vector<
-    std::unique_ptr<grpc::experimental::ServerInterceptorFactoryInterface>>
-ReasonTrailerFactories();
+std::unique_ptr<grpc::experimental::ServerInterceptorFactoryInterface>
+MakeReasonTrailerFactory();
 
 }  // namespace devhost
 

@@ -483,13 +483,18 @@ class AclctlTest(ServerCase):
                           for line in run.stdout.splitlines()[1:]])
 
 
-def main():
+def parse_args():
+    """Takes --build DIR into BUILD; returns the other arguments."""
     global BUILD
     parser = argparse.ArgumentParser(add_help=False)
     parser.add_argument("--build", default=BUILD)
     args, rest = parser.parse_known_args()
     BUILD = os.path.abspath(args.build)
-    unittest.main(argv=[sys.argv[0]] + rest)
+    return rest
+
+
+def main():
+    unittest.main(argv=[sys.argv[0]] + parse_args())
 
 
 if __name__ == "__main__":
