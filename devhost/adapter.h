@@ -11,10 +11,10 @@
 #ifndef ACL_DEVHOST_ADAPTER_H_
 #define ACL_DEVHOST_ADAPTER_H_
 
+#include <atomic>
 #include <memory>
 #include <string>
-
-#include <nlohmann/json.hpp>
+#include <string_view>
 
 #include "devhost/registry.h"
 #include "tree/tree.h"
@@ -30,14 +30,26 @@ class Adapter {
                        const char* module) const = 0;
 };
 
-// REQUIRES: `registry` outlives the adapter. Throws std::runtime_error when
-// `config` does not fit the registry.
-std::unique_ptr<Adapter> MakeJsonAdapter(const Registry& registry,
-                                         nlohmann::json config);
+// The json adapter over `config`, a configuration's JSON text (the form and
+// the fault texts are in config_reader.h), which it does not keep. When
+// `cancel` is given and becomes true, an Answer under way gives up within a
+// few thousand entries and returns null.
+// REQUIRES: `registry` and `cancel` outlive the adapter. Throws
+// std::runtime_error when `config` is not JSON or does not fit the registry.
+std::unique_ptr<Adapter> MakeJsonAdapter(
+    const Registry& registry, std::string_view config,
+    const std::atomic<bool>* cancel = nullptr);
+
+// The same over the file at `path`, which is read once and released before
+// this returns. Throws std::runtime_error also when the file cannot be read.
+std::unique_ptr<Adapter> LoadJsonAdapter(
+    const Registry& registry, const std::string& path,
+    const std::atomic<bool>* cancel = nullptr);
+
 std::unique_ptr<Adapter> MakeEchoAdapter(const Registry& registry);
 
-// The built-in sample device configuration.
-nlohmann::json SampleConfig();
+// The built-in sample device configuration's JSON text.
+std::string_view SampleConfig();
 
 }  // namespace devhost
 

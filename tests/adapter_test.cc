@@ -213,7 +213,7 @@ TEST(AdapterTest, JsonAnswersTheRowsOrInstanceTheRequestSelects) {
       {R"({"ProcessingStatus": null})", R"({"Base":{}})", "Base"},
       {"{}", "(null)", "Nope"},  // a node of no table
   };
-  auto adapter = devhost::MakeJsonAdapter(Small(), json::parse(kConfig));
+  auto adapter = devhost::MakeJsonAdapter(Small(), kConfig);
   for (const Case& c : cases) {
     const ordered_json request = ordered_json::parse(c.request);
     NodePtr tree = Tree(c.table, request);
@@ -257,7 +257,7 @@ TEST(AdapterTest, AConfigurationThatDoesNotFitTheRegistryIsRefused) {
   for (const Case& c : cases) {
     std::string message = "(no error)";
     try {
-      devhost::MakeJsonAdapter(Small(), json::parse(c.config));
+      devhost::MakeJsonAdapter(Small(), c.config);
     } catch (const std::runtime_error& e) {
       message = e.what();
     }
