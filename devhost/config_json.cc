@@ -169,9 +169,10 @@ bool JsonCursor::NextKey(std::string_view* key) {
   if (pos_ == end_ || *pos_ != '"') {
     Fail(f.started ? "expected a key after ','" : "expected a key or '}'");
   }
+  const char* const at = pos_;
   const JsonString k = ReadString();
   f.started = true;
-  RememberKey(&f, k);
+  RememberKey(&f, k, at);
   SkipSpace();
   if (pos_ == end_ || *pos_ != ':') Fail("expected ':' after the key");
   ++pos_;
@@ -179,7 +180,7 @@ bool JsonCursor::NextKey(std::string_view* key) {
   return true;
 }
 
-void JsonCursor::RememberKey(Frame* f, const JsonString& k) {
+void JsonCursor::RememberKey(Frame* f, const JsonString& k, const char* at) {
   std::string_view key = k.text;
   if (k.escaped) key = f->decoded.emplace_back(k.text);
   f->key = key;
@@ -194,7 +195,7 @@ void JsonCursor::RememberKey(Frame* f, const JsonString& k) {
     if (f->keySet.empty()) f->keySet.insert(f->keys.begin(), f->keys.end());
     seen = !f->keySet.insert(key).second;
   }
-  if (seen) Fail("the key " + Quoted(key) + " appears twice in one object");
+  if (seen) FailAt(at, "the key " + Quoted(key) + " appears twice in one object");
 }
 
 bool JsonCursor::NextElement() {

@@ -119,7 +119,7 @@ class JsonCursor {
   [[noreturn]] void FailAt(const char* at, const std::string& what) const;
   void SkipSpace();
   void Push(bool array);
-  void RememberKey(Frame* frame, const JsonString& key);
+  void RememberKey(Frame* frame, const JsonString& key, const char* at);
   const char* CheckUtf8(const char* at);
   void DecodeFrom(const char* quote, const char* at);
   uint32_t Hex4(const char* at);
