@@ -278,8 +278,9 @@ std::unique_ptr<Adapter> LoadJsonAdapter(const Registry& registry,
                                          const std::atomic<bool>* cancel) {
   std::unique_ptr<Config> config;
   {
-    const ConfigFile file(path);
-    config = LoadConfig(registry, file.text());
+    ConfigFile file(path);
+    config = LoadConfig(registry, file.text(),
+                        [&file](size_t done) { file.Forget(done); });
   }
   return std::make_unique<JsonAdapter>(registry, std::move(config), cancel);
 }

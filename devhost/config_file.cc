@@ -70,6 +70,13 @@ ConfigFile::~ConfigFile() {
   if (map_ != nullptr) munmap(map_, mapSize_);
 }
 
+void ConfigFile::Forget(size_t offset) {
+  if (map_ == nullptr) return;
+  const auto page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+  const size_t end = (offset < mapSize_ ? offset : mapSize_) / page * page;
+  if (end > 0) madvise(map_, end, MADV_DONTNEED);
+}
+
 std::string_view ConfigFile::text() const {
   if (map_ != nullptr) {
     return std::string_view(static_cast<const char*>(map_), mapSize_);

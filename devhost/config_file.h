@@ -1,6 +1,8 @@
 // A configuration file's bytes for one reading: mapped read-only when it is
 // a regular file, read whole otherwise (a pipe, say), and released when the
-// ConfigFile goes, so that nothing of the file outlives its parse.
+// ConfigFile goes, so that nothing of the file outlives its parse. A reader
+// that is done with the bytes before some offset may Forget them: their
+// pages leave the process (reading them again maps them in again).
 //
 // Owns the mapping or the buffer. Not thread-safe.
 
@@ -22,6 +24,8 @@ class ConfigFile {
   ConfigFile& operator=(const ConfigFile&) = delete;
 
   std::string_view text() const;
+  // Gives back the pages of a mapped file that lie wholly before `offset`.
+  void Forget(size_t offset);
 
  private:
   void* map_ = nullptr;

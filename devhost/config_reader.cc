@@ -17,6 +17,8 @@ namespace {
 constexpr char kNotJson[] = "configuration is not valid JSON: ";
 constexpr char kDoesNotFit[] = "configuration does not fit the registry: ";
 constexpr int kNoLevel = -1;
+// Bytes read between reports of progress.
+constexpr size_t kReportEvery = size_t{8} << 20;
 
 // What a configuration is checked against, per registry table: its names
 // at the entry level (columns and nested lists) and within each nested
@@ -152,8 +154,9 @@ void AppendInOrder(std::vector<Piece>* pieces, const std::string& text,
 // The one pass over a configuration text.
 class Reader {
  public:
-  Reader(const Registry& registry, std::string_view text)
-      : registry_(registry), cursor_(text) {}
+  Reader(const Registry& registry, std::string_view text,
+         const std::function<void(size_t)>& done)
+      : registry_(registry), cursor_(text), done_(done) {}
 
   std::unique_ptr<Config> Read() {
     auto config = std::make_unique<Config>();
@@ -251,6 +254,10 @@ class Reader {
     }
     AppendInOrder(&pieces_, text_, builder->text());
     builder->EndEntry(cells_.data(), cells_.size());
+    if (done_ && cursor_.offset() - reported_ >= kReportEvery) {
+      reported_ = cursor_.offset();
+      done_(reported_);
+    }
   }
 
   // A nested list, rendered onto text_.
@@ -398,6 +405,8 @@ class Reader {
 
   const Registry& registry_;
   JsonCursor cursor_;
+  const std::function<void(size_t)>& done_;
+  size_t reported_ = 0;
   Problems problems_;
   int listLevel_ = kNoLevel;  // level of the entry whose list is being read
   // Reused from entry to entry.
@@ -409,9 +418,10 @@ class Reader {
 }  // namespace
 
 std::unique_ptr<Config> LoadConfig(const Registry& registry,
-                                   std::string_view text) {
+                                   std::string_view text,
+                                   const std::function<void(size_t)>& done) {
   try {
-    return Reader(registry, text).Read();
+    return Reader(registry, text, done).Read();
   } catch (const JsonError& e) {
     throw std::runtime_error(kNotJson + std::string(e.what()));
   }

@@ -25,6 +25,7 @@
 #define ACL_DEVHOST_CONFIG_READER_H_
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string_view>
 
@@ -35,9 +36,14 @@ namespace devhost {
 
 constexpr size_t kMaxProblems = 20;
 
+// Calls `done` (when given) now and then between entries with the number
+// of bytes of `text` read so far. The result never refers to `text`, and
+// the reading looks at bytes before that number again only to place a
+// fault in its message.
 // REQUIRES: `registry` outlives the result.
-std::unique_ptr<Config> LoadConfig(const Registry& registry,
-                                   std::string_view text);
+std::unique_ptr<Config> LoadConfig(
+    const Registry& registry, std::string_view text,
+    const std::function<void(size_t)>& done = nullptr);
 
 }  // namespace devhost
 
