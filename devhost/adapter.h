@@ -14,8 +14,7 @@
 #include <atomic>
 #include <memory>
 #include <string>
-
-#include <nlohmann/json.hpp>
+#include <string_view>
 
 #include "devhost/registry.h"
 #include "tree/tree.h"
@@ -38,19 +37,30 @@ class Adapter {
   bool GivingUp() const {
     return giveUp_ != nullptr && giveUp_->load(std::memory_order_relaxed);
   }
+  const std::atomic<bool>* giveUpFlag() const { return giveUp_; }
 
  private:
   const std::atomic<bool>* giveUp_ = nullptr;
 };
 
+// The json adapter over `config`, a configuration's JSON text (the form and
+// the fault texts are in config_reader.h), which it does not keep. Once its
+// GiveUpWhen flag is true, an Answer under way gives up within a few
+// thousand entries and returns null.
 // REQUIRES: `registry` outlives the adapter. Throws std::runtime_error when
-// `config` does not fit the registry.
+// `config` is not JSON or does not fit the registry.
 std::unique_ptr<Adapter> MakeJsonAdapter(const Registry& registry,
-                                         nlohmann::json config);
+                                         std::string_view config);
+
+// The same over the file at `path`, which is read once and released before
+// this returns. Throws std::runtime_error also when the file cannot be read.
+std::unique_ptr<Adapter> LoadJsonAdapter(const Registry& registry,
+                                         const std::string& path);
+
 std::unique_ptr<Adapter> MakeEchoAdapter(const Registry& registry);
 
-// The built-in sample device configuration.
-nlohmann::json SampleConfig();
+// The built-in sample device configuration's JSON text.
+std::string_view SampleConfig();
 
 }  // namespace devhost
 

@@ -313,11 +313,10 @@ void MakeHost(const Options& o, Host* host) {
   } else if (o.adapter == "fixed") {
     host->adapter = MakeFixedAdapter(ReadFile("--answer-file", o.answerFile));
   } else {
-    nlohmann::json config = o.configFile.empty()
-                                ? SampleConfig()
-                                : ReadJson("--config", o.configFile);
     try {
-      host->adapter = MakeJsonAdapter(*host->registry, std::move(config));
+      host->adapter = o.configFile.empty()
+                          ? MakeJsonAdapter(*host->registry, SampleConfig())
+                          : LoadJsonAdapter(*host->registry, o.configFile);
     } catch (const std::runtime_error& e) {
       throw StartError((o.configFile.empty()
                             ? std::string("the built-in sample configuration")

@@ -2,7 +2,6 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <vector>
 
 namespace devhost {
 namespace {
@@ -29,24 +28,26 @@ char** SplitText(char* text, size_t maxPiece, uint64_t* count) {
   *count = 0;
   if (text == nullptr) return nullptr;
   const size_t size = std::strlen(text);
-  std::vector<size_t> ends;
-  for (size_t begin = 0; begin < size;) {
+  size_t pieces = 0;
+  for (size_t begin = 0; begin < size; ++pieces) {
     begin = PieceEnd(text, size, begin, maxPiece);
-    ends.push_back(begin);
   }
-  const size_t pointers = (ends.size() + 1) * sizeof(char*);
-  auto* block = static_cast<char*>(std::malloc(pointers + size + 1));
+  const size_t pointers = (pieces + 1) * sizeof(char*);
+  auto* block = static_cast<char*>(std::realloc(text, pointers + size + 1));
   if (block == nullptr) {
     std::free(text);
     return nullptr;
   }
-  char* copy = block + pointers;
-  std::memcpy(copy, text, size + 1);
-  std::free(text);
+  char* moved = block + pointers;
+  std::memmove(moved, block, size + 1);
   auto** list = reinterpret_cast<char**>(block);
-  list[0] = copy;
-  for (size_t i = 0; i < ends.size(); ++i) list[i + 1] = copy + ends[i];
-  *count = ends.size();
+  list[0] = moved;
+  size_t end = 0;
+  for (size_t i = 1; i <= pieces; ++i) {
+    end = PieceEnd(moved, size, end, maxPiece);
+    list[i] = moved + end;
+  }
+  *count = pieces;
   return list;
 }
 

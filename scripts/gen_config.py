@@ -8,6 +8,13 @@ streaming tests:
     scripts/gen_config.py --rules 100000 > big.json
     scripts/gen_config.py --rules 5000 --table IPv6AdvanceRules --seed 7
 
+With --request M it writes instead a request for that configuration's
+table, in protobuf's JSON mapping as aclctl takes it: M of the generated
+rules, spread evenly, each asked for by its group and rule number:
+
+    scripts/gen_config.py --rules 300000 --request 10000 > request.json
+    aclctl IPv4BasicRules @request.json
+
 The same arguments always give the same output. Rules are numbered in steps
 of 5 within a group and spread over consecutive groups (2000.. for basic,
 3000.. for advance, 4000.. for MAC, 5000.. for user-defined rules; named
@@ -215,6 +222,27 @@ def generate(table, count, seed):
         yield head
 
 
+def rule_keys(table, count, asked):
+    """The keys of `asked` of `count` generated rules, spread evenly."""
+    _, first_group, named = TABLES[table]
+    per = rules_per_group(count)
+    for n in range(asked):
+        group, position = divmod(n * count // asked, per)
+        key = ({'GroupIndex': 'gen-%04d' % group} if named
+               else {'GroupID': first_group + group})
+        key['RuleID'] = position * RULE_STEP
+        yield key
+
+
+def write_request(out, table, count, asked):
+    """Writes a request for `asked` of the rules of the configuration."""
+    out.write('{"rule": [')
+    for n, key in enumerate(rule_keys(table, count, asked)):
+        out.write(',\n  ' if n else '\n  ')
+        out.write(json.dumps(key, separators=(',', ':')))
+    out.write('\n]}\n' if asked else ']}\n')
+
+
 def write(out, base, table, count, seed):
     """Writes the configuration: `base` with `table`'s rows generated, one
     rule per line, never holding all rules in memory."""
@@ -247,6 +275,9 @@ def main():
     parser.add_argument('--seed', type=int, default=1, metavar='S',
                         help='random seed; the same seed gives the same '
                              'rules (default: %(default)s)')
+    parser.add_argument('--request', type=int, metavar='M',
+                        help='write a request for M of the rules instead '
+                             'of the configuration')
     parser.add_argument('--base', default=SAMPLE, metavar='FILE',
                         help='configuration whose other tables are kept '
                              '(default: the built-in sample)')
@@ -259,6 +290,14 @@ def main():
     if rules_per_group(args.rules) is None:
         parser.error('--rules: at most %d rules fit in %d groups'
                      % (MAX_GROUPS * (MAX_RULE_ID // RULE_STEP + 1), MAX_GROUPS))
+    if args.request is not None:
+        if not 0 <= args.request <= args.rules:
+            parser.error('--request must be from 0 to --rules')
+        try:
+            write_request(sys.stdout, args.table, args.rules, args.request)
+        except BrokenPipeError:
+            sys.exit(1)
+        return
     try:
         with open(args.base, encoding='utf-8') as f:
             base = json.load(f)

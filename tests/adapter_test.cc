@@ -4,6 +4,7 @@
 
 #include "devhost/adapter.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <memory>
 #include <stdexcept>
@@ -114,7 +115,7 @@ void Fill(tagGrpcTableOrRow* node, const RegTable& t, const ordered_json& shape,
       ASSERT_EQ(devhost::SetIPv4(text.c_str(), &r->value), 0) << text;
     } else if (c->type == mv::kTypeMAC) {
       mv::SetMorValue_XML_MAC(&r->value, text);
-    } else if (c->type == mv::kTypeString) {
+    } else if (c->type == mv::kTypeString || c->type == mv::kTypeName) {
       devhost::SetText(text.data(), uint32_t(text.size()), &r->value);
     } else {
       r->value.u32 = v.is_boolean() ? v.get<bool>() : v.get<uint32_t>();
@@ -213,12 +214,112 @@ TEST(AdapterTest, JsonAnswersTheRowsOrInstanceTheRequestSelects) {
       {R"({"ProcessingStatus": null})", R"({"Base":{}})", "Base"},
       {"{}", "(null)", "Nope"},  // a node of no table
   };
-  auto adapter = devhost::MakeJsonAdapter(Small(), json::parse(kConfig));
+  auto adapter = devhost::MakeJsonAdapter(Small(), kConfig);
   for (const Case& c : cases) {
     const ordered_json request = ordered_json::parse(c.request);
     NodePtr tree = Tree(c.table, request);
     EXPECT_EQ(Text(adapter->Answer(tree.get(), "ACL")), c.answer)
         << c.table << " " << c.request;
+  }
+}
+
+// An answer gives back each configured value as it was written, keys in
+// registry order, a nested list at the place of its first column.
+TEST(AdapterTest, JsonAnswersKeepConfiguredValuesAsWritten) {
+  struct Case {
+    const char* config;
+    const char* answer;
+    const char* table = "IPv4BasicRules";
+    const char* request = "[]";
+  } cases[] = {
+      {R"({"IPv4BasicRules": {"Rule": [{"VRF": "t\u00e9\/\"\u0001\ud83d\ude00",)"
+       R"( "RuleID": -0, "GroupID": 7}]}})",
+       "{\"IPv4BasicRules\":{\"Rule\":[{\"GroupID\":7,\"RuleID\":0,"
+       "\"VRF\":\"t\xC3\xA9/\\\"\\u0001\xF0\x9F\x98\x80\"}]}}"},
+      {R"({"IPv4BasicRules": {"Rule": [{"VRF": "x", "SrcIPv4": [)"
+       R"({"SrcIPv4Wildcard": "0.0.0.255", "SrcIPv4Addr": "010.1.1.0"}],)"
+       R"( "GroupID": 1}]}})",
+       R"({"IPv4BasicRules":{"Rule":[{"GroupID":1,"SrcIPv4":[{"SrcIPv4Addr":)"
+       R"("010.1.1.0","SrcIPv4Wildcard":"0.0.0.255"}],"VRF":"x"}]}})"},
+      {R"({"PfilterIgnoreAction": {"IgnoreAction": 1}})",
+       R"({"PfilterIgnoreAction":{"IgnoreAction":1}})", "PfilterIgnoreAction",
+       R"({"IgnoreAction": true})"},
+  };
+  for (const Case& c : cases) {
+    auto adapter = devhost::MakeJsonAdapter(Small(), c.config);
+    NodePtr tree = Tree(c.table, ordered_json::parse(c.request));
+    EXPECT_EQ(Text(adapter->Answer(tree.get(), "ACL")), c.answer) << c.config;
+  }
+}
+
+// Rows that name a table's first row columns are looked up by them; the
+// answer is the one a scan of every row gives: each match once, in
+// configuration order, whatever the order of the keys in the file.
+TEST(AdapterTest, JsonFindsRowsByTheirKeysAsAScanWould) {
+  constexpr char kRules[] = R"([
+    {"GroupID": 2001, "RuleID": 5}, {"GroupID": 2000, "RuleID": 5},
+    {"GroupID": 2000}, {"GroupID": 2000, "RuleID": 0}, {"RuleID": 5},
+    {"GroupID": 2000, "RuleID": 5, "VRF": "x"}])";
+  constexpr char kGroups[] = R"([
+    {"GroupIndex": "a-name-longer-than-eight"}, {"GroupIndex": "short"},
+    {"GroupIndex": "a-name-longer-than-eighty"}, {"GroupIndex": "short"}])";
+  const std::string config = std::string(R"({"IPv4BasicRules": {"Rule": )") +
+                             kRules + R"(}, "NamedGroups": {"Group": )" +
+                             kGroups + "}}";
+  auto answer = [&](const char* table, const char* row,
+                    const char* rows, const std::vector<int>& picked) {
+    const ordered_json all = ordered_json::parse(rows);
+    ordered_json out = ordered_json::array();
+    for (int i : picked) out.push_back(all[i]);
+    return std::string("{\"") + table + "\":{\"" + row + "\":" + out.dump() +
+           "}}";
+  };
+  struct Case {
+    const char* request;
+    std::vector<int> picked;
+    const char* table = "IPv4BasicRules";
+  } cases[] = {
+      {R"([{"GroupID": 2000, "RuleID": 5}])", {1, 5}},
+      {R"([{"GroupID": 2000, "RuleID": null}])", {1, 2, 3, 5}},
+      {R"([{"GroupID": 2000, "RuleID": 7}])", {}},
+      {R"([{"GroupID": 2000, "RuleID": 5, "VRF": "x"}])", {5}},
+      {R"([{"RuleID": 5}])", {0, 1, 4, 5}},
+      {R"([{"GroupID": 2000, "RuleID": 0}, {"GroupID": 2001}, {"RuleID": 0}])",
+       {0, 3}},
+      {R"([{"GroupIndex": "short"}])", {1, 3}, "NamedGroups"},
+      {R"([{"GroupIndex": "a-name-longer-than-eighty"}])", {2}, "NamedGroups"},
+  };
+  auto adapter = devhost::MakeJsonAdapter(Small(), config);
+  for (const Case& c : cases) {
+    const bool rules = std::string(c.table) == "IPv4BasicRules";
+    NodePtr tree = Tree(c.table, ordered_json::parse(c.request));
+    EXPECT_EQ(Text(adapter->Answer(tree.get(), "ACL")),
+              answer(c.table, rules ? "Rule" : "Group",
+                     rules ? kRules : kGroups, c.picked))
+        << c.request;
+  }
+}
+
+TEST(AdapterTest, JsonAnswerGivesUpOnceCancelled) {
+  std::string rules;
+  for (int i = 0; i < 10000; ++i) {
+    rules += (i > 0 ? ",{\"GroupID\":" : "{\"GroupID\":") +
+             std::to_string(2000 + i % 2) + "}";
+  }
+  static std::atomic<bool> cancel{false};  // outlives the adapter
+  auto adapter = devhost::MakeJsonAdapter(
+      Small(), R"({"IPv4BasicRules": {"Rule": [)" + rules + "]}}");
+  adapter->GiveUpWhen(&cancel);
+  // All rows; half of them by the index; none, after a scan of all.
+  for (const char* request :
+       {"[]", R"([{"GroupID": 2001}])", R"([{"RuleID": 1}])"}) {
+    NodePtr tree = Tree("IPv4BasicRules", ordered_json::parse(request));
+    for (bool cancelled : {false, true}) {
+      cancel = cancelled;
+      char* answer = adapter->Answer(tree.get(), "ACL");
+      EXPECT_EQ(answer == nullptr, cancelled) << request;
+      std::free(answer);
+    }
   }
 }
 
@@ -257,7 +358,7 @@ TEST(AdapterTest, AConfigurationThatDoesNotFitTheRegistryIsRefused) {
   for (const Case& c : cases) {
     std::string message = "(no error)";
     try {
-      devhost::MakeJsonAdapter(Small(), json::parse(c.config));
+      devhost::MakeJsonAdapter(Small(), c.config);
     } catch (const std::runtime_error& e) {
       message = e.what();
     }
