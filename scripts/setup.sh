@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, the tests and the development host
-# need. Idempotent; quick when everything is present.
+# Installs the Debian packages the build, the tests, the fuzzers (clang with
+# libFuzzer and its sanitizer runtimes, llvm's symbolizer) and the
+# development host need. Idempotent; quick when everything is present.
 set -euo pipefail
 
 packages=(
@@ -8,6 +9,7 @@ packages=(
   protobuf-compiler protobuf-compiler-grpc libprotobuf-dev libgrpc++-dev
   nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev
   python3 python3-grpcio python3-protobuf openssl
+  clang-14 libclang-rt-14-dev llvm-14
 )
 
 missing=()
