@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, the tests, the development host and
-# the load test (benchmarks/load.sh: h2load, curl, valgrind) need, and buf
-# (the schema linter, pinned) from npm into .tools/buf.
+# Installs the Debian packages the build, the tests, the fuzzers (clang with
+# libFuzzer and its sanitizer runtimes, llvm's symbolizer), the development
+# host and the load test (benchmarks/load.sh: h2load, curl, valgrind) need,
+# and buf (the schema linter, pinned) from npm into .tools/buf.
 # Idempotent; quick when everything is present.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -15,6 +16,7 @@ packages=(
   nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev
   python3 python3-grpcio python3-protobuf openssl
   nghttp2-client curl valgrind dpkg-dev
+  clang-14 libclang-rt-14-dev llvm-14
 )
 # buf comes from npm: Debian's npm when the machine has none.
 command -v npm >/dev/null || packages+=(npm)

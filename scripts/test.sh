@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test: once in a plain build, once under
 # AddressSanitizer/LeakSanitizer and UndefinedBehaviorSanitizer; then the
-# concurrency check and its racy canary under ThreadSanitizer.
+# concurrency check and its racy canary under ThreadSanitizer; then builds
+# the fuzzers and runs each for a short while (FUZZ_SECONDS, default 30).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -21,3 +22,5 @@ ASAN_OPTIONS=detect_leaks=1 run build-asan -DACL_SANITIZE=ON
 cmake -S . -B build-tsan -G Ninja -DACL_TSAN=ON >/dev/null
 cmake --build build-tsan --target concurrency_tests tsan_canary
 (cd build-tsan && ctest -L tsan --output-on-failure)
+
+scripts/fuzz.sh "${FUZZ_SECONDS:-30}"

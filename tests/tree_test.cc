@@ -1,4 +1,5 @@
-// The request tree's records: the MAC setter and the release of a tree.
+// The request tree's records: the release of a tree (the MAC setter has
+// its own table in mac_text_test.cc).
 
 #include <cstring>
 #include <string>
@@ -12,45 +13,6 @@
 namespace {
 
 using zorm_mor_value::NodePtr;
-
-std::string Bytes(const tagZormMorValue& slot) {
-  char text[3 * 8 + 1];
-  for (int i = 0; i < 8; ++i) {
-    std::snprintf(text + 3 * i, 4, "%02x ", slot.bytes[i]);
-  }
-  return std::string(text, 3 * 8 - 1);
-}
-
-TEST(MacSetter, ParsesSixHyphenGroupsOnly) {
-  struct Case {
-    const char* text;
-    const char* bytes;
-  } cases[] = {
-      {"00-1a-2B-3c-4D-5e", "00 1a 2b 3c 4d 5e 00 00"},
-      {"FF-FF-FF-FF-FF-FF", "ff ff ff ff ff ff 00 00"},
-      {"0-1-2-3-4-5", "00 01 02 03 04 05 00 00"},
-      {"00-1a-2b-3c-4d-5e-77", "00 1a 2b 3c 4d 5e 00 00"},  // tail ignored
-      {"00-1a-2b-3c-4d-5e trailing", "00 1a 2b 3c 4d 5e 00 00"},
-      {"001a.2b3c.4d5e", "00 00 00 00 00 00 00 00"},  // dotted
-      {"00:1a:2b:3c:4d:5e", "00 00 00 00 00 00 00 00"},  // colons
-      {"00-1a-2b-3c-4d", "00 00 00 00 00 00 00 00"},  // five groups
-      {"", "00 00 00 00 00 00 00 00"},
-  };
-  for (const Case& c : cases) {
-    tagZormMorValue slot{};
-    zorm_mor_value::SetMorValue_XML_MAC(&slot, c.text);
-    EXPECT_EQ(Bytes(slot), c.bytes) << c.text;
-  }
-}
-
-TEST(MacSetter, LeavesTheLastTwoBytesAndFailuresUntouched) {
-  tagZormMorValue slot{};
-  slot.u64 = 0xAABBCCDDEEFF1122ull;
-  zorm_mor_value::SetMorValue_XML_MAC(&slot, "01-02-03-04-05-06");
-  EXPECT_EQ(Bytes(slot), "01 02 03 04 05 06 bb aa");
-  zorm_mor_value::SetMorValue_XML_MAC(&slot, "not a mac");
-  EXPECT_EQ(Bytes(slot), "01 02 03 04 05 06 bb aa");
-}
 
 TEST(DeleteTableOrRow, NullDoesNothing) {
   zorm_mor_value::DeleteTableOrRow(nullptr);

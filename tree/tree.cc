@@ -1,7 +1,6 @@
 #include "tree/tree.h"
 
-#include <cstdio>
-
+#include "tree/mac_text.h"
 #include "tree/tree_alloc.h"
 
 namespace zorm_mor_value {
@@ -52,11 +51,7 @@ void DeleteTableOrRow(tagGrpcTableOrRow* node) {
 }
 
 void SetMorValue_XML_MAC(tagZormMorValue* value, const std::string& text) {
-  unsigned char b[6];
-  if (std::sscanf(text.c_str(), "%hhx-%hhx-%hhx-%hhx-%hhx-%hhx", &b[0], &b[1],
-                  &b[2], &b[3], &b[4], &b[5]) == 6) {
-    for (int i = 0; i < 6; ++i) value->bytes[i] = b[i];
-  }
+  ReadMacText(text.c_str(), value->bytes);  // untouched unless all six read
 }
 
 void SubEntryDeleter::operator()(tagGrpcSubEntry* entry) const {

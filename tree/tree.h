@@ -126,8 +126,8 @@ constexpr uint32_t MorId(uint8_t table, uint8_t column) {
 void DeleteTableOrRow(tagGrpcTableOrRow* node);
 
 // Sets the first six bytes of `value` from a text of six hyphen-separated
-// hexadecimal groups ("00-1a-2B-3c-4D-5e"); leaves `value` untouched when
-// the text is in any other form.
+// hexadecimal groups ("00-1a-2B-3c-4D-5e", each read as mac_text.h says);
+// leaves `value` untouched when the text is in any other form.
 void SetMorValue_XML_MAC(tagZormMorValue* value, const std::string& text);
 
 // ---- Building ----------------------------------------------------------
