@@ -1,30 +1,32 @@
 #include "devhost/call_reason.h"
 
 #include <cstring>
-#include <new>
+#include <exception>
 
 namespace devhost {
 namespace {
 
-thread_local std::weak_ptr<std::string> t_slot;
+struct Binding {
+  void* call = nullptr;
+  ReasonSink sink = nullptr;
+};
+
+thread_local Binding t_binding;
 
 }  // namespace
 
-std::shared_ptr<std::string> BindCallReason() {
-  auto slot = std::make_shared<std::string>();
-  t_slot = slot;
-  return slot;
-}
+void BindCallReason(void* call, ReasonSink sink) { t_binding = {call, sink}; }
 
-void UnbindCallReason() { t_slot.reset(); }
+void UnbindCallReason() { t_binding = {}; }
 
 void RecordRejection(const char* reason, size_t size) noexcept {
-  std::shared_ptr<std::string> slot = t_slot.lock();
-  if (slot == nullptr || reason == nullptr) return;
+  const Binding bound = t_binding;
+  t_binding = {};
+  if (bound.sink == nullptr || reason == nullptr) return;
   try {
-    slot->assign(reason, strnlen(reason, size));
-  } catch (const std::bad_alloc&) {
-    slot->clear();
+    bound.sink(bound.call, std::string_view(reason, strnlen(reason, size)));
+  } catch (const std::exception&) {
+    // Out of memory: the call goes without its trailer.
   }
 }
 

@@ -1,51 +1,74 @@
 #include "devhost/calls.h"
 
+#include <cstring>
 #include <memory>
 #include <utility>
 #include <vector>
 
+#include <grpcpp/server.h>
+#include <grpcpp/server_builder.h>
 #include <grpcpp/support/server_interceptor.h>
+
+#include "devhost/reason_trailer.h"
 
 namespace devhost {
 
 namespace exp = grpc::experimental;
 
-// One per call: made when the server takes the call up, deleted with the
-// call's context.
-class CountingInterceptor : public exp::Interceptor {
- public:
-  explicit CountingInterceptor(CallTracker* tracker) : tracker_(tracker) {
-    tracker_->started_.fetch_add(1, std::memory_order_acq_rel);
-  }
-  ~CountingInterceptor() override {
-    tracker_->ended_.fetch_add(1, std::memory_order_acq_rel);
-  }
-  void Intercept(exp::InterceptorBatchMethods* methods) override {
-    methods->Proceed();
-  }
-
- private:
-  CallTracker* const tracker_;
-};
-
 namespace {
 
-class CountingFactory : public exp::ServerInterceptorFactoryInterface {
- public:
-  explicit CountingFactory(CallTracker* tracker) : tracker_(tracker) {}
-  exp::Interceptor* CreateServerInterceptor(exp::ServerRpcInfo*) override {
-    return new CountingInterceptor(tracker_);
-  }
+constexpr char kServicePrefix[] = "/acl.ACLService/";
 
- private:
-  CallTracker* const tracker_;
+// What the start of a call left for its end, on the thread that runs it.
+struct ThreadCall {
+  bool counted = false;  // a call of the module's service
+  bool unary = false;    // ... and a unary one
 };
+thread_local ThreadCall t_call;
 
 }  // namespace
 
-std::unique_ptr<exp::ServerInterceptorFactoryInterface>
-CallTracker::InterceptorFactory() {
-  return std::make_unique<CountingFactory>(this);
+// Called by the server for every call it takes up, on the call's thread,
+// before the request is parsed. Counts the module's calls; makes no
+// interceptor.
+class CallStart : public exp::ServerInterceptorFactoryInterface {
+ public:
+  explicit CallStart(CallTracker* tracker) : tracker_(tracker) {}
+  exp::Interceptor* CreateServerInterceptor(exp::ServerRpcInfo* info) override {
+    const bool ours = std::strncmp(info->method(), kServicePrefix,
+                                   sizeof(kServicePrefix) - 1) == 0;
+    t_call.counted = ours;
+    t_call.unary = ours && info->type() == exp::ServerRpcInfo::Type::UNARY;
+    if (ours) tracker_->started_.fetch_add(1, std::memory_order_acq_rel);
+    return nullptr;
+  }
+
+ private:
+  CallTracker* const tracker_;
+};
+
+// Around every synchronous handler, on its thread.
+class CallEnd : public grpc::Server::GlobalCallbacks {
+ public:
+  explicit CallEnd(CallTracker* tracker) : tracker_(tracker) {}
+  void PreSynchronousRequest(grpc::ServerContext* context) override {
+    if (t_call.unary) BindReasonTrailer(context);
+  }
+  void PostSynchronousRequest(grpc::ServerContext*) override {
+    UnbindReasonTrailer();
+    if (t_call.counted) tracker_->ended_.fetch_add(1, std::memory_order_acq_rel);
+    t_call = ThreadCall();
+  }
+
+ private:
+  CallTracker* const tracker_;
+};
+
+void CallTracker::Attach(grpc::ServerBuilder* builder) {
+  std::vector<std::unique_ptr<exp::ServerInterceptorFactoryInterface>> list;
+  list.push_back(std::make_unique<CallStart>(this));
+  builder->experimental().SetInterceptorCreators(std::move(list));
+  grpc::Server::SetGlobalCallbacks(new CallEnd(this));  // gRPC owns it
 }
 
 uint64_t CallTracker::InFlight() const {

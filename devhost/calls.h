@@ -1,10 +1,15 @@
-// Counts the server's calls in flight, for the stop and the memory trimmer,
-// which need to know when the server is idle.
+// The development host's hooks on every call of the module's service: it
+// counts the calls in flight, for the stop and the memory trimmer, which
+// need to know when the server is idle, and binds each unary call to its
+// thread while its handler runs, for the reason trailer (reason_trailer.h).
 //
-// A server interceptor counts each call from the moment the server takes it
-// up (before its request message is parsed) until the call's context goes,
-// after its status is sent: calls of every service and kind, the module's,
-// reflection and health alike.
+// A call is counted from the moment the server takes it up, before its
+// request message is parsed, until its handler has returned. The hooks
+// cost a call next to nothing: an interceptor factory that counts the call
+// and makes no interceptor (so gRPC runs no interceptor machinery), and
+// gRPC's process-wide callbacks around every synchronous handler. Both run
+// on the thread that runs the call. Calls of other services (health,
+// reflection) are neither counted nor bound.
 //
 // Owned by main(); must outlive every server it is attached to. Its counts
 // are atomics: any thread may read them at any time.
@@ -14,9 +19,10 @@
 
 #include <atomic>
 #include <cstdint>
-#include <memory>
 
-#include <grpcpp/support/server_interceptor.h>
+namespace grpc {
+class ServerBuilder;
+}
 
 namespace devhost {
 
@@ -26,9 +32,9 @@ class CallTracker {
   CallTracker(const CallTracker&) = delete;
   CallTracker& operator=(const CallTracker&) = delete;
 
-  // The interceptor that counts the calls of a server built with it.
-  std::unique_ptr<grpc::experimental::ServerInterceptorFactoryInterface>
-  InterceptorFactory();
+  // Hooks the calls of the server `builder` will build. Sets gRPC's
+  // process-wide server callbacks: once per process.
+  void Attach(grpc::ServerBuilder* builder);
 
   // Calls taken up and not yet over.
   uint64_t InFlight() const;
@@ -36,7 +42,8 @@ class CallTracker {
   uint64_t Started() const { return started_.load(std::memory_order_acquire); }
 
  private:
-  friend class CountingInterceptor;
+  friend class CallStart;
+  friend class CallEnd;
 
   std::atomic<uint64_t> started_{0};
   std::atomic<uint64_t> ended_{0};

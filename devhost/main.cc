@@ -46,7 +46,6 @@
 #include "devhost/fixed_adapter.h"
 #include "devhost/host.h"
 #include "devhost/memory.h"
-#include "devhost/reason_trailer.h"
 #include "devhost/registry.h"
 #include "devhost/stopper.h"
 
@@ -395,6 +394,7 @@ int Run(int argc, char** argv, const sigset_t& stops) {
   module.create();
 
   CallTracker calls;
+  calls.Attach(builder.get());
   int selectedPort = 0;
   // A port taken by another server is an error, not a shared port.
   builder->AddChannelArgument(GRPC_ARG_ALLOW_REUSEPORT, 0);
@@ -411,13 +411,6 @@ int Run(int argc, char** argv, const sigset_t& stops) {
     quota.SetMaxThreads(*o.threads + 2);
     builder->SetResourceQuota(quota);
   }
-  // Both interceptors: the call count (stop, trimmer) and the reason trailer.
-  std::vector<
-      std::unique_ptr<grpc::experimental::ServerInterceptorFactoryInterface>>
-      interceptors;
-  interceptors.push_back(calls.InterceptorFactory());
-  interceptors.push_back(MakeReasonTrailerFactory());
-  builder->experimental().SetInterceptorCreators(std::move(interceptors));
   std::unique_ptr<grpc::Server> server = builder->BuildAndStart();
   if (server == nullptr || selectedPort == 0) {
     module.destroy();

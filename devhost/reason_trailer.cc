@@ -1,6 +1,5 @@
 #include "devhost/reason_trailer.h"
 
-#include <cstring>
 #include <string>
 
 #include "devhost/call_reason.h"
@@ -8,63 +7,27 @@
 namespace devhost {
 namespace {
 
-using grpc::experimental::InterceptionHookPoints;
-
-constexpr char kServicePrefix[] = "/acl.ACLService/";
-
 // `text` with every byte a metadata value cannot carry replaced by '?'.
-std::string Printable(std::string text) {
-  for (char& c : text) {
+std::string Printable(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) {
     if (c < 0x20 || c > 0x7E) c = '?';
   }
-  return text;
+  return out;
 }
 
-// One per unary call; the gRPC runtime owns it and calls it from the call's
-// thread.
-class ReasonTrailer : public grpc::experimental::Interceptor {
- public:
-  void Intercept(grpc::experimental::InterceptorBatchMethods* methods) override {
-    if (methods->QueryInterceptionHookPoint(
-            InterceptionHookPoints::POST_RECV_INITIAL_METADATA)) {
-      reason_ = BindCallReason();
-    }
-    if (methods->QueryInterceptionHookPoint(
-            InterceptionHookPoints::PRE_SEND_STATUS)) {
-      UnbindCallReason();
-      if (reason_ != nullptr && !reason_->empty() &&
-          methods->GetSendStatus().error_code() ==
-              grpc::StatusCode::INVALID_ARGUMENT) {
-        methods->GetSendTrailingMetadata()->emplace(kReasonTrailerKey,
-                                                    Printable(*reason_));
-      }
-    }
-    methods->Proceed();
-  }
-
- private:
-  std::shared_ptr<std::string> reason_;
-};
-
-class ReasonTrailerFactory
-    : public grpc::experimental::ServerInterceptorFactoryInterface {
- public:
-  grpc::experimental::Interceptor* CreateServerInterceptor(
-      grpc::experimental::ServerRpcInfo* info) override {
-    const bool ours = std::strncmp(info->method(), kServicePrefix,
-                                   sizeof(kServicePrefix) - 1) == 0;
-    if (!ours || info->type() != grpc::experimental::ServerRpcInfo::Type::UNARY) {
-      return nullptr;
-    }
-    return new ReasonTrailer();
-  }
-};
+void AddTrailer(void* call, std::string_view reason) {
+  if (reason.empty()) return;
+  static_cast<grpc::ServerContext*>(call)->AddTrailingMetadata(
+      kReasonTrailerKey, Printable(reason));
+}
 
 }  // namespace
 
-std::unique_ptr<grpc::experimental::ServerInterceptorFactoryInterface>
-MakeReasonTrailerFactory() {
-  return std::make_unique<ReasonTrailerFactory>();
+void BindReasonTrailer(grpc::ServerContext* context) {
+  BindCallReason(context, AddTrailer);
 }
+
+void UnbindReasonTrailer() { UnbindCallReason(); }
 
 }  // namespace devhost
