@@ -9,6 +9,7 @@
 #include <grpcpp/server_builder.h>
 #include <grpcpp/support/server_interceptor.h>
 
+#include "devhost/call_scope.h"
 #include "devhost/reason_trailer.h"
 
 namespace devhost {
@@ -52,10 +53,12 @@ class CallEnd : public grpc::Server::GlobalCallbacks {
  public:
   explicit CallEnd(CallTracker* tracker) : tracker_(tracker) {}
   void PreSynchronousRequest(grpc::ServerContext* context) override {
-    if (t_call.unary) BindReasonTrailer(context);
+    if (t_call.counted) {
+      BindCall(context, t_call.unary ? AddReasonTrailer : nullptr);
+    }
   }
   void PostSynchronousRequest(grpc::ServerContext*) override {
-    UnbindReasonTrailer();
+    EndCall();
     if (t_call.counted) tracker_->ended_.fetch_add(1, std::memory_order_acq_rel);
     t_call = ThreadCall();
   }

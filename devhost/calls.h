@@ -1,7 +1,8 @@
 // The development host's hooks on every call of the module's service: it
 // counts the calls in flight, for the stop and the memory trimmer, which
-// need to know when the server is idle, and binds each unary call to its
-// thread while its handler runs, for the reason trailer (reason_trailer.h).
+// need to know when the server is idle, and binds each call to its thread
+// while its handler runs (call_scope.h), for the reason trailer of a unary
+// call (reason_trailer.h) and the streamed answer's text (split.h).
 //
 // A call is counted from the moment the server takes it up, before its
 // request message is parsed, until its handler has returned. The hooks

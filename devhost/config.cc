@@ -43,11 +43,14 @@ void AdviseHugePages(void* block, size_t size) {
   if (size < kHugeFrom) return;
   const auto page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
   const auto begin = reinterpret_cast<uintptr_t>(block);
-  const uintptr_t first = (begin + page - 1) & ~(page - 1);
-  const uintptr_t last = (begin + size) & ~(page - 1);
-  if (last > first) {
-    madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
-  }
+  // Every page the block touches: a large malloc block is its own mapping,
+  // and advising all of it leaves the mapping whole. Advising only the
+  // pages within the block would split off the page that holds malloc's
+  // header, and a mapping in two pieces cannot be grown in place
+  // (realloc's mremap fails, and realloc copies the whole block).
+  const uintptr_t first = begin & ~(page - 1);
+  const uintptr_t last = (begin + size + page - 1) & ~(page - 1);
+  madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
 }
 
 void* MapPages(size_t bytes) {

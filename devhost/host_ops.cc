@@ -12,7 +12,7 @@
 #include <cstring>
 #include <exception>
 
-#include "devhost/call_reason.h"
+#include "devhost/call_scope.h"
 #include "devhost/host.h"
 #include "devhost/split.h"
 #include "devhost/values.h"
@@ -134,7 +134,8 @@ char** GRPC_Split_MassiveData(char* text, uint64_t* count) {
     std::free(text);
     return nullptr;
   }
-  return devhost::SplitText(text, TheHost().splitBytes, count);
+  return devhost::SplitText(text, TheHost().splitBytes, count,
+                            devhost::ReleaseAtCallEnd);
 }
 
 tagZormRegNode* ZORM_GetRegTreeRoot() {

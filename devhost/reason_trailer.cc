@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "devhost/call_reason.h"
+#include <grpcpp/server_context.h>
 
 namespace devhost {
 namespace {
@@ -16,18 +16,12 @@ std::string Printable(std::string_view text) {
   return out;
 }
 
-void AddTrailer(void* call, std::string_view reason) {
+}  // namespace
+
+void AddReasonTrailer(void* call, std::string_view reason) {
   if (reason.empty()) return;
   static_cast<grpc::ServerContext*>(call)->AddTrailingMetadata(
       kReasonTrailerKey, Printable(reason));
 }
-
-}  // namespace
-
-void BindReasonTrailer(grpc::ServerContext* context) {
-  BindCallReason(context, AddTrailer);
-}
-
-void UnbindReasonTrailer() { UnbindCallReason(); }
 
 }  // namespace devhost

@@ -9,26 +9,24 @@
 // left alone. This is the development host's own addition; the module and
 // a device's host know nothing of it.
 //
-// The call hooks (calls.h) bind each unary call of acl.ACLService to its
-// thread while its handler runs (call_reason.h); the value check's reason
-// goes straight into the call's trailing metadata. Characters a metadata
-// value cannot carry become '?'.
+// The call hooks (calls.h) bind each call of acl.ACLService to its thread
+// while its handler runs (call_scope.h), a unary one with this as its
+// reason sink: the value check's reason goes straight into the call's
+// trailing metadata. Characters a metadata value cannot carry become '?'.
 
 #ifndef ACL_DEVHOST_REASON_TRAILER_H_
 #define ACL_DEVHOST_REASON_TRAILER_H_
 
-#include <grpcpp/server_context.h>
+#include <string_view>
 
 namespace devhost {
 
 // The trailing metadata key of the reason.
 inline constexpr char kReasonTrailerKey[] = "acl-devhost-reason";
 
-// Lets the calling thread's value checks give `context`'s call the trailer.
-void BindReasonTrailer(grpc::ServerContext* context);
-
-// Ends that, if bound.
-void UnbindReasonTrailer();
+// Adds `reason` as the trailer of `call`, a grpc::ServerContext* (a
+// ReasonSink of call_scope.h).
+void AddReasonTrailer(void* call, std::string_view reason);
 
 }  // namespace devhost
 

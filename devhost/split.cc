@@ -22,9 +22,21 @@ size_t PieceEnd(const char* text, size_t size, size_t begin, size_t max) {
   return end;
 }
 
+// Fills `list` with the `pieces` + 1 piece pointers of `text`.
+void Mark(char** list, const char* text, size_t size, size_t pieces,
+          size_t maxPiece) {
+  list[0] = const_cast<char*>(text);
+  size_t end = 0;
+  for (size_t i = 1; i <= pieces; ++i) {
+    end = PieceEnd(text, size, end, maxPiece);
+    list[i] = const_cast<char*>(text) + end;
+  }
+}
+
 }  // namespace
 
-char** SplitText(char* text, size_t maxPiece, uint64_t* count) {
+char** SplitText(char* text, size_t maxPiece, uint64_t* count,
+                 TextKeeper keeper) {
   *count = 0;
   if (text == nullptr) return nullptr;
   const size_t size = std::strlen(text);
@@ -33,6 +45,15 @@ char** SplitText(char* text, size_t maxPiece, uint64_t* count) {
     begin = PieceEnd(text, size, begin, maxPiece);
   }
   const size_t pointers = (pieces + 1) * sizeof(char*);
+  if (keeper != nullptr) {
+    auto** list = static_cast<char**>(std::malloc(pointers));
+    if (list != nullptr && keeper(text)) {
+      Mark(list, text, size, pieces, maxPiece);
+      *count = pieces;
+      return list;
+    }
+    std::free(list);  // not kept: moved below
+  }
   auto* block = static_cast<char*>(std::realloc(text, pointers + size + 1));
   if (block == nullptr) {
     std::free(text);
@@ -41,12 +62,7 @@ char** SplitText(char* text, size_t maxPiece, uint64_t* count) {
   char* moved = block + pointers;
   std::memmove(moved, block, size + 1);
   auto** list = reinterpret_cast<char**>(block);
-  list[0] = moved;
-  size_t end = 0;
-  for (size_t i = 1; i <= pieces; ++i) {
-    end = PieceEnd(moved, size, end, maxPiece);
-    list[i] = moved + end;
-  }
+  Mark(list, moved, size, pieces, maxPiece);
   *count = pieces;
   return list;
 }
