@@ -4,6 +4,8 @@
 #include <cstring>
 #include <utility>
 
+#include "devhost/config.h"
+
 namespace devhost {
 namespace {
 
@@ -15,7 +17,9 @@ class FixedAdapter final : public Adapter {
   char* Answer(const tagGrpcTableOrRow* /*table*/,
                const char* /*module*/) const override {
     auto* text = static_cast<char*>(std::malloc(answer_.size() + 1));
-    if (text != nullptr) std::memcpy(text, answer_.c_str(), answer_.size() + 1);
+    if (text == nullptr) return nullptr;
+    AdviseHugePages(text, answer_.size() + 1);  // as the json adapter does
+    std::memcpy(text, answer_.c_str(), answer_.size() + 1);
     return text;
   }
 
