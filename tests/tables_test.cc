@@ -83,12 +83,12 @@ void CheckSubEntries(const Table& table, const Descriptor* message,
     }
   }
   for (const acl_tables::SubEntry& sub : table.sub_entries) {
-    const FieldDescriptor* field = message->FindFieldByNumber(sub.field);
+    const FieldDescriptor* field = message->FindFieldByNumber(sub.list.field);
     ASSERT_NE(field, nullptr) << sub.name;
     ASSERT_EQ(field->type(), FieldDescriptor::TYPE_MESSAGE) << sub.name;
     EXPECT_TRUE(field->is_repeated());
     EXPECT_EQ(std::string(sub.name), field->message_type()->name());
-    described.push_back(sub.field);
+    described.push_back(sub.list.field);
     CheckColumns(table, field->message_type(), sub.columns,
                  prefix + sub.name + "/", numbers);
   }
@@ -147,7 +147,7 @@ TEST(Tables, EveryFieldDescribedOnceWithItsPathAndMessage) {
       // A row table's request holds nothing but its repeated row field.
       ASSERT_EQ(request->field_count(), 1);
       const FieldDescriptor* rows =
-          request->FindFieldByNumber(table->row_field);
+          request->FindFieldByNumber(table->rows.field);
       ASSERT_NE(rows, nullptr);
       ASSERT_TRUE(rows->is_repeated());
       ASSERT_EQ(rows->type(), FieldDescriptor::TYPE_MESSAGE);
