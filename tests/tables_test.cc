@@ -105,7 +105,8 @@ void CheckList(const Descriptor* owner, const List& list) {
   }
   ASSERT_EQ(list.size(*message), field->number()) << "sizes another field";
   for (int i = 0; i < field->number(); ++i) {
-    EXPECT_EQ(&list.at(*message, i), &r->GetRepeatedMessage(*message, field, i));
+    EXPECT_EQ(&list.at(*message, i),
+              &r->GetRepeatedMessage(*message, field, i));
   }
   EXPECT_EQ(list.prototype().GetDescriptor(), field->message_type());
   EXPECT_EQ(list.prototype().ByteSizeLong(), 0u);
