@@ -13,23 +13,29 @@ using acl::ACLPfilterIgnoreAction;
 using Interval = acl::ACLIntervals::Interval;
 
 constexpr Column kBaseColumns[] = {
-    ACL_COLUMN(ACLBase, "ACL/Base/", ProcessingStatus, 0x01, kU32),
+    ACL_COLUMN(ACLBase, "ACL/Base/", ProcessingStatus, processingstatus, 0x01,
+               kU32),
 };
 
 constexpr Column kDefActionColumns[] = {
     ACL_COLUMN(ACLPfilterDefAction, "ACL/PfilterDefAction/", DefaultAction,
-               0x01, kU32),
+               defaultaction, 0x01, kU32),
 };
 
 constexpr Column kIgnoreActionColumns[] = {
     ACL_COLUMN(ACLPfilterIgnoreAction, "ACL/PfilterIgnoreAction/",
-               IgnoreAction, 0x01, kBool),
+               IgnoreAction, ignoreaction, 0x01, kBool),
 };
 
+#define INTERVAL_COLUMNS(M, P)                                \
+  ACL_COLUMN(M, P, IntervalType,  intervaltype,  0x01, kU32), \
+  ACL_COLUMN(M, P, IntervalValue, intervalvalue, 0x02, kU32)
+
 constexpr Column kIntervalColumns[] = {
-    ACL_COLUMN(Interval, "ACL/Intervals/Interval/", IntervalType, 0x01, kU32),
-    ACL_COLUMN(Interval, "ACL/Intervals/Interval/", IntervalValue, 0x02, kU32),
+    INTERVAL_COLUMNS(Interval, "ACL/Intervals/Interval/"),
 };
+
+#undef INTERVAL_COLUMNS
 
 }  // namespace
 
@@ -39,7 +45,7 @@ constexpr Table kPfilterDefAction{"PfilterDefAction", 18, kNoRows,
 constexpr Table kPfilterIgnoreAction{"PfilterIgnoreAction", 26, kNoRows,
                                      kIgnoreActionColumns, {}};
 constexpr Table kIntervals{"Intervals", 17,
-                           ACLIntervals::kIntervalFieldNumber,
+                           ACL_LIST(ACLIntervals, Interval, interval),
                            kIntervalColumns, {}};
 
 }  // namespace acl_tables

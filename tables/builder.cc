@@ -3,16 +3,9 @@
 #include <cstring>
 #include <string>
 
-#include <google/protobuf/descriptor.h>
-#include <google/protobuf/message.h>
-
 namespace acl_tables {
 namespace {
 
-using google::protobuf::Descriptor;
-using google::protobuf::FieldDescriptor;
-using google::protobuf::Message;
-using google::protobuf::Reflection;
 using zorm_mor_value::NodePtr;
 using zorm_mor_value::SubEntryPtr;
 
@@ -31,34 +24,6 @@ const char* Decimal(uint64_t n, char (&buffer)[kDigitsSize]) {
   return p;
 }
 
-// The field numbered `number` of `type`. The schema's fields are numbered
-// from 1 in declaration order, so the index lookup finds it directly; the
-// search by number is the fallback for any other numbering.
-const FieldDescriptor* FieldOf(const Descriptor* type, int number) {
-  if (number >= 1 && number <= type->field_count()) {
-    const FieldDescriptor* field = type->field(number - 1);
-    if (field->number() == number) return field;
-  }
-  return type->FindFieldByNumber(number);
-}
-
-// What reading a message of one type needs: its reflection and descriptor.
-// Every row of a request, and every element of one nested list, is of one
-// type, so these are fetched once per list, not once per message.
-struct Shape {
-  static Shape Of(const Message& m) {
-    return Shape{m.GetReflection(), m.GetDescriptor()};
-  }
-  const Reflection* reflection;
-  const Descriptor* type;
-};
-
-// One message being read, with its type's shape.
-struct Source {
-  const Message& message;
-  Shape shape;
-};
-
 class Builder {
  public:
   Builder(const Table& table, const char* token, Rejection* rejection)
@@ -67,43 +32,36 @@ class Builder {
   // Appends to `node` the records of `columns` and the sub-entries of
   // `subEntries`, read from `message`.
   BuildResult Fill(Span<Column> columns, Span<SubEntry> subEntries,
-                   const Source& source, tagGrpcTableOrRow* node) {
-    BuildResult r = AppendAll(columns, source, &node->columnHead,
-                              &node->columnTail);
+                   const Message& message, tagGrpcTableOrRow* node) {
+    BuildResult r =
+        AppendAll(columns, message, &node->columnHead, &node->columnTail);
     for (const SubEntry& sub : subEntries) {
       if (r != BuildResult::kBuilt) break;
-      r = AppendSubEntries(sub, source, node);
+      r = AppendSubEntries(sub, message, node);
     }
     return r;
   }
 
  private:
-  // One sub-entry per element of the nested list `sub`.
-  BuildResult AppendSubEntries(const SubEntry& sub, const Source& source,
+  // One sub-entry per element of the nested list `sub` of `owner`.
+  BuildResult AppendSubEntries(const SubEntry& sub, const Message& owner,
                                tagGrpcTableOrRow* node) {
-    const Reflection* reflection = source.shape.reflection;
-    const FieldDescriptor* field = FieldOf(source.shape.type, sub.field);
-    const int count = reflection->FieldSize(source.message, field);
-    Shape shape{};
+    const int count = sub.list.size(owner);
     for (int i = 0; i < count; ++i) {
-      const Message& message =
-          reflection->GetRepeatedMessage(source.message, field, i);
-      if (i == 0) shape = Shape::Of(message);
-      const Source element{message, shape};
       SubEntryPtr entry = zorm_mor_value::MakeSubEntry(sub.name);
       if (!entry) return BuildResult::kOutOfMemory;
-      BuildResult r = AppendAll(sub.columns, element, &entry->columnHead,
-                                &entry->columnTail);
+      BuildResult r = AppendAll(sub.columns, sub.list.at(owner, i),
+                                &entry->columnHead, &entry->columnTail);
       if (r != BuildResult::kBuilt) return r;
       zorm_mor_value::LinkSubEntryBack(node, std::move(entry));
     }
     return BuildResult::kBuilt;
   }
 
-  BuildResult AppendAll(Span<Column> columns, const Source& source,
+  BuildResult AppendAll(Span<Column> columns, const Message& message,
                         tagGrpcColumn** head, tagGrpcColumn** tail) {
     for (const Column& column : columns) {
-      BuildResult r = Append(column, source, head, tail);
+      BuildResult r = Append(column, message, head, tail);
       if (r != BuildResult::kBuilt) return r;
     }
     return BuildResult::kBuilt;
@@ -111,39 +69,29 @@ class Builder {
 
   // Appends the record of one column: no-value when the field is absent,
   // else checked by the host and set by the column's kind.
-  BuildResult Append(const Column& column, const Source& source,
+  BuildResult Append(const Column& column, const Message& message,
                      tagGrpcColumn** head, tagGrpcColumn** tail) {
-    const FieldDescriptor* field = FieldOf(source.shape.type, column.field);
-    const Reflection& reflection = *source.shape.reflection;
-    const Message& message = source.message;
-    if (!reflection.HasField(message, field)) {
+    Value value;
+    if (!column.read(message, &value)) {
       return zorm_mor_value::AppendColumn(head, tail, table_.mor_id(column))
                  ? BuildResult::kBuilt
                  : BuildResult::kOutOfMemory;
     }
-    uint64_t number = 0;
-    const std::string* string = nullptr;
     const char* text = nullptr;
     char digits[kDigitsSize];
     switch (column.kind) {
       case Kind::kU32:
-        number = reflection.GetUInt32(message, field);
-        text = Decimal(number, digits);
+      case Kind::kU64:
+        text = Decimal(value.number, digits);
         break;
       case Kind::kBool:
-        number = reflection.GetBool(message, field) ? 1 : 0;
-        text = number != 0 ? "1" : "0";
-        break;
-      case Kind::kU64:
-        number = reflection.GetUInt64(message, field);
-        text = Decimal(number, digits);
+        text = value.number != 0 ? "1" : "0";
         break;
       case Kind::kText:
       case Kind::kName:
       case Kind::kIPv4:
       case Kind::kMAC:
-        string = &reflection.GetStringReference(message, field, &scratch_);
-        text = string->c_str();
+        text = value.text->c_str();
         break;
     }
     if (!Accepted(column, text)) return BuildResult::kRejected;
@@ -152,7 +100,7 @@ class Builder {
     if (record == nullptr) return BuildResult::kOutOfMemory;
     record->typeCode = column.type_code();
     record->noValue = 0;
-    Set(column.kind, number, string, &record->value);
+    Set(column.kind, value, &record->value);
     return BuildResult::kBuilt;
   }
 
@@ -167,8 +115,7 @@ class Builder {
     return false;
   }
 
-  static void Set(Kind kind, uint64_t number, const std::string* string,
-                  tagZormMorValue* slot) {
+  static void Set(Kind kind, const Value& value, tagZormMorValue* slot) {
     switch (kind) {
       case Kind::kU32:
       case Kind::kBool:
@@ -176,18 +123,18 @@ class Builder {
         // A u32 or a bool lands in the slot's first four bytes, the rest
         // staying zero: on this little-endian layout, the same bytes as a
         // u64 store.
-        slot->u64 = number;
+        slot->u64 = value.number;
         break;
       case Kind::kText:
       case Kind::kName:
-        ZORM_SetMorValue(string->data(), static_cast<uint32_t>(string->size()),
-                         slot);
+        ZORM_SetMorValue(value.text->data(),
+                         static_cast<uint32_t>(value.text->size()), slot);
         break;
       case Kind::kIPv4:
-        ZORM_IPV4_SetMorValue(string->c_str(), slot);
+        ZORM_IPV4_SetMorValue(value.text->c_str(), slot);
         break;
       case Kind::kMAC:
-        zorm_mor_value::SetMorValue_XML_MAC(slot, *string);
+        zorm_mor_value::SetMorValue_XML_MAC(slot, *value.text);
         break;
     }
   }
@@ -195,8 +142,21 @@ class Builder {
   const Table& table_;
   const char* token_;
   Rejection* rejection_;
-  std::string scratch_;  // GetStringReference's, never filled for this schema
 };
+
+// Makes a row node from `message`, filled as `table` says, and links it at
+// the front of `tableNode`'s rows.
+BuildResult AppendRow(Builder* builder, const Table& table,
+                      Span<SubEntry> subEntries, const Message& message,
+                      tagGrpcTableOrRow* tableNode) {
+  NodePtr row =
+      zorm_mor_value::MakeNode(zorm_mor_value::kRowNode, tableNode->regNode);
+  if (!row) return BuildResult::kOutOfMemory;
+  BuildResult r = builder->Fill(table.columns, subEntries, message, row.get());
+  if (r != BuildResult::kBuilt) return r;
+  zorm_mor_value::LinkRowFront(tableNode, std::move(row));
+  return BuildResult::kBuilt;
+}
 
 }  // namespace
 
@@ -205,38 +165,18 @@ BuildResult BuildTree(const Table& table, const Message& request,
                       Rejection* rejection) {
   Builder builder(table, token, rejection);
   if (!table.has_rows()) {
-    return builder.Fill(table.columns, table.sub_entries,
-                        Source{request, Shape::Of(request)}, tableNode);
+    return builder.Fill(table.columns, table.sub_entries, request, tableNode);
   }
-  const Reflection* reflection = request.GetReflection();
-  const FieldDescriptor* rows =
-      FieldOf(request.GetDescriptor(), table.row_field);
-  const int count = reflection->FieldSize(request, rows);
+  const int count = table.rows.size(request);
   if (count == 0) {
     // The default row: the row message with no field set gives one no-value
     // record per row column and no sub-entry.
-    const Message* empty =
-        reflection->GetMessageFactory()->GetPrototype(rows->message_type());
-    NodePtr row = zorm_mor_value::MakeNode(zorm_mor_value::kRowNode,
-                                           tableNode->regNode);
-    if (!row) return BuildResult::kOutOfMemory;
-    BuildResult r = builder.Fill(table.columns, {},
-                                 Source{*empty, Shape::Of(*empty)}, row.get());
-    if (r != BuildResult::kBuilt) return r;
-    zorm_mor_value::LinkRowFront(tableNode, std::move(row));
-    return BuildResult::kBuilt;
+    return AppendRow(&builder, table, {}, table.rows.prototype(), tableNode);
   }
-  Shape shape{};
   for (int i = 0; i < count; ++i) {
-    const Message& message = reflection->GetRepeatedMessage(request, rows, i);
-    if (i == 0) shape = Shape::Of(message);
-    NodePtr row = zorm_mor_value::MakeNode(zorm_mor_value::kRowNode,
-                                           tableNode->regNode);
-    if (!row) return BuildResult::kOutOfMemory;
-    BuildResult r = builder.Fill(table.columns, table.sub_entries,
-                                 Source{message, shape}, row.get());
+    BuildResult r = AppendRow(&builder, table, table.sub_entries,
+                              table.rows.at(request, i), tableNode);
     if (r != BuildResult::kBuilt) return r;
-    zorm_mor_value::LinkRowFront(tableNode, std::move(row));
   }
   return BuildResult::kBuilt;
 }

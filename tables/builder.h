@@ -13,12 +13,6 @@
 
 #include "tables/table.h"
 
-namespace google {
-namespace protobuf {
-class Message;
-}
-}  // namespace google
-
 namespace acl_tables {
 
 // Size of the buffer the host writes a rejection's reason into.
@@ -36,9 +30,8 @@ struct Rejection {
 // Fills `tableNode` (a fresh table node) from `request`. On kRejected,
 // `*rejection` says why. Whatever the result, everything built so far hangs
 // on `tableNode` or has been released: the caller releases the tree.
-// REQUIRES: `request` is the message that `table` describes.
-BuildResult BuildTree(const Table& table,
-                      const google::protobuf::Message& request,
+// REQUIRES: `request` is of the generated class that `table` describes.
+BuildResult BuildTree(const Table& table, const Message& request,
                       const char* token, tagGrpcTableOrRow* tableNode,
                       Rejection* rejection);
 

@@ -18,57 +18,64 @@ using MACRule = acl::ACLMACRules::Rule;
 using MACNamedRule = acl::ACLMACNamedRules::Rule;
 
 // Columns of a MAC rule after its group, shared by both variants.
-#define MAC_RULE_COLUMNS(M, P)                   \
-  ACL_COLUMN(M, P, RuleID,     0x02, kU32),      \
-  ACL_COLUMN(M, P, Action,     0x03, kU32),      \
-  ACL_COLUMN(M, P, COS,        0x08, kU32),      \
-  ACL_COLUMN(M, P, EncapType,  0x13, kU32),      \
-  ACL_COLUMN(M, P, VxlanID,    0x14, kU32),      \
-  ACL_COLUMN(M, P, TimeRange,  0x0D, kName),     \
-  ACL_COLUMN(M, P, Counting,   0x0E, kBool),     \
-  ACL_COLUMN(M, P, Comment,    0x0F, kText),     \
-  ACL_COLUMN(M, P, Status,     0x10, kU32),      \
-  ACL_COLUMN(M, P, Count,      0x11, kU64),      \
-  ACL_COLUMN(M, P, MatchIndex, 0x12, kU32)
+#define MAC_RULE_COLUMNS(M, P)                           \
+  ACL_COLUMN(M, P, RuleID,     ruleid,     0x02, kU32),  \
+  ACL_COLUMN(M, P, Action,     action,     0x03, kU32),  \
+  ACL_COLUMN(M, P, COS,        cos,        0x08, kU32),  \
+  ACL_COLUMN(M, P, EncapType,  encaptype,  0x13, kU32),  \
+  ACL_COLUMN(M, P, VxlanID,    vxlanid,    0x14, kU32),  \
+  ACL_COLUMN(M, P, TimeRange,  timerange,  0x0D, kName), \
+  ACL_COLUMN(M, P, Counting,   counting,   0x0E, kBool), \
+  ACL_COLUMN(M, P, Comment,    comment,    0x0F, kText), \
+  ACL_COLUMN(M, P, Status,     status,     0x10, kU32),  \
+  ACL_COLUMN(M, P, Count,      count,      0x11, kU64),  \
+  ACL_COLUMN(M, P, MatchIndex, matchindex, 0x12, kU32)
 
 // Columns of each sub-entry kind, shared by both variants: M is the nested
 // message, P the sub-entry's path prefix.
-#define SRC_MAC_ADDR_COLUMNS(M, P)                     \
-  ACL_COLUMN(M, P, SrcMACAddress,      0x04, kMAC),    \
-  ACL_COLUMN(M, P, SrcMACMask,         0x05, kMAC)
-#define DST_MAC_ADDR_COLUMNS(M, P)                     \
-  ACL_COLUMN(M, P, DstMACAddress,      0x06, kMAC),    \
-  ACL_COLUMN(M, P, DstMACMask,         0x07, kMAC)
-#define PROTOCOL_COLUMNS(M, P)                         \
-  ACL_COLUMN(M, P, ProtocolType,       0x09, kText),   \
-  ACL_COLUMN(M, P, ProtocolTypeMask,   0x0A, kText)
-#define LSAP_COLUMNS(M, P)                             \
-  ACL_COLUMN(M, P, LSAPType,           0x0B, kText),   \
-  ACL_COLUMN(M, P, LSAPTypeMask,       0x0C, kText)
-#define IN_SRC_MAC_ADDR_COLUMNS(M, P)                  \
-  ACL_COLUMN(M, P, InSrcMACAddress,    0x15, kMAC),    \
-  ACL_COLUMN(M, P, InSrcMACMask,       0x16, kMAC)
-#define IN_DST_MAC_ADDR_COLUMNS(M, P)                  \
-  ACL_COLUMN(M, P, InDstMACAddress,    0x17, kMAC),    \
-  ACL_COLUMN(M, P, InDstMACMask,       0x18, kMAC)
-#define IN_PROTOCOL_COLUMNS(M, P)                      \
-  ACL_COLUMN(M, P, InProtocolType,     0x19, kText),   \
-  ACL_COLUMN(M, P, InProtocolTypeMask, 0x20, kText)
+#define SRC_MAC_ADDR_COLUMNS(M, P)                            \
+  ACL_COLUMN(M, P, SrcMACAddress, srcmacaddress, 0x04, kMAC), \
+  ACL_COLUMN(M, P, SrcMACMask,    srcmacmask,    0x05, kMAC)
+#define DST_MAC_ADDR_COLUMNS(M, P)                            \
+  ACL_COLUMN(M, P, DstMACAddress, dstmacaddress, 0x06, kMAC), \
+  ACL_COLUMN(M, P, DstMACMask,    dstmacmask,    0x07, kMAC)
+#define PROTOCOL_COLUMNS(M, P)                                       \
+  ACL_COLUMN(M, P, ProtocolType,     protocoltype,     0x09, kText), \
+  ACL_COLUMN(M, P, ProtocolTypeMask, protocoltypemask, 0x0A, kText)
+#define LSAP_COLUMNS(M, P)                                   \
+  ACL_COLUMN(M, P, LSAPType,     lsaptype,     0x0B, kText), \
+  ACL_COLUMN(M, P, LSAPTypeMask, lsaptypemask, 0x0C, kText)
+#define IN_SRC_MAC_ADDR_COLUMNS(M, P)                             \
+  ACL_COLUMN(M, P, InSrcMACAddress, insrcmacaddress, 0x15, kMAC), \
+  ACL_COLUMN(M, P, InSrcMACMask,    insrcmacmask,    0x16, kMAC)
+#define IN_DST_MAC_ADDR_COLUMNS(M, P)                             \
+  ACL_COLUMN(M, P, InDstMACAddress, indstmacaddress, 0x17, kMAC), \
+  ACL_COLUMN(M, P, InDstMACMask,    indstmacmask,    0x18, kMAC)
+#define IN_PROTOCOL_COLUMNS(M, P)                                        \
+  ACL_COLUMN(M, P, InProtocolType,     inprotocoltype,     0x19, kText), \
+  ACL_COLUMN(M, P, InProtocolTypeMask, inprotocoltypemask, 0x20, kText)
 
 // The sub-entry kinds of a MAC rule in field order, shared by both variants:
 // R is the variant's Rule, A the common stem of its sub-entry column arrays.
-#define MAC_RULE_SUB_ENTRIES(R, A)                                          \
-  ACL_SUB_ENTRY(R, Srcmacaddr,   SrcMACAddr,   A##SrcMACAddrColumns),       \
-  ACL_SUB_ENTRY(R, Dstmacaddr,   DstMACAddr,   A##DstMACAddrColumns),       \
-  ACL_SUB_ENTRY(R, Protocol,     Protocol,     A##ProtocolColumns),         \
-  ACL_SUB_ENTRY(R, Lsap,         LSAP,         A##LSAPColumns),             \
-  ACL_SUB_ENTRY(R, Insrcmacaddr, InSrcMACAddr, A##InSrcMACAddrColumns),     \
-  ACL_SUB_ENTRY(R, Indstmacaddr, InDstMACAddr, A##InDstMACAddrColumns),     \
-  ACL_SUB_ENTRY(R, Inprotocol,   InProtocol,   A##InProtocolColumns)
+#define MAC_RULE_SUB_ENTRIES(R, A)                           \
+  ACL_SUB_ENTRY(R, Srcmacaddr, srcmacaddr, SrcMACAddr,       \
+                A##SrcMACAddrColumns),                       \
+  ACL_SUB_ENTRY(R, Dstmacaddr, dstmacaddr, DstMACAddr,       \
+                A##DstMACAddrColumns),                       \
+  ACL_SUB_ENTRY(R, Protocol, protocol, Protocol,             \
+                A##ProtocolColumns),                         \
+  ACL_SUB_ENTRY(R, Lsap, lsap, LSAP,                         \
+                A##LSAPColumns),                             \
+  ACL_SUB_ENTRY(R, Insrcmacaddr, insrcmacaddr, InSrcMACAddr, \
+                A##InSrcMACAddrColumns),                     \
+  ACL_SUB_ENTRY(R, Indstmacaddr, indstmacaddr, InDstMACAddr, \
+                A##InDstMACAddrColumns),                     \
+  ACL_SUB_ENTRY(R, Inprotocol, inprotocol, InProtocol,       \
+                A##InProtocolColumns)
 
 // Numbered groups.
 constexpr Column kMACRuleColumns[] = {
-    ACL_COLUMN(MACRule, "ACL/MACRules/Rule/", GroupID, 0x01, kU32),
+    ACL_COLUMN(MACRule, "ACL/MACRules/Rule/", GroupID, groupid, 0x01, kU32),
     MAC_RULE_COLUMNS(MACRule, "ACL/MACRules/Rule/"),
 };
 constexpr Column kMACSrcMACAddrColumns[] = {
@@ -102,8 +109,8 @@ constexpr SubEntry kMACRuleSubEntries[] = {
 
 // Named groups.
 constexpr Column kMACNamedRuleColumns[] = {
-    ACL_COLUMN(MACNamedRule, "ACL/MACNamedRules/Rule/", GroupIndex, 0x01,
-               kName),
+    ACL_COLUMN(MACNamedRule, "ACL/MACNamedRules/Rule/", GroupIndex,
+               groupindex, 0x01, kName),
     MAC_RULE_COLUMNS(MACNamedRule, "ACL/MACNamedRules/Rule/"),
 };
 constexpr Column kMACNamedSrcMACAddrColumns[] = {
@@ -139,11 +146,11 @@ constexpr SubEntry kMACNamedRuleSubEntries[] = {
 
 }  // namespace
 
-constexpr Table kMACRules{"MACRules", 13, ACLMACRules::kRuleFieldNumber,
+constexpr Table kMACRules{"MACRules", 13, ACL_LIST(ACLMACRules, Rule, rule),
                           kMACRuleColumns, kMACRuleSubEntries};
-constexpr Table kMACNamedRules{"MACNamedRules", 14,
-                               ACLMACNamedRules::kRuleFieldNumber,
-                               kMACNamedRuleColumns, kMACNamedRuleSubEntries};
+constexpr Table kMACNamedRules{
+    "MACNamedRules", 14, ACL_LIST(ACLMACNamedRules, Rule, rule),
+    kMACNamedRuleColumns, kMACNamedRuleSubEntries};
 
 }  // namespace acl_tables
 

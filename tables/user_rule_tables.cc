@@ -19,83 +19,83 @@ using UserRule = acl::ACLUserRules::Rule;
 using UserNamedRule = acl::ACLUserNamedRules::Rule;
 
 // Columns of a user-defined rule after its group, shared by both variants.
-#define USER_RULE_COLUMNS(M, P)                         \
-  ACL_COLUMN(M, P, RuleID,           0x02, kU32),       \
-  ACL_COLUMN(M, P, Action,           0x03, kU32),       \
-  ACL_COLUMN(M, P, UdfFormat,        0x19, kU32),       \
-  ACL_COLUMN(M, P, ProtocolType,     0x18, kU32),       \
-  ACL_COLUMN(M, P, IPv6ProtocolType, 0x29, kU32),       \
-  ACL_COLUMN(M, P, SrcAny,           0x1A, kBool),      \
-  ACL_COLUMN(M, P, DstAny,           0x1D, kBool),      \
-  ACL_COLUMN(M, P, DSCP,             0x26, kU32),       \
-  ACL_COLUMN(M, P, TimeRange,        0x10, kName),      \
-  ACL_COLUMN(M, P, Counting,         0x11, kBool),      \
-  ACL_COLUMN(M, P, Comment,          0x12, kText),      \
-  ACL_COLUMN(M, P, Status,           0x13, kU32),       \
-  ACL_COLUMN(M, P, Count,            0x14, kU64)
+#define USER_RULE_COLUMNS(M, P)                                      \
+  ACL_COLUMN(M, P, RuleID,           ruleid,           0x02, kU32),  \
+  ACL_COLUMN(M, P, Action,           action,           0x03, kU32),  \
+  ACL_COLUMN(M, P, UdfFormat,        udfformat,        0x19, kU32),  \
+  ACL_COLUMN(M, P, ProtocolType,     protocoltype,     0x18, kU32),  \
+  ACL_COLUMN(M, P, IPv6ProtocolType, ipv6protocoltype, 0x29, kU32),  \
+  ACL_COLUMN(M, P, SrcAny,           srcany,           0x1A, kBool), \
+  ACL_COLUMN(M, P, DstAny,           dstany,           0x1D, kBool), \
+  ACL_COLUMN(M, P, DSCP,             dscp,             0x26, kU32),  \
+  ACL_COLUMN(M, P, TimeRange,        timerange,        0x10, kName), \
+  ACL_COLUMN(M, P, Counting,         counting,         0x11, kBool), \
+  ACL_COLUMN(M, P, Comment,          comment,          0x12, kText), \
+  ACL_COLUMN(M, P, Status,           status,           0x13, kU32),  \
+  ACL_COLUMN(M, P, Count,            count,            0x14, kU64)
 
 // Columns of each sub-entry kind, shared by both variants: M is the nested
 // message, P the sub-entry's path prefix.
-#define USER_L2_RULE_COLUMNS(M, P)                      \
-  ACL_COLUMN(M, P, L2RuleString,     0x04, kText),      \
-  ACL_COLUMN(M, P, L2RuleMask,       0x05, kText),      \
-  ACL_COLUMN(M, P, L2Offset,         0x06, kU32)
-#define USER_IPV4_RULE_COLUMNS(M, P)                    \
-  ACL_COLUMN(M, P, IPv4RuleString,   0x07, kText),      \
-  ACL_COLUMN(M, P, IPv4RuleMask,     0x08, kText),      \
-  ACL_COLUMN(M, P, IPv4Offset,       0x09, kU32)
-#define USER_IPV6_RULE_COLUMNS(M, P)                    \
-  ACL_COLUMN(M, P, IPv6RuleString,   0x0A, kText),      \
-  ACL_COLUMN(M, P, IPv6RuleMask,     0x0B, kText),      \
-  ACL_COLUMN(M, P, IPv6Offset,       0x0C, kU32)
-#define USER_L4_RULE_COLUMNS(M, P)                      \
-  ACL_COLUMN(M, P, L4RuleString,     0x0D, kText),      \
-  ACL_COLUMN(M, P, L4RuleMask,       0x0E, kText),      \
-  ACL_COLUMN(M, P, L4Offset,         0x0F, kU32)
-#define USER_L5_RULE_COLUMNS(M, P)                      \
-  ACL_COLUMN(M, P, L5RuleString,     0x15, kText),      \
-  ACL_COLUMN(M, P, L5RuleMask,       0x16, kText),      \
-  ACL_COLUMN(M, P, L5Offset,         0x17, kU32)
-#define USER_SRC_IPV4_COLUMNS(M, P)                     \
-  ACL_COLUMN(M, P, SrcIPv4Addr,      0x1B, kIPv4),      \
-  ACL_COLUMN(M, P, SrcIPv4Wildcard,  0x1C, kIPv4)
-#define USER_SRC_IPV6_COLUMNS(M, P)                     \
-  ACL_COLUMN(M, P, SrcIPv6Addr,      0x2A, kText),      \
-  ACL_COLUMN(M, P, SrcIPv6Prefix,    0x2B, kU32)
-#define USER_DST_IPV4_COLUMNS(M, P)                     \
-  ACL_COLUMN(M, P, DstIPv4Addr,      0x1E, kIPv4),      \
-  ACL_COLUMN(M, P, DstIPv4Wildcard,  0x1F, kIPv4)
-#define USER_DST_IPV6_COLUMNS(M, P)                     \
-  ACL_COLUMN(M, P, DstIPv6Addr,      0x2C, kText),      \
-  ACL_COLUMN(M, P, DstIPv6Prefix,    0x2D, kU32)
-#define USER_SRC_PORT_COLUMNS(M, P)                     \
-  ACL_COLUMN(M, P, SrcPortOp,        0x20, kU32),       \
-  ACL_COLUMN(M, P, SrcPortValue1,    0x21, kU32),       \
-  ACL_COLUMN(M, P, SrcPortValue2,    0x22, kU32)
-#define USER_DST_PORT_COLUMNS(M, P)                     \
-  ACL_COLUMN(M, P, DstPortOp,        0x23, kU32),       \
-  ACL_COLUMN(M, P, DstPortValue1,    0x24, kU32),       \
-  ACL_COLUMN(M, P, DstPortValue2,    0x25, kU32)
+#define USER_L2_RULE_COLUMNS(M, P)                           \
+  ACL_COLUMN(M, P, L2RuleString, l2rulestring, 0x04, kText), \
+  ACL_COLUMN(M, P, L2RuleMask,   l2rulemask,   0x05, kText), \
+  ACL_COLUMN(M, P, L2Offset,     l2offset,     0x06, kU32)
+#define USER_IPV4_RULE_COLUMNS(M, P)                             \
+  ACL_COLUMN(M, P, IPv4RuleString, ipv4rulestring, 0x07, kText), \
+  ACL_COLUMN(M, P, IPv4RuleMask,   ipv4rulemask,   0x08, kText), \
+  ACL_COLUMN(M, P, IPv4Offset,     ipv4offset,     0x09, kU32)
+#define USER_IPV6_RULE_COLUMNS(M, P)                             \
+  ACL_COLUMN(M, P, IPv6RuleString, ipv6rulestring, 0x0A, kText), \
+  ACL_COLUMN(M, P, IPv6RuleMask,   ipv6rulemask,   0x0B, kText), \
+  ACL_COLUMN(M, P, IPv6Offset,     ipv6offset,     0x0C, kU32)
+#define USER_L4_RULE_COLUMNS(M, P)                           \
+  ACL_COLUMN(M, P, L4RuleString, l4rulestring, 0x0D, kText), \
+  ACL_COLUMN(M, P, L4RuleMask,   l4rulemask,   0x0E, kText), \
+  ACL_COLUMN(M, P, L4Offset,     l4offset,     0x0F, kU32)
+#define USER_L5_RULE_COLUMNS(M, P)                           \
+  ACL_COLUMN(M, P, L5RuleString, l5rulestring, 0x15, kText), \
+  ACL_COLUMN(M, P, L5RuleMask,   l5rulemask,   0x16, kText), \
+  ACL_COLUMN(M, P, L5Offset,     l5offset,     0x17, kU32)
+#define USER_SRC_IPV4_COLUMNS(M, P)                                \
+  ACL_COLUMN(M, P, SrcIPv4Addr,     srcipv4addr,     0x1B, kIPv4), \
+  ACL_COLUMN(M, P, SrcIPv4Wildcard, srcipv4wildcard, 0x1C, kIPv4)
+#define USER_SRC_IPV6_COLUMNS(M, P)                            \
+  ACL_COLUMN(M, P, SrcIPv6Addr,   srcipv6addr,   0x2A, kText), \
+  ACL_COLUMN(M, P, SrcIPv6Prefix, srcipv6prefix, 0x2B, kU32)
+#define USER_DST_IPV4_COLUMNS(M, P)                                \
+  ACL_COLUMN(M, P, DstIPv4Addr,     dstipv4addr,     0x1E, kIPv4), \
+  ACL_COLUMN(M, P, DstIPv4Wildcard, dstipv4wildcard, 0x1F, kIPv4)
+#define USER_DST_IPV6_COLUMNS(M, P)                            \
+  ACL_COLUMN(M, P, DstIPv6Addr,   dstipv6addr,   0x2C, kText), \
+  ACL_COLUMN(M, P, DstIPv6Prefix, dstipv6prefix, 0x2D, kU32)
+#define USER_SRC_PORT_COLUMNS(M, P)                           \
+  ACL_COLUMN(M, P, SrcPortOp,     srcportop,     0x20, kU32), \
+  ACL_COLUMN(M, P, SrcPortValue1, srcportvalue1, 0x21, kU32), \
+  ACL_COLUMN(M, P, SrcPortValue2, srcportvalue2, 0x22, kU32)
+#define USER_DST_PORT_COLUMNS(M, P)                           \
+  ACL_COLUMN(M, P, DstPortOp,     dstportop,     0x23, kU32), \
+  ACL_COLUMN(M, P, DstPortValue1, dstportvalue1, 0x24, kU32), \
+  ACL_COLUMN(M, P, DstPortValue2, dstportvalue2, 0x25, kU32)
 
 // The sub-entry kinds of a user-defined rule in field order, shared by both
 // variants: R is the variant's Rule, A the common stem of its sub-entry
 // column arrays.
-#define USER_RULE_SUB_ENTRIES(R, A)                                 \
-  ACL_SUB_ENTRY(R, L2Rule,   L2Rule,   A##L2RuleColumns),           \
-  ACL_SUB_ENTRY(R, Ipv4Rule, IPv4Rule, A##IPv4RuleColumns),         \
-  ACL_SUB_ENTRY(R, Ipv6Rule, IPv6Rule, A##IPv6RuleColumns),         \
-  ACL_SUB_ENTRY(R, L4Rule,   L4Rule,   A##L4RuleColumns),           \
-  ACL_SUB_ENTRY(R, L5Rule,   L5Rule,   A##L5RuleColumns),           \
-  ACL_SUB_ENTRY(R, Srcipv4,  SrcIPv4,  A##SrcIPv4Columns),          \
-  ACL_SUB_ENTRY(R, Srcipv6,  SrcIPv6,  A##SrcIPv6Columns),          \
-  ACL_SUB_ENTRY(R, Dstipv4,  DstIPv4,  A##DstIPv4Columns),          \
-  ACL_SUB_ENTRY(R, Dstipv6,  DstIPv6,  A##DstIPv6Columns),          \
-  ACL_SUB_ENTRY(R, Srcport,  SrcPort,  A##SrcPortColumns),          \
-  ACL_SUB_ENTRY(R, Dstport,  DstPort,  A##DstPortColumns)
+#define USER_RULE_SUB_ENTRIES(R, A)                                   \
+  ACL_SUB_ENTRY(R, L2Rule,   l2rule,   L2Rule,   A##L2RuleColumns),   \
+  ACL_SUB_ENTRY(R, Ipv4Rule, ipv4rule, IPv4Rule, A##IPv4RuleColumns), \
+  ACL_SUB_ENTRY(R, Ipv6Rule, ipv6rule, IPv6Rule, A##IPv6RuleColumns), \
+  ACL_SUB_ENTRY(R, L4Rule,   l4rule,   L4Rule,   A##L4RuleColumns),   \
+  ACL_SUB_ENTRY(R, L5Rule,   l5rule,   L5Rule,   A##L5RuleColumns),   \
+  ACL_SUB_ENTRY(R, Srcipv4,  srcipv4,  SrcIPv4,  A##SrcIPv4Columns),  \
+  ACL_SUB_ENTRY(R, Srcipv6,  srcipv6,  SrcIPv6,  A##SrcIPv6Columns),  \
+  ACL_SUB_ENTRY(R, Dstipv4,  dstipv4,  DstIPv4,  A##DstIPv4Columns),  \
+  ACL_SUB_ENTRY(R, Dstipv6,  dstipv6,  DstIPv6,  A##DstIPv6Columns),  \
+  ACL_SUB_ENTRY(R, Srcport,  srcport,  SrcPort,  A##SrcPortColumns),  \
+  ACL_SUB_ENTRY(R, Dstport,  dstport,  DstPort,  A##DstPortColumns)
 
 // Numbered groups.
 constexpr Column kUserRuleColumns[] = {
-    ACL_COLUMN(UserRule, "ACL/UserRules/Rule/", GroupID, 0x01, kU32),
+    ACL_COLUMN(UserRule, "ACL/UserRules/Rule/", GroupID, groupid, 0x01, kU32),
     USER_RULE_COLUMNS(UserRule, "ACL/UserRules/Rule/"),
 };
 constexpr Column kUserL2RuleColumns[] = {
@@ -137,8 +137,8 @@ constexpr SubEntry kUserRuleSubEntries[] = {
 
 // Named groups.
 constexpr Column kUserNamedRuleColumns[] = {
-    ACL_COLUMN(UserNamedRule, "ACL/UserNamedRules/Rule/", GroupIndex, 0x01,
-               kName),
+    ACL_COLUMN(UserNamedRule, "ACL/UserNamedRules/Rule/", GroupIndex,
+               groupindex, 0x01, kName),
     USER_RULE_COLUMNS(UserNamedRule, "ACL/UserNamedRules/Rule/"),
 };
 constexpr Column kUserNamedL2RuleColumns[] = {
@@ -191,12 +191,12 @@ constexpr SubEntry kUserNamedRuleSubEntries[] = {
 
 }  // namespace
 
-constexpr Table kUserRules{"UserRules", 15, ACLUserRules::kRuleFieldNumber,
-                           kUserRuleColumns, kUserRuleSubEntries};
-constexpr Table kUserNamedRules{"UserNamedRules", 16,
-                                ACLUserNamedRules::kRuleFieldNumber,
-                                kUserNamedRuleColumns,
-                                kUserNamedRuleSubEntries};
+constexpr Table kUserRules{
+    "UserRules", 15, ACL_LIST(ACLUserRules, Rule, rule), kUserRuleColumns,
+    kUserRuleSubEntries};
+constexpr Table kUserNamedRules{
+    "UserNamedRules", 16, ACL_LIST(ACLUserNamedRules, Rule, rule),
+    kUserNamedRuleColumns, kUserNamedRuleSubEntries};
 
 }  // namespace acl_tables
 

@@ -1,13 +1,16 @@
 // Structural checks of every Table against the generated schema: each field
-// of each request message is described exactly once, with a kind that fits
-// its type, a path and message of the house formula, a column number unique
-// in its table, and the table's number in every MOR ID.
+// of each request message is described exactly once, with a path and message
+// of the house formula, a column number unique in its table, and the table's
+// number in every MOR ID; and each row's accessors read the very field its
+// number names. (A kind that does not fit its field's type does not compile.)
 
-#include <map>
+#include <memory>
 #include <set>
 #include <string>
+#include <vector>
 
 #include <google/protobuf/descriptor.h>
+#include <google/protobuf/message.h>
 #include <gtest/gtest.h>
 
 #include "proto/acl_tree.pb.h"
@@ -16,27 +19,97 @@
 namespace {
 
 using acl_tables::Column;
-using acl_tables::Kind;
+using acl_tables::List;
 using acl_tables::Table;
 using google::protobuf::Descriptor;
 using google::protobuf::DescriptorPool;
 using google::protobuf::FieldDescriptor;
+using google::protobuf::Message;
 
 const Descriptor* RequestOf(const Table& table) {
   return DescriptorPool::generated_pool()->FindMessageTypeByName(
       std::string("acl.ACL") + table.name);
 }
 
-bool KindFits(Kind kind, FieldDescriptor::CppType type) {
-  switch (type) {
-    case FieldDescriptor::CPPTYPE_UINT32: return kind == Kind::kU32;
-    case FieldDescriptor::CPPTYPE_BOOL: return kind == Kind::kBool;
-    case FieldDescriptor::CPPTYPE_UINT64: return kind == Kind::kU64;
+// A fresh generated message of `type`.
+std::unique_ptr<Message> New(const Descriptor* type) {
+  auto* factory = google::protobuf::MessageFactory::generated_factory();
+  return std::unique_ptr<Message>(factory->GetPrototype(type)->New());
+}
+
+// A value of `field` that no other field of its message holds (booleans
+// aside: presence tells those apart).
+uint64_t NumberOf(const FieldDescriptor* field) {
+  return field->cpp_type() == FieldDescriptor::CPPTYPE_UINT64
+             ? (uint64_t{1} << 40) + field->number()
+             : field->cpp_type() == FieldDescriptor::CPPTYPE_BOOL
+                   ? 1
+                   : 1000 + field->number();
+}
+std::string TextOf(const FieldDescriptor* field) {
+  return "f" + std::to_string(field->number());
+}
+
+void Set(Message* message, const FieldDescriptor* field) {
+  const auto* r = message->GetReflection();
+  switch (field->cpp_type()) {
+    case FieldDescriptor::CPPTYPE_UINT32:
+      r->SetUInt32(message, field, static_cast<uint32_t>(NumberOf(field)));
+      break;
+    case FieldDescriptor::CPPTYPE_UINT64:
+      r->SetUInt64(message, field, NumberOf(field));
+      break;
+    case FieldDescriptor::CPPTYPE_BOOL: r->SetBool(message, field, true); break;
     case FieldDescriptor::CPPTYPE_STRING:
-      return kind == Kind::kText || kind == Kind::kName ||
-             kind == Kind::kIPv4 || kind == Kind::kMAC;
-    default: return false;
+      r->SetString(message, field, TextOf(field));
+      break;
+    default: break;
   }
+}
+
+// `column`'s reader against messages of `type`: it finds the field when
+// only that field is set, with that field's value, and misses it when every
+// other scalar field is set. A reader that names another field than the
+// row's number fails one of the two.
+void CheckReader(const Descriptor* type, const Column& column) {
+  const FieldDescriptor* field = type->FindFieldByNumber(column.field);
+  ASSERT_NE(field, nullptr);
+  std::unique_ptr<Message> only = New(type), others = New(type);
+  Set(only.get(), field);
+  for (int i = 0; i < type->field_count(); ++i) {
+    if (type->field(i) != field) Set(others.get(), type->field(i));
+  }
+  acl_tables::Value value{};
+  ASSERT_TRUE(column.read(*only, &value)) << "reads another field";
+  if (field->cpp_type() == FieldDescriptor::CPPTYPE_STRING) {
+    EXPECT_EQ(*value.text, TextOf(field));
+  } else {
+    EXPECT_EQ(value.number, NumberOf(field));
+  }
+  EXPECT_FALSE(column.read(*others, &value)) << "reads another field";
+}
+
+// `list`'s accessors against an `owner` whose every repeated field holds as
+// many elements as its number: the size, the elements and the prototype are
+// those of the field numbered `list.field`.
+void CheckList(const Descriptor* owner, const List& list) {
+  const FieldDescriptor* field = owner->FindFieldByNumber(list.field);
+  ASSERT_NE(field, nullptr);
+  ASSERT_EQ(field->type(), FieldDescriptor::TYPE_MESSAGE);
+  std::unique_ptr<Message> message = New(owner);
+  const auto* r = message->GetReflection();
+  for (int i = 0; i < owner->field_count(); ++i) {
+    const FieldDescriptor* f = owner->field(i);
+    if (!f->is_repeated()) continue;
+    for (int k = 0; k < f->number(); ++k) r->AddMessage(message.get(), f);
+  }
+  ASSERT_EQ(list.size(*message), field->number()) << "sizes another field";
+  for (int i = 0; i < field->number(); ++i) {
+    EXPECT_EQ(&list.at(*message, i),
+              &r->GetRepeatedMessage(*message, field, i));
+  }
+  EXPECT_EQ(list.prototype().GetDescriptor(), field->message_type());
+  EXPECT_EQ(list.prototype().ByteSizeLong(), 0u);
 }
 
 // Checks that `columns` describe exactly the scalar fields of `message`,
@@ -55,13 +128,13 @@ void CheckColumns(const Table& table, const Descriptor* message,
     previous = c.field;
     EXPECT_FALSE(field->is_repeated());
     EXPECT_TRUE(field->has_presence());
-    EXPECT_TRUE(KindFits(c.kind, field->cpp_type()));
     EXPECT_EQ(std::string(c.path), prefix + field->name());
     EXPECT_EQ(std::string(c.message),
               "the value of " + field->name() + " is invalid");
     EXPECT_NE(c.column, 0);
     EXPECT_EQ((table.mor_id(c) >> 8) & 0xFFu, table.number);
     EXPECT_EQ(table.mor_id(c) >> 16, 0x0201u);
+    CheckReader(message, c);
     numbers->insert(c.column);
   }
   for (int i = 0; i < message->field_count(); ++i) {
@@ -83,12 +156,13 @@ void CheckSubEntries(const Table& table, const Descriptor* message,
     }
   }
   for (const acl_tables::SubEntry& sub : table.sub_entries) {
-    const FieldDescriptor* field = message->FindFieldByNumber(sub.field);
+    const FieldDescriptor* field = message->FindFieldByNumber(sub.list.field);
     ASSERT_NE(field, nullptr) << sub.name;
     ASSERT_EQ(field->type(), FieldDescriptor::TYPE_MESSAGE) << sub.name;
     EXPECT_TRUE(field->is_repeated());
     EXPECT_EQ(std::string(sub.name), field->message_type()->name());
-    described.push_back(sub.field);
+    described.push_back(sub.list.field);
+    CheckList(message, sub.list);
     CheckColumns(table, field->message_type(), sub.columns,
                  prefix + sub.name + "/", numbers);
   }
@@ -135,7 +209,7 @@ TEST(Tables, EveryRequestMessageHasExactlyOneTable) {
   EXPECT_EQ(streaming, 1);
 }
 
-TEST(Tables, EveryFieldDescribedOnceWithItsPathAndMessage) {
+TEST(Tables, EveryFieldDescribedOnceAndReadByItsRow) {
   for (const Table* table : acl_tables::kAllTables) {
     SCOPED_TRACE(table->name);
     const Descriptor* request = RequestOf(*table);
@@ -147,10 +221,11 @@ TEST(Tables, EveryFieldDescribedOnceWithItsPathAndMessage) {
       // A row table's request holds nothing but its repeated row field.
       ASSERT_EQ(request->field_count(), 1);
       const FieldDescriptor* rows =
-          request->FindFieldByNumber(table->row_field);
+          request->FindFieldByNumber(table->rows.field);
       ASSERT_NE(rows, nullptr);
       ASSERT_TRUE(rows->is_repeated());
       ASSERT_EQ(rows->type(), FieldDescriptor::TYPE_MESSAGE);
+      CheckList(request, table->rows);
       described = rows->message_type();
       prefix += described->name() + "/";
     }
