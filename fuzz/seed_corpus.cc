@@ -23,10 +23,10 @@
 #include <google/protobuf/text_format.h>
 
 #include "fuzz/script.h"
+#include "tests/every_field.h"
 
 namespace {
 
-using google::protobuf::FieldDescriptor;
 using google::protobuf::Message;
 using google::protobuf::MethodDescriptor;
 using fuzzscript::Script;
@@ -73,41 +73,6 @@ constexpr const char* kMacTexts[] = {
     "-1-+a--1-+0x-0-f",  "ffffffffffffffff--1-0-0-0-0",
     "1ffffffffffffff00-0-0-0-0-0", "00-11-22-33-44-55-66 tail", "",
 };
-
-// Sets every field of `message`: numbers and booleans non-zero, strings to
-// a text of the kind their name suggests, `elements` elements per repeated
-// field, filled the same way.
-void FillEveryField(Message* message, int elements) {
-  const auto* reflection = message->GetReflection();
-  const auto* descriptor = message->GetDescriptor();
-  for (int i = 0; i < descriptor->field_count(); ++i) {
-    const FieldDescriptor* f = descriptor->field(i);
-    if (f->is_repeated()) {
-      for (int e = 0; e < elements; ++e) {
-        FillEveryField(reflection->AddMessage(message, f), elements);
-      }
-      continue;
-    }
-    const std::string& name = f->name();
-    switch (f->cpp_type()) {
-      case FieldDescriptor::CPPTYPE_UINT32:
-        reflection->SetUInt32(message, f, 100u + static_cast<uint32_t>(i));
-        break;
-      case FieldDescriptor::CPPTYPE_UINT64:
-        reflection->SetUInt64(message, f, 5000000000ull + i);
-        break;
-      case FieldDescriptor::CPPTYPE_BOOL:
-        reflection->SetBool(message, f, true);
-        break;
-      default:
-        reflection->SetString(
-            message, f,
-            name.find("MAC") != std::string::npos    ? "00-1a-2b-3c-4d-5e"
-            : name.find("IPv6") != std::string::npos ? "2001:db8::1"
-                                                     : "10.0.0.1");
-    }
-  }
-}
 
 bool Write(const std::string& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary);

@@ -9,7 +9,6 @@
 namespace {
 
 using google::protobuf::DescriptorPool;
-using google::protobuf::FieldDescriptor;
 using google::protobuf::Message;
 
 const google::protobuf::ServiceDescriptor& Service() {
@@ -82,37 +81,4 @@ std::unique_ptr<Message> ParseRequest(const std::string& method,
       google::protobuf::TextFormat::ParseFromString(text, message.get()))
       << text;
   return message;
-}
-
-void FillEveryField(Message* message, int elements) {
-  const auto* reflection = message->GetReflection();
-  const auto* descriptor = message->GetDescriptor();
-  for (int i = 0; i < descriptor->field_count(); ++i) {
-    const FieldDescriptor* f = descriptor->field(i);
-    if (f->is_repeated()) {
-      for (int e = 0; e < elements; ++e) {
-        FillEveryField(reflection->AddMessage(message, f), elements);
-      }
-      continue;
-    }
-    switch (f->cpp_type()) {
-      case FieldDescriptor::CPPTYPE_UINT32:
-        reflection->SetUInt32(message, f, 100u + static_cast<uint32_t>(i));
-        break;
-      case FieldDescriptor::CPPTYPE_UINT64:
-        reflection->SetUInt64(message, f, 5000000000ull + i);
-        break;
-      case FieldDescriptor::CPPTYPE_BOOL:
-        reflection->SetBool(message, f, true);
-        break;
-      default: {
-        const std::string& name = f->name();
-        reflection->SetString(
-            message, f,
-            name.find("MAC") != std::string::npos ? "00-1a-2b-3c-4d-5e"
-            : name.find("IPv6") != std::string::npos ? "2001:db8::1"
-                                                       : "10.0.0.1");
-      }
-    }
-  }
 }

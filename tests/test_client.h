@@ -13,6 +13,8 @@
 #include <google/protobuf/message.h>
 #include <grpcpp/grpcpp.h>
 
+#include "tests/every_field.h"
+
 constexpr char kStreamMethod[] = "GetJsonACLIPv4BasicRulesStream";
 
 // The outcome of one call: status code, message, and every reply's result
@@ -46,10 +48,5 @@ const google::protobuf::Message& RequestPrototype(const std::string& method);
 // the test).
 std::unique_ptr<google::protobuf::Message> ParseRequest(
     const std::string& method, const std::string& text);
-
-// Sets every field of `message`: numbers and booleans to non-zero values,
-// strings to a text that reads as an address, each repeated message field to
-// `elements` elements, themselves filled the same way.
-void FillEveryField(google::protobuf::Message* message, int elements);
 
 #endif  // ACL_TESTS_TEST_CLIENT_H_
