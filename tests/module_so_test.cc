@@ -1,20 +1,12 @@
-// The built module as a host sees it: exactly two exported names, the host
-// and registry operations left for the loading process, and a call served
-// end to end after dlopen.
-
-#include <dlfcn.h>
+// The built module as a host sees it: exactly two exported names, and the
+// host and registry operations left for the loading process. (Loading it
+// and serving a call is the business of the end-to-end and package tests.)
 
 #include <cstdio>
 #include <set>
 #include <string>
 
-#include <grpcpp/impl/client_unary_call.h>
-#include <grpcpp/impl/codegen/proto_utils.h>
-#include <grpcpp/grpcpp.h>
 #include <gtest/gtest.h>
-
-#include "grpc_service.pb.h"
-#include "tests/test_host.h"
 
 namespace {
 
@@ -51,47 +43,6 @@ TEST(ModuleSo, LeavesHostOperationsToTheLoadingProcess) {
         "ZORM_SetMorValue", "ZORM_IPV4_SetMorValue", "ZORM_GetTypeInfo"}) {
     EXPECT_TRUE(undefined.count(name)) << name;
   }
-}
-
-TEST(ModuleSo, LoadsRegistersAndServes) {
-  // Kept mapped after dlclose, as hosts keep their modules: the schema's
-  // reflection data that protobuf caches points into it.
-  void* module = dlopen(ACL_MODULE_PATH, RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
-  ASSERT_NE(module, nullptr) << dlerror();
-  auto create = reinterpret_cast<int (*)()>(dlsym(module, "ServiceCreate"));
-  auto destroy = reinterpret_cast<void (*)()>(dlsym(module, "ServiceDestroy"));
-  ASSERT_NE(create, nullptr);
-  ASSERT_NE(destroy, nullptr);
-
-  testhost::Reset();
-  grpc::ServerBuilder builder;
-  testhost::TheHost().config.builder = &builder;
-  ASSERT_EQ(create(), 0);
-  std::unique_ptr<grpc::Server> server = builder.BuildAndStart();
-  ASSERT_NE(server, nullptr);
-
-  // An empty request is zero bytes on the wire, whatever its type.
-  auto channel = server->InProcessChannel(grpc::ChannelArguments());
-  grpc::ClientContext context;
-  context.AddMetadata("token_id", "good-token");
-  grpc::Slice nothing("");
-  grpc::ByteBuffer request(&nothing, 1);
-  grpc_service::GetJsonReply reply;
-  grpc::Status status = grpc::internal::BlockingUnaryCall(
-      channel.get(),
-      grpc::internal::RpcMethod("/acl.ACLService/GetJsonACLBase",
-                                grpc::internal::RpcMethod::NORMAL_RPC),
-      &context, request, &reply);
-  EXPECT_TRUE(status.ok()) << status.error_message();
-  EXPECT_EQ(reply.result(), R"({"answer":1})");
-  EXPECT_EQ(testhost::Snapshot().trees,
-            std::vector<std::string>{
-                R"({"kind":"table","columns":[{"morId":"0x02010101","type":0,)"
-                R"("noValue":true}],"subEntries":[],"rows":[]})"});
-
-  server->Shutdown();
-  destroy();
-  dlclose(module);
 }
 
 }  // namespace
