@@ -1,7 +1,6 @@
 // The development host's registry (lookups, data file errors) and value
 // checks.
 
-#include <cstring>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -24,19 +23,9 @@ const Registry& BuiltIn() {
 
 // ---- Registry ----------------------------------------------------------
 
-TEST(RegistryTest, EveryTableIsANodeUnderPrivateACL) {
-  const Registry& r = BuiltIn();
-  tagZormRegNode* acl = Registry::Child(
-      Registry::Child(r.root(), "private", false), "ACL", false);
-  EXPECT_EQ(r.tables().size(), 25u);
-  for (const RegTable& t : r.tables()) {
-    EXPECT_EQ(r.TableOf(Registry::Child(acl, t.name.c_str(), false)), &t);
-    EXPECT_EQ(r.Table(t.name), &t);
-  }
-}
-
-// Node lookups, each step from the root with the case rule of the case:
-// the module looks up "private" in any case, everything else exactly.
+// Node lookups, each step from the root with the case rule of the case.
+// (The case rules of the module's own walk are the contract checker's,
+// which the development host passes: hostcheck_devhost.)
 TEST(RegistryTest, Lookups) {
   struct Case {
     const char* steps;  // '/'-separated names
@@ -44,11 +33,8 @@ TEST(RegistryTest, Lookups) {
     const char* found;  // "-": no node; "": a node of no table; else table
   } cases[] = {
       {"private/ACL/IPv4BasicRules", false, "IPv4BasicRules"},
-      {"PRIVATE", false, "-"},
-      {"PrIvAtE", true, ""},
       {"privat", true, "-"},
       {"ACL", true, "-"},
-      {"private/acl", false, "-"},
       {"private/ACL/base", false, "-"},
       {"private/acl/base", true, "Base"},
       {"private/ACL/IPv4AdvanceRules/Rule", false, ""},
@@ -177,24 +163,6 @@ TEST(CheckerTest, AcceptsAndRejectsByColumn) {
   for (const Case& c : cases) {
     EXPECT_EQ(checker.Judge(c.path, c.text).value_or(""), c.reason)
         << c.path << " \"" << c.text << "\"";
-  }
-}
-
-// The reason is cut to the buffer and NUL-terminated inside it.
-TEST(CheckerTest, CheckCutsTheReasonToTheBuffer) {
-  const Checker checker(BuiltIn(), {});
-  struct Case {
-    uint32_t size;
-    const char* written;
-  } cases[] = {{27, "a number from 2000 to 2999"}, {8, "a numbe"}, {1, ""}};
-  for (const Case& c : cases) {
-    char buffer[40];
-    std::memset(buffer, '#', sizeof(buffer));
-    EXPECT_EQ(
-        checker.Check("ACL/IPv4BasicRules/Rule/GroupID", "1", c.size, buffer),
-        0);
-    EXPECT_STREQ(buffer, c.written) << c.size;
-    EXPECT_EQ(buffer[c.size], '#') << "wrote past " << c.size;
   }
 }
 

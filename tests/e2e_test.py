@@ -35,16 +35,14 @@ WAIT = 20  # seconds: the bound of every wait
 PREFIX = "GetJsonACL"
 STREAM = "GetJsonACLIPv4BasicRulesStream"
 OK = grpc.StatusCode.OK
-DENIED = grpc.StatusCode.PERMISSION_DENIED
 
 acl = acl_grpc = None  # generated modules
 ROWS = {}              # registry table name -> its row name (or None)
-SAMPLE = {}            # the built-in sample configuration
 _tmp = None
 
 
 def setUpModule():
-    global acl, acl_grpc, ROWS, SAMPLE, _tmp
+    global acl, acl_grpc, ROWS, _tmp
     for name in ("acl-devhost", "aclctl"):
         if not os.access(os.path.join(BUILD, name), os.X_OK):
             raise RuntimeError("not built: %s/%s (pass --build DIR)"
@@ -61,8 +59,6 @@ def setUpModule():
     data = os.path.join(SOURCE, "devhost", "data")
     with open(os.path.join(data, "registry.json")) as f:
         ROWS = {t["name"]: t.get("row") for t in json.load(f)["tables"]}
-    with open(os.path.join(data, "sample_config.json")) as f:
-        SAMPLE = json.load(f)
 
 
 def tearDownModule():
@@ -255,23 +251,6 @@ class JsonTest(ServerCase):
                     self.assertEqual([ROWS[table]], list(answer[table]))
                     self.assertIsInstance(answer[table][ROWS[table]], list)
 
-    def test_request_rows_select_sample_rows(self):
-        _, stub = self.start()
-        rules = SAMPLE["IPv4BasicRules"]["Rule"]
-        cases = [  # request rows -> the sample rows answered, by index
-            ([{"GroupID": 2000, "RuleID": 5}], [1]),
-            ([{"GroupID": 2999}], []),
-            ([{"GroupID": 2001, "RuleID": 5}, {"GroupID": 2000, "RuleID": 0}],
-             [0, 4]),
-        ]
-        for rows, expected in cases:
-            with self.subTest(request=rows):
-                self.assertEqual(
-                    {"IPv4BasicRules": {"Rule": [rules[i] for i in expected]}},
-                    self.answer(stub, "GetJsonACLIPv4BasicRules",
-                                {"rule": rows}))
-
-
 # ---- Rejections, sessions, streaming ----------------------------------------
 
 class RejectTest(ServerCase):
@@ -324,17 +303,6 @@ class RejectTest(ServerCase):
 
 
 class TokenTest(ServerCase):
-    def test_tokens(self):
-        _, stub = self.start()
-        cases = [(None, DENIED, "Request with no token ID"),
-                 ("wrong", DENIED, "Request with invalid token ID"),
-                 (TOKEN, OK, "")]
-        for token, code, details in cases:
-            for name in ("GetJsonACLBase", STREAM):
-                with self.subTest(token=token, method=name):
-                    self.assertEqual((code, details),
-                                     call(stub, name, token=token)[:2])
-
     def test_random_token_without_token_option(self):
         server, stub = self.start(token=False)
         self.assertEqual(2, len(server.head), server.head)
@@ -359,32 +327,8 @@ class FixedTest(ServerCase):
                 self.assertEqual(text, "".join(pieces))
                 self.assertEqual(name == STREAM, len(pieces) > 1)
 
-    def test_answer_file_goes_with_fixed_only(self):
-        for args in (["--adapter", "fixed"],
-                     ["--answer-file", os.devnull],
-                     ["--adapter", "echo", "--answer-file", os.devnull]):
-            with self.subTest(args=args):
-                run = subprocess.run(
-                    [os.path.join(BUILD, "acl-devhost"), "--listen",
-                     "127.0.0.1:0", "--token", TOKEN] + args,
-                    capture_output=True, text=True, timeout=WAIT)
-                self.assertEqual(2, run.returncode, run.stderr)
-                self.assertIn("--answer-file goes with --adapter fixed",
-                              run.stderr)
-
 
 class StreamTest(ServerCase):
-    def test_small_pieces_join_to_the_unary_answer(self):
-        _, stub = self.start("--split-bytes", "16")
-        unary = call(stub, "GetJsonACLIPv4BasicRules")
-        streamed = call(stub, STREAM)
-        self.assertEqual((OK, OK), (unary[0], streamed[0]))
-        pieces = streamed[2]
-        self.assertGreater(len(pieces), 1)
-        self.assertEqual([], [p for p in pieces
-                              if not 0 < len(p.encode()) <= 16])
-        self.assertEqual(unary[2], ["".join(pieces)])
-
     def test_sigterm_lets_a_blocked_stream_finish(self):
         # An answer of some 5 MB in 4 KiB pieces: while the client does not
         # read, flow control holds the handler in the middle of it.

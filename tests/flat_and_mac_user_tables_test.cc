@@ -4,14 +4,11 @@
 
 namespace {
 
-#define MAC_ROW "01 02 03 08 13 14 0d 0e 0f 10 11 12"
 #define USER_ROW "01 02 03 19 18 29 1a 1d 26 10 11 12 13 14"
 
 INSTANTIATE_TEST_SUITE_P(
     MacAndUserRules, TreeTest,
     ::testing::Values(
-        TreeCase{"MacDefaultRow", "GetJsonACLMACRules", "",
-                 "0d T[]{} R[" MAC_ROW "]{}", {}},
         TreeCase{"MacOnlyRuleID", "GetJsonACLMACRules", "rule { RuleID: 5 }",
                  "0d T[]{} R[01 02:1=5 03 08 13 14 0d 0e 0f 10 11 12]{}",
                  {"ACL/MACRules/Rule/RuleID 5"}},
@@ -39,15 +36,6 @@ INSTANTIATE_TEST_SUITE_P(
                  {"ACL/MACNamedRules/Rule/GroupIndex abc",
                   "ACL/MACNamedRules/Rule/InProtocol/InProtocolTypeMask "
                   "ffff"}},
-        TreeCase{"MacRowsReversed", "GetJsonACLMACRules",
-                 "rule { COS: 1 } rule { COS: 2 } rule { COS: 3 }",
-                 "0d T[]{} R[01 02 03 08:1=3 13 14 0d 0e 0f 10 11 12]{} "
-                 "R[01 02 03 08:1=2 13 14 0d 0e 0f 10 11 12]{} "
-                 "R[01 02 03 08:1=1 13 14 0d 0e 0f 10 11 12]{}",
-                 {"ACL/MACRules/Rule/COS 1", "ACL/MACRules/Rule/COS 2",
-                  "ACL/MACRules/Rule/COS 3"}},
-        TreeCase{"UserDefaultRow", "GetJsonACLUserRules", "",
-                 "0f T[]{} R[" USER_ROW "]{}", {}},
         TreeCase{"UserDscpAndSrcAny", "GetJsonACLUserRules",
                  "rule { DSCP: 46 SrcAny: true }",
                  "0f T[]{} R[01 02 03 19 18 29 1a:15=1 1d 26:1=46 10 11 12 "
@@ -76,8 +64,6 @@ INSTANTIATE_TEST_SUITE_P(
 INSTANTIATE_TEST_SUITE_P(
     FlatTables, TreeTest,
     ::testing::Values(
-        TreeCase{"ApplyDefaultRow", "GetJsonACLPfilterApply", "",
-                 "13 T[]{} R[01 02 03 04 05 06 09 0a 07]{}", {}},
         TreeCase{"ApplyShareMode", "GetJsonACLPfilterApply",
                  "pfilter { ShareMode: true }",
                  "13 T[]{} R[01 02 03 04 05 06 09 0a:15=1 07]{}",
@@ -98,22 +84,17 @@ INSTANTIATE_TEST_SUITE_P(
                  R"(statisticsum { AclGroup: "3000" })",
                  R"(16 T[]{} R[01 02 03:22="3000" 04 05 06]{})",
                  {"ACL/PfilterStatisticSum/StatisticSum/AclGroup 3000"}},
-        TreeCase{"ZonePairDefaultRow", "GetJsonACLZonePairPfilter", "",
-                 "18 T[]{} R[01 02 03 04 05]{}", {}},
         TreeCase{"ZonePairDestZone", "GetJsonACLZonePairPfilter",
                  R"(pfilter { DestZone: "untrust" } pfilter {})",
                  "18 T[]{} R[01 02 03 04 05]{} "
                  R"(R[01 02:22="untrust" 03 04 05]{})",
                  {"ACL/ZonePairPfilter/Pfilter/DestZone untrust"}},
-        TreeCase{"ZonePairRulesDefaultRow", "GetJsonACLZonePairPfilterRules",
-                 "", "19 T[]{} R[01 02 03 04 05 06 07]{}", {}},
         TreeCase{"ZonePairRuleCounter", "GetJsonACLZonePairPfilterRules",
                  "rule { RuleMatchPkts: 4294967296 }",
                  "19 T[]{} R[01 02 03 04 05 06:8=4294967296 07]{}",
                  {"ACL/ZonePairPfilterRules/Rule/RuleMatchPkts 4294967296"}}),
     CaseName());
 
-#undef MAC_ROW
 #undef USER_ROW
 
 }  // namespace

@@ -11,15 +11,11 @@ const char kV4Empty[] = "[01 02 03 04 07 08 09 0a 0b 0c 0d 0e 0f]";
 INSTANTIATE_TEST_SUITE_P(
     Groups, TreeTest,
     ::testing::Values(
-        TreeCase{"GroupsDefaultRow", "GetJsonACLGroups", "",
-                 "03 T[]{} R[01 02 03 04 05 06 07]{}", {}},
         TreeCase{"GroupStrings", "GetJsonACLGroups",
                  R"(group { Name: "web" Description: "" RuleNum: 0 })",
                  R"(03 T[]{} R[01 02 03 04 05:22="web" 06:6="" 07:1=0]{})",
                  {"ACL/Groups/Group/Name web", "ACL/Groups/Group/Description ",
                   "ACL/Groups/Group/RuleNum 0"}},
-        TreeCase{"NamedGroupsDefaultRow", "GetJsonACLNamedGroups", "",
-                 "04 T[]{} R[01 02 03 04 05 06 09 07]{}", {}},
         TreeCase{"NamedGroupNameIsColumnNine", "GetJsonACLNamedGroups",
                  R"(group { GroupIndex: "g1" Name: "mgmt" RuleNum: 7 })",
                  R"(04 T[]{} R[01 02 03:22="g1" 04 05 06 09:22="mgmt" 07:1=7]{})",
@@ -93,10 +89,7 @@ INSTANTIATE_TEST_SUITE_P(
                  R"(10 11]{SrcIPv6[05:6="2001:db8::" 06:1=32]})",
                  {"ACL/IPv6BasicRules/Rule/RoutingTypeAny 1",
                   "ACL/IPv6BasicRules/Rule/SrcIPv6/SrcIPv6Addr 2001:db8::",
-                  "ACL/IPv6BasicRules/Rule/SrcIPv6/SrcIPv6Prefix 32"}},
-        TreeCase{"V6NamedDefaultRow", "GetJsonACLIPv6NamedBasicRules", "",
-                 "08 T[]{} R[01 02 03 04 07 08 09 0a 0b 0c 0d 0e 0f 10 11]{}",
-                 {}}),
+                  "ACL/IPv6BasicRules/Rule/SrcIPv6/SrcIPv6Prefix 32"}}),
     CaseName());
 
 }  // namespace

@@ -1,7 +1,5 @@
 #include "tests/service_fixture.h"
 
-#include <google/protobuf/text_format.h>
-
 #include <grpcpp/test/server_context_test_spouse.h>
 
 #include <nlohmann/json.hpp>

@@ -9,7 +9,6 @@
 #include <vector>
 
 #include <google/protobuf/message.h>
-#include <google/protobuf/text_format.h>
 #include <grpcpp/grpcpp.h>
 #include <gtest/gtest.h>
 
@@ -76,14 +75,5 @@ struct CaseName {
     return info.param.name;
   }
 };
-
-// Parses a text-format message, failing the test on a syntax error.
-template <class M>
-M Parse(const std::string& text) {
-  M message;
-  EXPECT_TRUE(google::protobuf::TextFormat::ParseFromString(text, &message))
-      << text;
-  return message;
-}
 
 #endif  // ACL_TESTS_SERVICE_FIXTURE_H_

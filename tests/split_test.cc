@@ -65,23 +65,6 @@ TEST(Split, CutsAtMostMaxBytesAndNeverInsideASequence) {
   }
 }
 
-// Megabytes, as whole-table answers are: the block is grown, not copied.
-TEST(Split, ALargeTextComesBackWhole) {
-  std::string text;
-  for (int i = 0; text.size() < (size_t{3} << 20); ++i) {
-    text += i % 3 != 0 ? "ab" : "\xE2\x82\xAC";
-  }
-  const Pieces pieces = Split(text, 4093);
-  std::string joined;
-  size_t oversized = 0;
-  for (const std::string& p : pieces) {
-    joined += p;
-    oversized += p.empty() || p.size() > 4093;
-  }
-  EXPECT_EQ(oversized, 0u);
-  EXPECT_TRUE(joined == text);
-}
-
 TEST(Split, NullTextGivesNoList) {
   uint64_t count = 7;
   EXPECT_EQ(devhost::SplitText(nullptr, 4, &count), nullptr);

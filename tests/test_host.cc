@@ -109,12 +109,11 @@ uint16_t GRPC_CheckValueOfPara(const char* token, const char* path,
   return 1;
 }
 
-char* GRPC_AdapterGet2Quorvex(tagGrpcTableOrRow* table, const char* module,
-                              const char* token) {
+char* GRPC_AdapterGet2Quorvex(tagGrpcTableOrRow* table, const char*,
+                              const char*) {
   std::string tree = devhost::TreeToJson(table);
   std::lock_guard<std::mutex> lock(TheHost().mu);
   TheHost().record.trees.push_back(tree);
-  TheHost().record.adapterArgs.push_back(std::string(module) + " " + token);
   if (!TheHost().config.answer) return nullptr;
   return strdup(TheHost().config.answer->c_str());
 }
@@ -199,16 +198,11 @@ int32_t ZORM_SetMorValue(const char* text, uint32_t length,
                          tagZormMorValue* value) {
   int32_t r = devhost::SetText(text, length, value);
   std::lock_guard<std::mutex> lock(TheHost().mu);
-  ++TheHost().record.stringSets;
   if (r == 0) ++TheHost().record.liveTexts;
   return r;
 }
 
 int32_t ZORM_IPV4_SetMorValue(const char* text, tagZormMorValue* value) {
-  {
-    std::lock_guard<std::mutex> lock(TheHost().mu);
-    ++TheHost().record.ipv4Sets;
-  }
   return devhost::SetIPv4(text, value);
 }
 

@@ -62,11 +62,8 @@ struct Record {
   std::vector<std::string> lookups;   // registry names asked for, in order
   std::vector<Check> checks;
   std::vector<std::string> trees;     // canonical JSON of each adapter tree
-  std::vector<std::string> adapterArgs;  // "module token"
   std::vector<std::string> pieces;    // pieces handed out by the last split
   int builderCalls = 0;
-  int stringSets = 0;  // ZORM_SetMorValue calls
-  int ipv4Sets = 0;    // ZORM_IPV4_SetMorValue calls
   int typeInfoCalls = 0;
   int releases = 0;    // release-function calls
   long liveTexts = 0;  // registry storage not yet released
