@@ -1,10 +1,14 @@
 #!/usr/bin/python3
 """End-to-end tests: acl-devhost serving the module, queried by aclctl and by
-a Python gRPC client whose stubs are generated into a temporary directory.
+a Python gRPC client whose stubs are generated into a temporary directory;
+then the host's robustness: bad input and clients that vanish leave it
+serving, the memory of large calls comes back, and a stop keeps its grace.
 
 Each test starts its own servers on 127.0.0.1 (port 0) and kills them in
 tearDown; every wait is bounded by WAIT. What the module answers in detail is
 the business of the C++ tests; these check that the pieces work together.
+Under the sanitizer build large requests are smaller and memory is not
+measured.
 
     /usr/bin/python3 tests/e2e_test.py --build BUILD_DIR [unittest args]
 """
@@ -22,6 +26,7 @@ import subprocess
 import sys
 import tempfile
 import threading
+import time
 import unittest
 
 import grpc
@@ -34,15 +39,23 @@ TOKEN = "e2e-token"
 WAIT = 20  # seconds: the bound of every wait
 PREFIX = "GetJsonACL"
 STREAM = "GetJsonACLIPv4BasicRulesStream"
-OK = grpc.StatusCode.OK
+BASIC = "GetJsonACLIPv4BasicRules"
+HEALTH = "/grpc.health.v1.Health/Check"
+Code = grpc.StatusCode
+OK = Code.OK
+MIB = 1 << 20
+MAX_RECV = MIB  # --max-recv-bytes of the bad-input host
 
 acl = acl_grpc = None  # generated modules
 ROWS = {}              # registry table name -> its row name (or None)
+CONFIG = None          # a generated configuration of 20 000 basic rules
+SANITIZED = False      # the build under test is the sanitizer build
+RULES = 100000         # rules of a large request (fewer when sanitized)
 _tmp = None
 
 
 def setUpModule():
-    global acl, acl_grpc, ROWS, _tmp
+    global acl, acl_grpc, ROWS, CONFIG, SANITIZED, RULES, _tmp
     for name in ("acl-devhost", "aclctl"):
         if not os.access(os.path.join(BUILD, name), os.X_OK):
             raise RuntimeError("not built: %s/%s (pass --build DIR)"
@@ -59,6 +72,15 @@ def setUpModule():
     data = os.path.join(SOURCE, "devhost", "data")
     with open(os.path.join(data, "registry.json")) as f:
         ROWS = {t["name"]: t.get("row") for t in json.load(f)["tables"]}
+    with open(os.path.join(BUILD, "CMakeCache.txt")) as f:
+        SANITIZED = "ACL_SANITIZE:BOOL=ON" in f.read()
+    RULES = 20000 if SANITIZED else 100000
+    CONFIG = os.path.join(_tmp.name, "rules20000.json")
+    with open(CONFIG, "w") as f:
+        subprocess.run([PYTHON, os.path.join(SOURCE, "scripts",
+                                             "gen_config.py"),
+                        "--rules", "20000"],
+                       stdout=f, check=True, timeout=WAIT)
 
 
 def tearDownModule():
@@ -80,6 +102,22 @@ def table_of(name):
 def request_of(name, data):
     return json_format.ParseDict(
         data, methods()[name].input_type._concrete_class())
+
+
+def encoded(name=BASIC, data=None, **rule):
+    """The request's bytes: `data`, or one rule of the given fields."""
+    return request_of(name, data or {"rule": [rule]}).SerializeToString()
+
+
+def rules(n, **last):
+    """n basic rules {GroupID: 2000, RuleID: i}; `last` sets fields of the
+    last one."""
+    request = request_of(BASIC, {})
+    for i in range(n):
+        request.rule.add(GroupID=2000, RuleID=i % 65535)
+    for field, value in last.items():
+        setattr(request.rule[-1], field, value)
+    return request.SerializeToString()
 
 
 def valued_columns(tree):
@@ -167,6 +205,28 @@ def aclctl(addr, *args, stdin=None):
                           capture_output=True, text=True, timeout=WAIT)
 
 
+def proc_status(pid, key):
+    """A figure of /proc/PID/status in bytes (VmRSS, VmHWM)."""
+    with open("/proc/%d/status" % pid) as f:
+        for line in f:
+            if line.startswith(key + ":"):
+                return int(line.split()[1]) * 1024
+    raise KeyError(key)
+
+
+def cpu_seconds(pid):
+    with open("/proc/%d/stat" % pid) as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+def wait_until(predicate, seconds=WAIT):
+    end = time.monotonic() + seconds
+    while not predicate() and time.monotonic() < end:
+        time.sleep(0.1)
+    return predicate()
+
+
 class ServerCase(unittest.TestCase):
     """Starts servers and channels per test; ends them in tearDown."""
 
@@ -190,6 +250,39 @@ class ServerCase(unittest.TestCase):
         code, details, pieces = call(stub, name, data)
         self.assertEqual(OK, code, details)
         return json.loads("".join(pieces))
+
+    def raw(self, server, method=BASIC, stream=False):
+        """A generic callable of `method` (a name, or a path) on a fresh
+        channel to `server`, for requests given as bytes."""
+        channel = grpc.insecure_channel(server.addr, options=[
+            ("grpc.max_send_message_length", -1),
+            ("grpc.max_receive_message_length", -1)])
+        self.channels.append(channel)
+        path = method if "/" in method else "/acl.ACLService/" + method
+        return (channel.unary_stream if stream else channel.unary_unary)(path)
+
+    def assertServing(self, server):
+        """A health check and a normal query still answer."""
+        self.assertEqual(b"\x08\x01",
+                         self.raw(server, HEALTH)(b"", timeout=WAIT))
+        answer = self.raw(server)(rules(1), metadata=[("token_id", TOKEN)],
+                                  timeout=WAIT)
+        self.assertIn(b'"RuleID":0', answer)
+
+    def assertMemoryBack(self, server, baseline):
+        """Resident memory back within 32 MiB of `baseline` (not measured
+        when sanitized)."""
+        if SANITIZED:
+            return
+        rss = lambda: proc_status(server.proc.pid, "VmRSS")
+        self.assertTrue(wait_until(lambda: rss() < baseline + 32 * MIB),
+                        "%.0f MiB resident after, %.0f MiB before"
+                        % (rss() / MIB, baseline / MIB))
+
+    def settled_rss(self, server):
+        self.assertServing(server)
+        time.sleep(1)
+        return proc_status(server.proc.pid, "VmRSS")
 
 
 # ---- Adapters ---------------------------------------------------------------
@@ -332,13 +425,7 @@ class StreamTest(ServerCase):
     def test_sigterm_lets_a_blocked_stream_finish(self):
         # An answer of some 5 MB in 4 KiB pieces: while the client does not
         # read, flow control holds the handler in the middle of it.
-        config = os.path.join(_tmp.name, "big_config.json")
-        with open(config, "w") as f:
-            subprocess.run([PYTHON, os.path.join(SOURCE, "scripts",
-                                                 "gen_config.py"),
-                            "--rules", "20000"],
-                           stdout=f, check=True, timeout=WAIT)
-        server, _ = self.start("--config", config, "--split-bytes", "4096")
+        server, _ = self.start("--config", CONFIG, "--split-bytes", "4096")
         # Without bandwidth probes the client's receive window stays at its
         # first 64 KiB, far from holding the whole answer.
         self.channels.append(grpc.insecure_channel(
@@ -425,6 +512,128 @@ class AclctlTest(ServerCase):
         self.assertEqual(list(methods()),
                          [line.split()[0]
                           for line in run.stdout.splitlines()[1:]])
+
+
+# ---- Bad input, vanishing clients, memory, stopping --------------------------
+
+class BadInputTest(ServerCase):
+    def test_bad_requests_leave_the_host_serving(self):
+        server, _ = self.start("--max-recv-bytes", str(MAX_RECV))
+        baseline = self.settled_rss(server)
+        good = [("token_id", TOKEN)]
+        # Invalid UTF-8 cannot be set through the generated classes: three
+        # placeholder bytes are replaced in the encoded request.
+        bad_utf8 = encoded(Comment="\x01\x02\x03").replace(b"\x01\x02\x03",
+                                                           b"\xff\xfe\xc3")
+        cases = [  # name, request, metadata, status code
+            ("no token", b"", [], Code.PERMISSION_DENIED),
+            ("empty token", b"", [("token_id", "")], Code.PERMISSION_DENIED),
+            ("bad token first", b"", [("token_id", "x")] + good,
+             Code.PERMISSION_DENIED),
+            ("good token first", b"", good + [("token_id", "x")], Code.OK),
+            # gRPC refuses what protobuf cannot parse; the host stays up.
+            ("garbage bytes", b"\xff" * 64, good, Code.INTERNAL),
+            ("over --max-recv-bytes", encoded(Comment="c" * MAX_RECV), good,
+             Code.RESOURCE_EXHAUSTED),
+            ("NUL in a string", encoded(VRF="v\0rf"), good, OK),
+            ("NUL in an address",
+             encoded(srcipv4=[{"SrcIPv4Addr": "10.1.1.1\0junk"}]), good, OK),
+            ("invalid UTF-8", bad_utf8, good, OK),
+            ("long string", encoded(Comment="c" * (MAX_RECV // 2)), good,
+             Code.INVALID_ARGUMENT),
+            ("many rules", rules(RULES), good, OK),
+            ("many rules, last bad", rules(RULES, GroupID=1), good,
+             Code.INVALID_ARGUMENT),
+            ("many rules and no token", rules(RULES), [],
+             Code.PERMISSION_DENIED),
+        ]
+        for name, request, metadata, code in cases:
+            for method in (BASIC, STREAM):
+                with self.subTest(case=name, method=method):
+                    call = self.raw(server, method, stream=method == STREAM)
+                    try:
+                        reply = call(request, metadata=metadata, timeout=WAIT)
+                        if method == STREAM:
+                            reply = list(reply)
+                        got = OK
+                    except grpc.RpcError as error:
+                        got = error.code()
+                    self.assertEqual(code, got)
+        self.assertServing(server)
+        self.assertMemoryBack(server, baseline)
+
+    def test_a_client_that_vanishes_mid_stream(self):
+        # Flow control holds the stream in the middle while its client does
+        # not read.
+        server, _ = self.start("--config", CONFIG, "--split-bytes", "4096")
+        baseline = self.settled_rss(server)
+        client = ("import grpc, sys\n"
+                  "channel = grpc.insecure_channel(sys.argv[1])\n"
+                  "stream = channel.unary_stream(sys.argv[2])(\n"
+                  "    b'', metadata=[('token_id', sys.argv[3])])\n"
+                  "next(stream)\n"
+                  "print('reading', flush=True)\n"
+                  "sys.stdin.read()\n")
+        child = subprocess.Popen(
+            [PYTHON, "-c", client, server.addr, "/acl.ACLService/" + STREAM,
+             TOKEN], stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+        self.assertEqual("reading\n", child.stdout.readline())
+        child.kill()
+        child.communicate(timeout=WAIT)
+        self.assertServing(server)
+        self.assertMemoryBack(server, baseline)
+
+    def test_large_requests_give_their_memory_back(self):
+        server, _ = self.start()
+        baseline = self.settled_rss(server)
+        call = self.raw(server)
+        request = rules(RULES)
+        for i in range(3 if SANITIZED else 10):
+            call(request, metadata=[("token_id", TOKEN)], timeout=WAIT)
+            if i == 0 and not SANITIZED:
+                peak = proc_status(server.proc.pid, "VmHWM") - baseline
+                self.assertLess(peak, 160 * MIB, "peak of one large request")
+        self.assertMemoryBack(server, baseline)
+
+
+class StopTest(ServerCase):
+    def stop(self, server, signals, timeout=WAIT):
+        for sig in signals:
+            server.proc.send_signal(sig)
+            time.sleep(0.2)
+        self.assertEqual(0, server.proc.wait(timeout=timeout))
+
+    def test_an_idle_connection_does_not_hold_the_stop(self):
+        # gRPC alone would keep the connection, and the server, some five
+        # seconds after the client has been told to go away.
+        server, _ = self.start("--grace", "60")
+        self.assertServing(server)
+        self.stop(server, [signal.SIGTERM], timeout=3)
+
+    def test_calls_running_past_the_grace_end(self):
+        # Each call asks for 100 000 rows {Action: 1, MatchIndex: i} of the
+        # 20 000-rule configuration: no index narrows them, so its adapter
+        # alone would run for tens of seconds.
+        request = encoded(data={"rule": [{"Action": 1, "MatchIndex": i}
+                                         for i in range(100000)]})
+        cases = [("grace over", ["--grace", "1"], [signal.SIGTERM]),
+                 ("second signal", ["--grace", "60"],
+                  [signal.SIGTERM, signal.SIGINT])]
+        for name, args, signals in cases:
+            with self.subTest(case=name):
+                server, _ = self.start("--config", CONFIG, *args)
+                start = cpu_seconds(server.proc.pid)
+                calls = [self.raw(server).future(
+                    request, metadata=[("token_id", TOKEN)], timeout=3 * WAIT)
+                         for _ in range(4)]
+                # Busy for two seconds: the calls are past their trees.
+                wait_until(lambda: cpu_seconds(server.proc.pid) > start + 2)
+                self.stop(server, signals)
+                # Calls the server had not yet started are refused by gRPC.
+                codes = [c.exception().code() for c in calls]
+                self.assertIn(Code.UNAVAILABLE, codes)
+                self.assertLessEqual(set(codes),
+                                     {Code.UNAVAILABLE, Code.CANCELLED})
 
 
 def parse_args():
