@@ -86,25 +86,19 @@ constexpr char kDescription[] =
     "Options take their value as --option VALUE or --option=VALUE.";
 
 constexpr char kFooter[] =
-    "The answer is pretty-printed when it is JSON. A non-OK status prints\n"
-    "`error: CODE: message` (and any answer text sent with it) to stderr and\n"
-    "exits 1; usage errors exit 2. The host's reason for a refused request\n"
-    "value comes as the streamed method's \"{Err:...}\" message; a unary\n"
-    "call carries no reply with its error, but acl-devhost sends the reason\n"
-    "as trailing metadata, printed as `reason: TEXT`.\n"
+    "A JSON answer is pretty-printed. A non-OK status prints `error: CODE:\n"
+    "message` to stderr, with any answer text (the streamed method's\n"
+    "\"{Err:...}\") and acl-devhost's reason trailer as `reason: TEXT`, and\n"
+    "exits 1; usage errors exit 2.\n"
     "\n"
-    "--targets FILE names one device a line, `NAME ADDRESS [TOKEN]` (blank\n"
-    "lines and # comments skipped; TOKEN overrides --token). Every device\n"
-    "gets the same query, --parallel at a time, each within --timeout; one\n"
-    "JSON object a line per device, in the file's order:\n"
+    "--targets FILE: `NAME ADDRESS [TOKEN]` a line (# comments; TOKEN\n"
+    "overrides --token). One JSON object a line per device, in file order:\n"
     "  {\"device\":NAME,\"code\":\"OK\",\"result\":ANSWER}\n"
     "  {\"device\":NAME,\"code\":CODE,\"message\":TEXT,\"reason\":TEXT}\n"
     "It exits 1 if any device failed, saying how many on stderr.\n"
     "\n"
     "Examples:\n"
-    "  aclctl --token secret IPv4BasicRules\n"
-    "  aclctl --token secret IPv4BasicRules \\\n"
-    "      '{\"rule\":[{\"GroupID\":2000,\"RuleID\":5}]}'\n"
+    "  aclctl --token secret IPv4BasicRules '{\"rule\":[{\"GroupID\":2000}]}'\n"
     "  ACL_TOKEN=secret aclctl --pieces IPv4BasicRulesStream @request.json\n"
     "  aclctl --targets devices.txt --parallel 16 IPv4BasicRules";
 
@@ -124,8 +118,7 @@ struct Options {
 
 // Prints `message` and a hint to stderr; returns the usage exit status.
 int UsageError(const std::string& message) {
-  std::cerr << "aclctl: " << message << "\n"
-            << "Try 'aclctl --help'.\n";
+  std::cerr << "aclctl: " << message << "\nTry 'aclctl --help'.\n";
   return kExitUsage;
 }
 
@@ -145,26 +138,22 @@ bool ParseArgs(int argc, char** argv, Options* options, int* status) {
                        std::string("aclctl ") + acl_version::kVersion,
                        "show the version");
   app.add_option("METHOD", o.method,
-                 "the method's name, with or without its GetJsonACL\n"
-                 "prefix (IPv4BasicRules, GetJsonACLIPv4BasicRules);\n"
-                 "an exact match wins over a case-insensitive one.\n"
-                 "`aclctl list` shows them all.")
+                 "the method, with or without its GetJsonACL prefix;\n"
+                 "exact matches first. `aclctl list` lists them.")
       ->required()
       ->option_text(" ");
-  CLI::Option* request = app.add_option(
-      "REQUEST", o.request,
-      "the request message as JSON (protobuf JSON mapping,\n"
-      "the schema's field names): inline text, @FILE, or -\n"
-      "for stdin. Absent: an empty request (every table\n"
-      "field asked for).")
-      ->option_text(" ");
+  CLI::Option* request =
+      app.add_option("REQUEST", o.request,
+                     "the request as protobuf JSON: inline, @FILE or -\n"
+                     "(stdin); absent: empty (the whole table)")
+          ->option_text(" ");
   CLI::Option* addr =
       app.add_option("--addr", o.addr,
                      "server address (default 127.0.0.1:50051)")
           ->option_text("HOST:PORT")
-          ->check(CLI::Validator(
-              [](std::string& v) { return v.empty() ? "needs HOST:PORT" : ""; },
-              ""));
+          ->check([](const std::string& v) {
+            return v.empty() ? "needs HOST:PORT" : "";
+          });
   app.add_option("--token", o.token,
                  "session token, sent as \"token_id\" metadata\n"
                  "(default: $ACL_TOKEN; none when both are unset)")
@@ -186,8 +175,7 @@ bool ParseArgs(int argc, char** argv, Options* options, int* status) {
                    "streamed method: print each piece on its own line\n"
                    "as it arrives, instead of the joined answer")
           ->option_text(" ");
-  app.add_option("--targets", o.targetsFile,
-                 "ask every device that FILE lists (below)")
+  app.add_option("--targets", o.targetsFile, "ask every device FILE lists")
       ->option_text("FILE")
       ->check(CLI::ExistingFile)
       ->excludes(addr)
@@ -215,10 +203,14 @@ struct Target {
 
 // Reads the --targets file: `NAME ADDRESS [TOKEN]` a line, blank lines and
 // lines starting with # skipped; a device without TOKEN gets `token`.
-// Returns false with `*error` naming the first bad line.
+// Returns false with `*error` naming the first bad line, if any.
 bool ReadTargets(const std::string& path, const std::string& token,
                  std::vector<Target>* targets, std::string* error) {
   std::ifstream file(path);
+  if (!file) {
+    *error = "cannot read targets file '" + path + "': " + std::strerror(errno);
+    return false;
+  }
   std::string line;
   for (int number = 1; std::getline(file, line); ++number) {
     std::istringstream fields(line);
@@ -226,8 +218,10 @@ bool ReadTargets(const std::string& path, const std::string& token,
                                    std::istream_iterator<std::string>()};
     if (words.empty() || words[0][0] == '#') continue;
     if (words.size() < 2 || words.size() > 3) {
+      // Not the line itself: it may hold a token.
       *error = path + ":" + std::to_string(number) +
-               ": expected NAME ADDRESS [TOKEN], not '" + line + "'";
+               ": expected NAME ADDRESS [TOKEN], found " +
+               std::to_string(words.size()) + " fields";
       return false;
     }
     targets->push_back({words[0], words[1],

@@ -272,7 +272,9 @@ void MakeHost(const Options& o, Host* host) {
   }
   try {
     std::vector<RejectRule> rejects;
-    for (const std::string& r : o.rejects) rejects.push_back(ParseRejectRule(r));
+    for (const std::string& r : o.rejects) {
+      rejects.push_back(ParseRejectRule(r));
+    }
     host->checker = std::make_unique<Checker>(*host->registry, rejects);
   } catch (const std::invalid_argument& e) {
     throw UsageError(e.what());
@@ -402,7 +404,8 @@ int Run(int argc, char** argv, const sigset_t& stops) {
   }
   std::cerr << kProgram << ": " << strsignal(sig) << ", shutting down"
             << std::endl;
-  Stopper(server.get(), &calls, &h.stopping, stops).Stop(std::chrono::seconds(o.graceSeconds));
+  Stopper(server.get(), &calls, &h.stopping, stops)
+      .Stop(std::chrono::seconds(o.graceSeconds));
   server.reset();
   module.destroy();
   h.builder = nullptr;
