@@ -8,14 +8,18 @@
 // through BlockingUnaryCall, the server-streaming method through a
 // ClientReader; both carry the session token as "token_id" metadata.
 //
-// Single-threaded; every object below lives for one run of the program.
+// With --targets it runs one query on many devices: a few worker threads
+// (--parallel) each take the next device, call it on a channel of its own
+// and hand the device's line to the main thread, which prints the lines in
+// the file's order. Every other object lives for one run of the program and
+// is used by one thread, or read-only (the request) by all.
 //
 // A unary call's trailing metadata "acl-devhost-reason" (which the
 // development host adds to a rejected value's status) is printed with the
 // error.
 //
-// Exit status: 0 on an OK status, 1 on a non-OK status (or no connection),
-// 2 on a usage error or bad input.
+// Exit status: 0 on an OK status, 1 on a non-OK status (or no connection;
+// with --targets: any device failed), 2 on a usage error or bad input.
 
 #include <grpcpp/grpcpp.h>
 #include <grpcpp/impl/client_unary_call.h>
@@ -29,20 +33,27 @@
 #include <google/protobuf/util/json_util.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <iterator>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
 #include "acl_version.h"
@@ -64,137 +75,163 @@ constexpr char kReasonKey[] = "acl-devhost-reason";
 constexpr char kDefaultAddr[] = "127.0.0.1:50051";
 constexpr double kDefaultTimeout = 30;
 
+constexpr int kDefaultParallel = 8;
+
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 
-const char kUsage[] =
-    "Usage: aclctl [OPTIONS] METHOD [REQUEST]\n"
-    "       aclctl list\n"
-    "\n"
+constexpr char kDescription[] =
     "Calls one method of acl.ACLService and prints its answer.\n"
+    "Options take their value as --option VALUE or --option=VALUE.";
+
+constexpr char kFooter[] =
+    "A JSON answer is pretty-printed. A non-OK status prints `error: CODE:\n"
+    "message` to stderr, with any answer text (the streamed method's\n"
+    "\"{Err:...}\") and acl-devhost's reason trailer as `reason: TEXT`, and\n"
+    "exits 1; usage errors exit 2.\n"
     "\n"
-    "  METHOD   the method's name, with or without its GetJsonACL prefix:\n"
-    "           IPv4BasicRules, GetJsonACLIPv4BasicRules and\n"
-    "           IPv4BasicRulesStream all work; an exact match wins over a\n"
-    "           case-insensitive one. `aclctl list` shows them all.\n"
-    "  REQUEST  the request message as JSON (protobuf JSON mapping, the\n"
-    "           schema's field names): inline text, @FILE, or - for stdin.\n"
-    "           Absent: an empty request (every table field asked for).\n"
-    "\n"
-    "Options:\n"
-    "  --addr HOST:PORT    server address (default 127.0.0.1:50051)\n"
-    "  --token TEXT        session token, sent as \"token_id\" metadata\n"
-    "                      (default: $ACL_TOKEN; none when both are unset)\n"
-    "  --tls-ca FILE       use TLS, trusting the CA certificates in FILE\n"
-    "                      (default: an insecure channel)\n"
-    "  --timeout SECONDS   deadline of the call (default 30; 0: none)\n"
-    "  --raw               print the answer as received, not re-indented\n"
-    "  --pieces            streamed method: print each piece on its own line\n"
-    "                      as it arrives, instead of the joined answer\n"
-    "  -h, --help          show this text\n"
-    "  --version           show the version\n"
-    "\n"
-    "The answer is pretty-printed when it is JSON. A non-OK status prints\n"
-    "`error: CODE: message` (and any answer text sent with it) to stderr and\n"
-    "exits 1; usage errors exit 2. The host's reason for a refused request\n"
-    "value comes as the streamed method's \"{Err:...}\" message; a unary\n"
-    "call carries no reply with its error, but acl-devhost sends the reason\n"
-    "as trailing metadata, printed as `reason: TEXT`.\n"
+    "--targets FILE: `NAME ADDRESS [TOKEN]` a line (# comments; TOKEN\n"
+    "overrides --token). One JSON object a line per device, in file order:\n"
+    "  {\"device\":NAME,\"code\":\"OK\",\"result\":ANSWER}\n"
+    "  {\"device\":NAME,\"code\":CODE,\"message\":TEXT,\"reason\":TEXT}\n"
+    "It exits 1 if any device failed, saying how many on stderr.\n"
     "\n"
     "Examples:\n"
-    "  aclctl --token secret IPv4BasicRules\n"
-    "  aclctl --token secret IPv4BasicRules \\\n"
-    "      '{\"rule\":[{\"GroupID\":2000,\"RuleID\":5}]}'\n"
-    "  ACL_TOKEN=secret aclctl --pieces IPv4BasicRulesStream @request.json\n";
+    "  aclctl --token secret IPv4BasicRules '{\"rule\":[{\"GroupID\":2000}]}'\n"
+    "  ACL_TOKEN=secret aclctl --pieces IPv4BasicRulesStream @request.json\n"
+    "  aclctl --targets devices.txt --parallel 16 IPv4BasicRules";
 
 struct Options {
   std::string addr = kDefaultAddr;
-  std::string token;
-  bool haveToken = false;
+  std::string token;  // "": none
   std::string tlsCA;
   double timeout = kDefaultTimeout;
   bool raw = false;
   bool pieces = false;
-  bool help = false;
-  bool version = false;
-  std::vector<std::string> args;  // METHOD [REQUEST], or "list"
+  std::string targetsFile;  // "": one device, at addr
+  int parallel = kDefaultParallel;
+  std::string method;   // METHOD, or "list"
+  std::string request;  // REQUEST: inline, @FILE or -
+  bool haveRequest = false;
 };
 
 // Prints `message` and a hint to stderr; returns the usage exit status.
 int UsageError(const std::string& message) {
-  std::cerr << "aclctl: " << message << "\n"
-            << "Try 'aclctl --help'.\n";
+  std::cerr << "aclctl: " << message << "\nTry 'aclctl --help'.\n";
   return kExitUsage;
 }
 
-bool ParseSeconds(const std::string& text, double* seconds) {
-  if (text.empty()) return false;
-  char* end = nullptr;
-  const double value = std::strtod(text.c_str(), &end);
-  if (*end != '\0' || !(value >= 0) || value > 1e7) return false;
-  *seconds = value;
+// Fills `options` from argv. Returns false when the program is done (after
+// --help, --version or a usage error), with its exit status in `*status`.
+bool ParseArgs(int argc, char** argv, Options* options, int* status) {
+  Options& o = *options;
+  CLI::App app(kDescription, "aclctl");
+  app.footer(kFooter);
+  app.get_formatter()->column_width(24);
+  app.failure_message([](const CLI::App*, const CLI::Error& e) {
+    return "aclctl: " + std::string(e.what()) + "\nTry 'aclctl --help'.\n";
+  });
+  // An option given twice: the last one counts.
+  app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+  app.set_version_flag("--version",
+                       std::string("aclctl ") + acl_version::kVersion,
+                       "show the version");
+  app.add_option("METHOD", o.method,
+                 "the method, with or without its GetJsonACL prefix;\n"
+                 "exact matches first. `aclctl list` lists them.")
+      ->required()
+      ->option_text(" ");
+  CLI::Option* request =
+      app.add_option("REQUEST", o.request,
+                     "the request as protobuf JSON: inline, @FILE or -\n"
+                     "(stdin); absent: empty (the whole table)")
+          ->option_text(" ");
+  CLI::Option* addr =
+      app.add_option("--addr", o.addr,
+                     "server address (default 127.0.0.1:50051)")
+          ->option_text("HOST:PORT")
+          ->check([](const std::string& v) {
+            return v.empty() ? "needs HOST:PORT" : "";
+          });
+  app.add_option("--token", o.token,
+                 "session token, sent as \"token_id\" metadata\n"
+                 "(default: $ACL_TOKEN; none when both are unset)")
+      ->option_text("TEXT")
+      ->envname("ACL_TOKEN");
+  app.add_option("--tls-ca", o.tlsCA,
+                 "use TLS, trusting the CA certificates in FILE\n"
+                 "(default: an insecure channel)")
+      ->option_text("FILE")
+      ->check(CLI::ExistingFile);
+  app.add_option("--timeout", o.timeout,
+                 "deadline of the call, or of each device's with\n"
+                 "--targets (default 30; 0: none)")
+      ->option_text("SECONDS")
+      ->check(CLI::Range(0.0, 1e7));
+  app.add_flag("--raw", o.raw, "print the answer as received, not re-indented");
+  CLI::Option* pieces =
+      app.add_flag("--pieces", o.pieces,
+                   "streamed method: print each piece on its own line\n"
+                   "as it arrives, instead of the joined answer")
+          ->option_text(" ");
+  app.add_option("--targets", o.targetsFile, "ask every device FILE lists")
+      ->option_text("FILE")
+      ->check(CLI::ExistingFile)
+      ->excludes(addr)
+      ->excludes(pieces);
+  app.add_option("--parallel", o.parallel,
+                 "with --targets: devices asked at once (default 8)")
+      ->option_text("N")
+      ->check(CLI::Range(1, 1024));
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    *status = app.exit(e) == 0 ? kExitOk : kExitUsage;
+    return false;
+  }
+  o.haveRequest = request->count() > 0;
   return true;
 }
 
-// Fills `options` from argv. Returns kExitOk, or the exit status after a
-// usage message.
-int ParseArgs(int argc, char** argv, Options* options) {
-  if (const char* token = std::getenv("ACL_TOKEN")) {
-    options->token = token;
-    options->haveToken = true;
+// One device of --targets.
+struct Target {
+  std::string name;
+  std::string addr;
+  std::string token;  // "": none
+};
+
+// Reads the --targets file: `NAME ADDRESS [TOKEN]` a line, blank lines and
+// lines starting with # skipped; a device without TOKEN gets `token`.
+// Returns false with `*error` naming the first bad line, if any.
+bool ReadTargets(const std::string& path, const std::string& token,
+                 std::vector<Target>* targets, std::string* error) {
+  std::ifstream file(path);
+  if (!file) {
+    *error = "cannot read targets file '" + path + "': " + std::strerror(errno);
+    return false;
   }
-  bool optionsDone = false;
-  for (int i = 1; i < argc; ++i) {
-    std::string arg = argv[i];
-    if (!optionsDone && arg == "-h") arg = "--help";
-    if (optionsDone || arg.size() < 2 || arg.compare(0, 2, "--") != 0) {
-      options->args.push_back(arg);
-      continue;
+  std::string line;
+  for (int number = 1; std::getline(file, line); ++number) {
+    std::istringstream fields(line);
+    std::vector<std::string> words{std::istream_iterator<std::string>(fields),
+                                   std::istream_iterator<std::string>()};
+    if (words.empty() || words[0][0] == '#') continue;
+    if (words.size() < 2 || words.size() > 3) {
+      // Not the line itself: it may hold a token.
+      *error = path + ":" + std::to_string(number) +
+               ": expected NAME ADDRESS [TOKEN], found " +
+               std::to_string(words.size()) + " fields";
+      return false;
     }
-    if (arg == "--") {
-      optionsDone = true;
-      continue;
-    }
-    std::string value;
-    bool inlineValue = false;
-    const size_t eq = arg.find('=');
-    if (eq != std::string::npos) {
-      value = arg.substr(eq + 1);
-      arg.resize(eq);
-      inlineValue = true;
-    }
-    if (arg == "--raw" || arg == "--pieces" || arg == "--help" ||
-        arg == "--version") {
-      if (inlineValue) return UsageError(arg + " takes no value");
-      if (arg == "--raw") options->raw = true;
-      if (arg == "--pieces") options->pieces = true;
-      if (arg == "--help") options->help = true;
-      if (arg == "--version") options->version = true;
-      continue;
-    }
-    if (arg != "--addr" && arg != "--token" && arg != "--tls-ca" &&
-        arg != "--timeout") {
-      return UsageError("unknown option " + arg);
-    }
-    if (!inlineValue) {
-      if (i + 1 >= argc) return UsageError(arg + " needs a value");
-      value = argv[++i];
-    }
-    if (arg == "--addr") {
-      if (value.empty()) return UsageError("--addr needs HOST:PORT");
-      options->addr = value;
-    } else if (arg == "--token") {
-      options->token = value;
-      options->haveToken = true;
-    } else if (arg == "--tls-ca") {
-      options->tlsCA = value;
-    } else if (!ParseSeconds(value, &options->timeout)) {
-      return UsageError("--timeout needs a number of seconds, not '" +
-                        value + "'");
-    }
+    targets->push_back({words[0], words[1],
+                        words.size() == 3 ? words[2] : token});
   }
-  return kExitOk;
+  if (file.bad() || targets->empty()) {
+    *error = "no devices in " + path;
+    return false;
+  }
+  return true;
 }
 
 bool EqualsIgnoreCase(const std::string& a, const std::string& b) {
@@ -302,8 +339,9 @@ bool ReadFile(const std::string& path, std::string* content) {
   return true;
 }
 
-// REQUIRES: options.tlsCA is empty or a readable file (checked by caller).
-std::shared_ptr<grpc::Channel> MakeChannel(const Options& options,
+// A channel to `addr`: TLS trusting `caPem` when --tls-ca is given.
+std::shared_ptr<grpc::Channel> MakeChannel(const std::string& addr,
+                                           const Options& options,
                                            const std::string& caPem) {
   std::shared_ptr<grpc::ChannelCredentials> credentials;
   if (options.tlsCA.empty()) {
@@ -313,18 +351,17 @@ std::shared_ptr<grpc::Channel> MakeChannel(const Options& options,
     ssl.pem_root_certs = caPem;
     credentials = grpc::SslCredentials(ssl);
   }
-  return grpc::CreateChannel(options.addr, credentials);
+  return grpc::CreateChannel(addr, credentials);
 }
 
-void PrepareContext(const Options& options, grpc::ClientContext* context) {
-  if (options.haveToken && !options.token.empty()) {
-    context->AddMetadata(kTokenKey, options.token);
-  }
-  if (options.timeout > 0) {
+void PrepareContext(const std::string& token, double timeout,
+                    grpc::ClientContext* context) {
+  if (!token.empty()) context->AddMetadata(kTokenKey, token);
+  if (timeout > 0) {
     context->set_deadline(
         std::chrono::system_clock::now() +
         std::chrono::duration_cast<std::chrono::system_clock::duration>(
-            std::chrono::duration<double>(options.timeout)));
+            std::chrono::duration<double>(timeout)));
   }
 }
 
@@ -386,85 +423,181 @@ std::string ReasonOf(const grpc::ClientContext& context) {
                                                  it->second.size());
 }
 
-int Finish(const grpc::Status& status, const std::string& answer,
-           const std::string& reason, const Options& options) {
-  if (!status.ok()) {
-    std::fprintf(stderr, "error: %s: %s\n", CodeName(status.error_code()),
-                 status.error_message().c_str());
-    if (!answer.empty()) std::fprintf(stderr, "%s\n", answer.c_str());
-    if (!reason.empty()) std::fprintf(stderr, "reason: %s\n", reason.c_str());
+// One query: the method and its request, read by every call.
+struct Query {
+  const MethodDescriptor* method = nullptr;
+  std::string path;  // "/acl.ACLService/METHOD"
+  std::unique_ptr<Message> request;
+};
+
+// How a call ended.
+struct Outcome {
+  grpc::Status status;
+  std::string answer;  // the reply's result; the streamed pieces joined
+  std::string reason;  // the server's reason trailer, or ""
+};
+
+// Sees each piece of a streamed answer as it arrives.
+using PieceSink = std::function<void(const std::string&)>;
+
+Outcome CallUnary(grpc::Channel* channel, const Query& query,
+                  grpc::ClientContext* context) {
+  const grpc::internal::RpcMethod rpc(query.path.c_str(),
+                                      grpc::internal::RpcMethod::NORMAL_RPC);
+  std::unique_ptr<Message> reply = NewMessage(query.method->output_type());
+  Outcome out;
+  out.status = grpc::internal::BlockingUnaryCall<Message, Message>(
+      channel, rpc, context, *query.request, reply.get());
+  out.answer = ResultOf(*reply);
+  return out;
+}
+
+Outcome CallStream(grpc::Channel* channel, const Query& query,
+                   grpc::ClientContext* context, const PieceSink& sink) {
+  const grpc::internal::RpcMethod rpc(
+      query.path.c_str(), grpc::internal::RpcMethod::SERVER_STREAMING);
+  std::unique_ptr<grpc::ClientReader<Message>> reader(
+      grpc::internal::ClientReaderFactory<Message>::Create(
+          channel, rpc, context, *query.request));
+  std::unique_ptr<Message> piece = NewMessage(query.method->output_type());
+  Outcome out;
+  while (reader->Read(piece.get())) {
+    const std::string text = ResultOf(*piece);
+    if (sink) sink(text);
+    out.answer += text;
+    piece->Clear();
+  }
+  out.status = reader->Finish();
+  return out;
+}
+
+// Runs `query` once on `channel`; `sink` (may be empty) sees the pieces of
+// a streamed answer.
+Outcome Call(grpc::Channel* channel, const Query& query,
+             const std::string& token, double timeout, const PieceSink& sink) {
+  grpc::ClientContext context;
+  PrepareContext(token, timeout, &context);
+  Outcome out = query.method->server_streaming()
+                    ? CallStream(channel, query, &context, sink)
+                    : CallUnary(channel, query, &context);
+  out.reason = ReasonOf(context);
+  return out;
+}
+
+int Finish(const Outcome& out, const Options& options) {
+  if (!out.status.ok()) {
+    std::fprintf(stderr, "error: %s: %s\n", CodeName(out.status.error_code()),
+                 out.status.error_message().c_str());
+    if (!out.answer.empty()) std::fprintf(stderr, "%s\n", out.answer.c_str());
+    if (!out.reason.empty()) {
+      std::fprintf(stderr, "reason: %s\n", out.reason.c_str());
+    }
     return kExitFailed;
   }
-  std::string out = Render(answer, options.raw);
-  out.push_back('\n');
-  std::fwrite(out.data(), 1, out.size(), stdout);
+  std::string text = Render(out.answer, options.raw);
+  text.push_back('\n');
+  std::fwrite(text.data(), 1, text.size(), stdout);
   return kExitOk;
 }
 
-int CallUnary(grpc::Channel* channel, const MethodDescriptor* method,
-              const std::string& path, const Message& request,
-              const Options& options) {
-  const grpc::internal::RpcMethod rpc(path.c_str(),
-                                      grpc::internal::RpcMethod::NORMAL_RPC);
-  grpc::ClientContext context;
-  PrepareContext(options, &context);
-  std::unique_ptr<Message> reply = NewMessage(method->output_type());
-  const grpc::Status status =
-      grpc::internal::BlockingUnaryCall<Message, Message>(
-          channel, rpc, &context, request, reply.get());
-  return Finish(status, ResultOf(*reply), ReasonOf(context), options);
-}
-
-int CallStream(grpc::Channel* channel, const MethodDescriptor* method,
-               const std::string& path, const Message& request,
-               const Options& options) {
-  const grpc::internal::RpcMethod rpc(
-      path.c_str(), grpc::internal::RpcMethod::SERVER_STREAMING);
-  grpc::ClientContext context;
-  PrepareContext(options, &context);
-  std::unique_ptr<grpc::ClientReader<Message>> reader(
-      grpc::internal::ClientReaderFactory<Message>::Create(
-          channel, rpc, &context, request));
-  std::unique_ptr<Message> piece = NewMessage(method->output_type());
-  std::string joined;
-  while (reader->Read(piece.get())) {
-    const std::string text = ResultOf(*piece);
-    if (options.pieces) {
+int RunOne(const Options& options, const Query& query,
+           const std::string& caPem) {
+  const std::shared_ptr<grpc::Channel> channel =
+      MakeChannel(options.addr, options, caPem);
+  PieceSink sink;
+  if (options.pieces) {
+    sink = [](const std::string& text) {
       std::fwrite(text.data(), 1, text.size(), stdout);
       std::fputc('\n', stdout);
       std::fflush(stdout);
-    }
-    joined += text;
-    piece->Clear();
+    };
   }
-  const grpc::Status status = reader->Finish();
-  if (options.pieces && status.ok()) return kExitOk;
-  return Finish(status, joined, ReasonOf(context), options);
+  const Outcome out =
+      Call(channel.get(), query, options.token, options.timeout, sink);
+  if (sink && out.status.ok() && query.method->server_streaming()) {
+    return kExitOk;
+  }
+  return Finish(out, options);
+}
+
+// A device's line of --targets output: one JSON object.
+std::string DeviceLine(const std::string& name, const Outcome& out) {
+  using Json = nlohmann::ordered_json;
+  Json line = {{"device", name}, {"code", CodeName(out.status.error_code())}};
+  if (out.status.ok()) {
+    Json result = Json::parse(out.answer, nullptr, /*allow_exceptions=*/false);
+    line["result"] = result.is_discarded() ? Json(out.answer) : result;
+  } else {
+    line["message"] = out.status.error_message();
+    if (!out.answer.empty()) line["answer"] = out.answer;
+    if (!out.reason.empty()) line["reason"] = out.reason;
+  }
+  return line.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
+}
+
+// Runs `query` on every target, --parallel at a time, and prints each
+// device's line in the targets' order as soon as it and those before it
+// are done.
+int RunMany(const Options& options, const Query& query,
+            const std::vector<Target>& targets, const std::string& caPem) {
+  std::mutex mu;
+  std::condition_variable done;
+  std::vector<std::optional<std::string>> lines(targets.size());  // by mu
+  size_t failed = 0;                                             // by mu
+  std::atomic<size_t> next{0};
+  auto work = [&] {
+    for (size_t i; (i = next++) < targets.size();) {
+      const Target& t = targets[i];
+      const Outcome out = Call(MakeChannel(t.addr, options, caPem).get(),
+                               query, t.token, options.timeout, nullptr);
+      std::string line = DeviceLine(t.name, out);
+      std::lock_guard<std::mutex> lock(mu);
+      lines[i] = std::move(line);
+      failed += out.status.ok() ? 0 : 1;
+      done.notify_one();
+    }
+  };
+  std::vector<std::thread> workers;
+  const size_t n = std::min<size_t>(options.parallel, targets.size());
+  for (size_t k = 0; k < n; ++k) workers.emplace_back(work);
+  for (auto& line : lines) {
+    std::unique_lock<std::mutex> lock(mu);
+    done.wait(lock, [&] { return line.has_value(); });
+    std::fwrite(line->data(), 1, line->size(), stdout);
+    std::fflush(stdout);
+    line.reset();
+  }
+  for (std::thread& worker : workers) worker.join();
+  if (failed == 0) return kExitOk;
+  std::fprintf(stderr, "aclctl: %zu of %zu devices failed\n", failed,
+               targets.size());
+  return kExitFailed;
 }
 
 int Run(const Options& options) {
-  if (options.args.empty()) return UsageError("no METHOD given");
   if (Service() == nullptr) {
     std::cerr << "aclctl: the schema of " << kService << " is not built in\n";
     return kExitUsage;
   }
-  if (options.args[0] == "list") {
-    if (options.args.size() > 1) return UsageError("list takes no arguments");
+  if (options.method == "list") {
+    if (options.haveRequest) return UsageError("list takes no arguments");
     return ListMethods();
   }
-  if (options.args.size() > 2) {
-    return UsageError("unexpected argument '" + options.args[2] + "'");
+  Query query;
+  query.method = FindMethod(options.method);
+  if (query.method == nullptr) {
+    return UsageError("no method '" + options.method + "' (see 'aclctl list')");
   }
-  const MethodDescriptor* method = FindMethod(options.args[0]);
-  if (method == nullptr) {
-    return UsageError("no method '" + options.args[0] +
-                      "' (see 'aclctl list')");
-  }
-  std::unique_ptr<Message> request = NewMessage(method->input_type());
+  query.path = "/" + query.method->service()->full_name() + "/" +
+               query.method->name();
+  query.request = NewMessage(query.method->input_type());
   std::string text, error;
-  if (options.args.size() == 2 &&
-      (!ReadRequestText(options.args[1], &text, &error) ||
-       !ParseRequest(text, request.get(), &error))) {
+  std::vector<Target> targets;
+  if ((options.haveRequest &&
+       (!ReadRequestText(options.request, &text, &error) ||
+        !ParseRequest(text, query.request.get(), &error))) ||
+      (!options.targetsFile.empty() &&
+       !ReadTargets(options.targetsFile, options.token, &targets, &error))) {
     std::cerr << "aclctl: " << error << "\n";
     return kExitUsage;
   }
@@ -474,28 +607,15 @@ int Run(const Options& options) {
               << "': " << std::strerror(errno) << "\n";
     return kExitUsage;
   }
-  const std::shared_ptr<grpc::Channel> channel = MakeChannel(options, caPem);
-  const std::string path =
-      "/" + method->service()->full_name() + "/" + method->name();
-  if (method->server_streaming()) {
-    return CallStream(channel.get(), method, path, *request, options);
-  }
-  return CallUnary(channel.get(), method, path, *request, options);
+  return targets.empty() ? RunOne(options, query, caPem)
+                         : RunMany(options, query, targets, caPem);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   Options options;
-  const int parsed = ParseArgs(argc, argv, &options);
-  if (parsed != kExitOk) return parsed;
-  if (options.help) {
-    std::fputs(kUsage, stdout);
-    return kExitOk;
-  }
-  if (options.version) {
-    std::printf("aclctl %s\n", acl_version::kVersion);
-    return kExitOk;
-  }
+  int status = kExitOk;
+  if (!ParseArgs(argc, argv, &options, &status)) return status;
   return Run(options);
 }

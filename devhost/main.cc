@@ -21,9 +21,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <functional>
 #include <iostream>
-#include <map>
 #include <memory>
 #include <optional>
 #include <random>
@@ -38,6 +36,8 @@
 #include <grpcpp/security/server_credentials.h>
 #include <grpcpp/server_builder.h>
 #include <nlohmann/json.hpp>
+
+#include <CLI/CLI.hpp>
 
 #include "acl_version.h"
 #include "devhost/adapter.h"
@@ -61,7 +61,8 @@ struct StartError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// A bad command line: reported with the usage, exit code 2.
+// A bad value that only start-up finds (a --reject path the registry lacks):
+// a usage error, exit code 2.
 struct UsageError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
@@ -75,173 +76,140 @@ struct Options {
   std::string adapter = "json";
   std::string configFile;  // "": the built-in sample
   std::string answerFile;  // the fixed adapter's answer
-  std::vector<RejectRule> rejects;
+  std::vector<std::string> rejects;  // PATH[=TEXT]
   size_t splitBytes = 65536;
   std::optional<int> maxRecvBytes, maxSendBytes, threads;
-  std::chrono::seconds grace{5};
+  int graceSeconds = 5;
 };
 
-constexpr char kUsage[] =
-    "usage: acl-devhost [FLAGS]\n"
-    "\n"
+constexpr char kDescription[] =
     "Loads the ACL service module, serves it over gRPC (with server\n"
     "reflection and the standard health service) and answers its queries\n"
     "from a device configuration.\n"
-    "Flags take their value as --flag VALUE or --flag=VALUE.\n"
-    "\n"
-    "  --module PATH         the module to load (default: libacl_service.so\n"
-    "                        beside this program, else the installed one)\n"
-    "  --listen HOST:PORT    where to serve; port 0 picks a free port\n"
-    "                        (default: 127.0.0.1:50051)\n"
-    "  --tls-cert FILE       serve TLS with this PEM certificate chain\n"
-    "                        (needs --tls-key; default: no TLS)\n"
-    "  --tls-key FILE        the PEM private key of --tls-cert\n"
-    "  --token TEXT          accept this session token; repeatable\n"
-    "                        (default: one random token, printed as\n"
-    "                        \"token: TEXT\")\n"
-    "  --registry FILE       the registry data file\n"
-    "                        (default: the built-in registry)\n"
-    "  --adapter json|echo|fixed\n"
-    "                        json: answer from the configuration;\n"
-    "                        echo: answer with the request tree;\n"
-    "                        fixed: answer every call with the text of\n"
-    "                        --answer-file (load tests) (default: json)\n"
-    "  --config FILE         the device configuration of the json adapter\n"
-    "                        (default: the built-in sample)\n"
-    "  --answer-file FILE    the answer of the fixed adapter\n"
-    "  --reject PATH[=TEXT]  reject every value of the column at PATH, or\n"
-    "                        only TEXT, such as\n"
-    "                        ACL/IPv4BasicRules/Rule/GroupID=2001;\n"
-    "                        repeatable (default: none)\n"
-    "  --split-bytes N       largest piece of a streamed answer\n"
-    "                        (default: 65536)\n"
-    "  --max-recv-bytes N    largest request message (default: 4194304)\n"
-    "  --max-send-bytes N    largest reply message (default: no limit)\n"
-    "  --threads N           server worker threads: about N calls run at\n"
-    "                        once, more fail with RESOURCE_EXHAUSTED\n"
-    "                        (default: threads as gRPC needs them)\n"
-    "  --grace SECONDS       how long a stop waits for calls in flight\n"
-    "                        (default: 5)\n"
-    "  --help                print this help and exit\n"
-    "  --version             print the version and exit\n"
-    "\n"
-    "Once serving it prints one line \"listening on HOST:PORT\" (the real\n"
-    "port) to stdout.\n"
-    "\n"
-    "SIGINT or SIGTERM stops it: it takes no new calls, and the calls in\n"
-    "flight have the grace to finish; as soon as none is left it exits 0,\n"
-    "whether or not clients keep connections open. Calls still running\n"
-    "when the grace is over (or at a second signal) are cancelled: their\n"
-    "clients see UNAVAILABLE, and the host stops serving them (no session,\n"
-    "values rejected with \"the host is shutting down\", no answer), so\n"
-    "they end as soon as they have released their memory; then it exits 0.\n";
+    "Flags take their value as --flag VALUE or --flag=VALUE.";
 
-// A whole decimal number from `min` to `max`.
-long long ParseCount(const std::string& flag, const std::string& text,
-                     long long min, long long max) {
-  errno = 0;
-  char* end = nullptr;
-  long long v = text.empty() || text[0] == '-' || text[0] == '+'
-                    ? -1
-                    : std::strtoll(text.c_str(), &end, 10);
-  if (v < min || v > max || errno != 0 || end == nullptr || *end != '\0') {
-    throw UsageError(flag + " needs a number from " + std::to_string(min) +
-                     " to " + std::to_string(max) + ", not \"" + text + "\"");
+constexpr char kFooter[] =
+    "Once serving it prints one line \"listening on HOST:PORT\" (the real\n"
+    "port) to stdout. SIGINT or SIGTERM stops it: no new calls; the calls\n"
+    "in flight have the grace to finish, then are cancelled (UNAVAILABLE).\n"
+    "Exit status: 0 after a signal, 1 when start-up fails, 2 for bad flags.";
+
+// Checks HOST:PORT (HOST may be a bracketed IPv6 address): "" when well
+// formed, else what is wrong.
+std::string CheckListen(const std::string& listen) {
+  const size_t colon = listen.rfind(':');
+  std::string port = colon == std::string::npos ? "" : listen.substr(colon + 1);
+  if (colon == 0 || port.empty() || !CLI::Range(0, 65535)(port).empty()) {
+    return "needs HOST:PORT with a port from 0 to 65535, not \"" + listen +
+           "\"";
   }
-  return v;
+  return "";
 }
 
+// Adds the flag `name` (VALUE its placeholder in the help) that sets `*to`.
+template <typename T>
+CLI::Option* AddFlag(CLI::App* app, const char* name, const char* value,
+                     T* to, const char* help) {
+  return app->add_option(name, *to, help)->option_text(value);
+}
+
+// The options of the command line. Exits on --help and --version (0) and
+// on bad flags (2). A file that a flag names must exist; whether it reads
+// well is up to start-up (exit 1).
 Options ParseFlags(int argc, char** argv) {
   Options o;
-  using Setter = std::function<void(const std::string& flag,
-                                    const std::string& value)>;
-  const std::map<std::string, Setter> flags = {
-      {"--module", [&](auto&, auto& v) { o.module = v; }},
-      {"--listen", [&](auto&, auto& v) { o.listen = v; }},
-      {"--tls-cert", [&](auto&, auto& v) { o.tlsCert = v; }},
-      {"--tls-key", [&](auto&, auto& v) { o.tlsKey = v; }},
-      {"--token",
-       [&](auto& f, auto& v) {
-         if (v.empty()) throw UsageError(f + " needs a non-empty text");
-         o.tokens.push_back(v);
-       }},
-      {"--registry", [&](auto&, auto& v) { o.registryFile = v; }},
-      {"--adapter",
-       [&](auto& f, auto& v) {
-         if (v != "json" && v != "echo" && v != "fixed") {
-           throw UsageError(f + " must be json, echo or fixed, not \"" + v +
-                            "\"");
-         }
-         o.adapter = v;
-       }},
-      {"--config", [&](auto&, auto& v) { o.configFile = v; }},
-      {"--answer-file", [&](auto&, auto& v) { o.answerFile = v; }},
-      {"--reject",
-       [&](auto&, auto& v) {
-         try {
-           o.rejects.push_back(ParseRejectRule(v));
-         } catch (const std::invalid_argument& e) {
-           throw UsageError(e.what());
-         }
-       }},
-      {"--split-bytes",
-       [&](auto& f, auto& v) { o.splitBytes = ParseCount(f, v, 1, INT_MAX); }},
-      {"--max-recv-bytes",
-       [&](auto& f, auto& v) { o.maxRecvBytes = ParseCount(f, v, 1, INT_MAX); }},
-      {"--max-send-bytes",
-       [&](auto& f, auto& v) { o.maxSendBytes = ParseCount(f, v, 1, INT_MAX); }},
-      {"--threads",
-       [&](auto& f, auto& v) { o.threads = ParseCount(f, v, 1, 4096); }},
-      {"--grace",
-       [&](auto& f, auto& v) {
-         o.grace = std::chrono::seconds(ParseCount(f, v, 0, 3600));
-       }},
-  };
-  for (int i = 1; i < argc; ++i) {
-    std::string arg = argv[i];
-    if (arg == "--help" || arg == "-h") {
-      std::cout << kUsage;
-      std::exit(0);
+  CLI::App app(kDescription, kProgram);
+  app.footer(kFooter);
+  app.get_formatter()->column_width(26);
+  app.failure_message([](const CLI::App* a, const CLI::Error& e) {
+    return a->get_name() + ": " + e.what() + "\nTry '" + a->get_name() +
+           " --help'.\n";
+  });
+  // A flag given twice: the last one counts (repeatable ones add up).
+  app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+  app.set_version_flag("--version",
+                       std::string(kProgram) + " " + acl_version::kVersion,
+                       "print the version and exit");
+  const CLI::Validator& file = CLI::ExistingFile;
+  const CLI::Range count(1, INT_MAX);
+  const CLI::Validator nonEmpty(
+      [](std::string& v) { return v.empty() ? "needs a text" : ""; }, "");
+  // No ExistingFile for the module: dlopen() also searches the library
+  // path for a bare file name.
+  AddFlag(&app, "--module", "PATH", &o.module,
+          "the module to load (default: libacl_service.so\n"
+          "beside this program, else the installed one)");
+  AddFlag(&app, "--listen", "HOST:PORT", &o.listen,
+          "where to serve; port 0 picks a free port\n"
+          "(default: 127.0.0.1:50051)")
+      ->check(CLI::Validator(CheckListen, ""));
+  CLI::Option* cert = AddFlag(&app, "--tls-cert", "FILE", &o.tlsCert,
+                              "serve TLS with this PEM certificate chain\n"
+                              "(needs --tls-key; default: no TLS)");
+  CLI::Option* key = AddFlag(&app, "--tls-key", "FILE", &o.tlsKey,
+                             "the PEM private key of --tls-cert");
+  cert->check(file)->needs(key);
+  key->check(file)->needs(cert);
+  AddFlag(&app, "--token", "TEXT", &o.tokens,
+          "accept this session token; repeatable\n"
+          "(default: a random one, printed)")
+      ->allow_extra_args(false)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+      ->check(nonEmpty);
+  AddFlag(&app, "--registry", "FILE", &o.registryFile,
+          "the registry data file (default: built in)")
+      ->check(file);
+  AddFlag(&app, "--adapter", "json|echo|fixed", &o.adapter,
+          "answer from the configuration, with the\n"
+          "request tree, or with --answer-file's text\n(default: json)")
+      ->check(CLI::IsMember({"json", "echo", "fixed"}));
+  AddFlag(&app, "--config", "FILE", &o.configFile,
+          "the json adapter's device configuration\n"
+          "(default: the built-in sample)")
+      ->check(file);
+  AddFlag(&app, "--answer-file", "FILE", &o.answerFile,
+          "the answer of the fixed adapter")
+      ->check(file);
+  AddFlag(&app, "--reject", "PATH[=TEXT]", &o.rejects,
+          "reject every value of the column at PATH,\n"
+          "or only TEXT; repeatable")
+      ->allow_extra_args(false)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  AddFlag(&app, "--split-bytes", "N", &o.splitBytes,
+          "largest piece of a streamed answer\n(default: 65536)")
+      ->check(count);
+  AddFlag(&app, "--max-recv-bytes", "N", &o.maxRecvBytes,
+          "largest request message (default: 4194304)")
+      ->check(count);
+  AddFlag(&app, "--max-send-bytes", "N", &o.maxSendBytes,
+          "largest reply message (default: no limit)")
+      ->check(count);
+  AddFlag(&app, "--threads", "N", &o.threads,
+          "worker threads: about N calls at once, more\n"
+          "fail (default: as gRPC needs them)")
+      ->check(CLI::Range(1, 4096));
+  AddFlag(&app, "--grace", "SECONDS", &o.graceSeconds,
+          "how long a stop waits for calls in flight\n(default: 5)")
+      ->check(CLI::Range(0, 3600));
+  try {
+    app.parse(argc, argv);
+    // Checks that depend on another flag's value, which CLI11 does not
+    // express.
+    if (!o.configFile.empty() && o.adapter != "json") {
+      throw CLI::ValidationError("--config", "is for --adapter json");
     }
-    if (arg == "--version") {
-      std::cout << kProgram << " " << acl_version::kVersion << "\n";
-      std::exit(0);
+    if ((o.adapter == "fixed") != !o.answerFile.empty()) {
+      throw CLI::ValidationError("--answer-file", "goes with --adapter fixed");
     }
-    std::optional<std::string> value;
-    const size_t eq = arg.find('=');
-    if (arg.rfind("--", 0) == 0 && eq != std::string::npos) {
-      value = arg.substr(eq + 1);
-      arg.resize(eq);
-    }
-    auto it = flags.find(arg);
-    if (it == flags.end()) throw UsageError("unknown flag " + arg);
-    if (!value) {
-      if (i + 1 >= argc) throw UsageError(arg + " needs a value");
-      value = argv[++i];
-    }
-    it->second(arg, *value);
-  }
-  if (o.tlsCert.empty() != o.tlsKey.empty()) {
-    throw UsageError("--tls-cert and --tls-key go together");
-  }
-  if (!o.configFile.empty() && o.adapter != "json") {
-    throw UsageError("--config is for --adapter json");
-  }
-  if ((o.adapter == "fixed") != !o.answerFile.empty()) {
-    throw UsageError("--answer-file goes with --adapter fixed");
+  } catch (const CLI::ParseError& e) {
+    std::exit(app.exit(e) == 0 ? 0 : 2);
   }
   return o;
 }
 
-// The HOST of HOST:PORT (which may be a bracketed IPv6 address), once the
-// whole is found well formed.
+// The HOST of a --listen value that CheckListen() accepted.
 std::string ListenHost(const std::string& listen) {
-  const size_t colon = listen.rfind(':');
-  if (colon == std::string::npos || colon == 0) {
-    throw UsageError("--listen needs HOST:PORT, not \"" + listen + "\"");
-  }
-  ParseCount("--listen's port", listen.substr(colon + 1), 0, 65535);
-  return listen.substr(0, colon);
+  return listen.substr(0, listen.rfind(':'));
 }
 
 std::string ReadFile(const std::string& flag, const std::string& path) {
@@ -303,7 +271,11 @@ void MakeHost(const Options& o, Host* host) {
     }
   }
   try {
-    host->checker = std::make_unique<Checker>(*host->registry, o.rejects);
+    std::vector<RejectRule> rejects;
+    for (const std::string& r : o.rejects) {
+      rejects.push_back(ParseRejectRule(r));
+    }
+    host->checker = std::make_unique<Checker>(*host->registry, rejects);
   } catch (const std::invalid_argument& e) {
     throw UsageError(e.what());
   }
@@ -432,7 +404,8 @@ int Run(int argc, char** argv, const sigset_t& stops) {
   }
   std::cerr << kProgram << ": " << strsignal(sig) << ", shutting down"
             << std::endl;
-  Stopper(server.get(), &calls, &h.stopping, stops).Stop(o.grace);
+  Stopper(server.get(), &calls, &h.stopping, stops)
+      .Stop(std::chrono::seconds(o.graceSeconds));
   server.reset();
   module.destroy();
   h.builder = nullptr;
@@ -454,8 +427,7 @@ int main(int argc, char** argv) {
   try {
     return devhost::Run(argc, argv, stops);
   } catch (const devhost::UsageError& e) {
-    std::cerr << devhost::kProgram << ": " << e.what() << "\n\n"
-              << devhost::kUsage;
+    std::cerr << devhost::kProgram << ": " << e.what() << "\n";
     return 2;
   } catch (const std::exception& e) {
     std::cerr << devhost::kProgram << ": " << e.what() << std::endl;
