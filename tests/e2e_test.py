@@ -22,6 +22,7 @@ import os
 import queue
 import re
 import signal
+import socket
 import subprocess
 import sys
 import tempfile
@@ -512,6 +513,67 @@ class AclctlTest(ServerCase):
         self.assertEqual(list(methods()),
                          [line.split()[0]
                           for line in run.stdout.splitlines()[1:]])
+
+
+class TargetsTest(ServerCase):
+    """aclctl --targets against two devices and an address where nothing
+    listens: a line per device in the file's order, and the exit status."""
+
+    def setUp(self):
+        super().setUp()
+        a, _ = self.start("--reject", "ACL/IPv4BasicRules/Rule/GroupID")
+        b, _ = self.start("--token", "b-token", token=False)
+        with socket.socket() as s:  # a port that nothing listens on
+            s.bind(("127.0.0.1", 0))
+            down = s.getsockname()[1]
+        self.lines = {"a": "a %s" % a.addr, "b": "b %s b-token" % b.addr,
+                      "down": "down 127.0.0.1:%d" % down}
+
+    def targets(self, names, *args, extra=""):
+        path = os.path.join(_tmp.name, "targets")
+        with open(path, "w") as f:
+            f.write("# devices\n\n" + extra +
+                    "".join(self.lines[n] + "\n" for n in names))
+        return aclctl(None, "--targets", path, "--token", TOKEN,
+                      "--parallel", "2", "--timeout", str(WAIT), *args)
+
+    def test_a_line_per_device_in_order(self):
+        base = {"Base": {"ProcessingStatus": 1}}
+        rule = '{"rule":[{"GroupID":2000}]}'
+        cases = [  # devices, query, (device, code, result or reason), exit
+            (["a", "down", "b"], ["Base"],
+             [("a", "OK", base), ("down", "UNAVAILABLE", None),
+              ("b", "OK", base)], 1),
+            (["b", "a"], ["IPv4BasicRulesStream", rule],
+             [("b", "OK", None), ("a", "INVALID_ARGUMENT", None)], 1),
+            (["b", "a"], ["IPv4BasicRules", rule],
+             [("b", "OK", None),
+              ("a", "INVALID_ARGUMENT", "rejected by --reject")], 1),
+            (["b", "a", "b"], ["Base"],
+             [("b", "OK", base), ("a", "OK", base), ("b", "OK", base)], 0),
+        ]
+        for names, query, want, status in cases:
+            with self.subTest(names=names, query=query):
+                run = self.targets(names, *query)
+                self.assertEqual(status, run.returncode, run.stderr)
+                got = [json.loads(line) for line in run.stdout.splitlines()]
+                self.assertEqual([w[:2] for w in want],
+                                 [(g["device"], g["code"]) for g in got])
+                for (_, code, value), line in zip(want, got):
+                    if value is not None:
+                        self.assertEqual(value, line.get(
+                            "result" if code == "OK" else "reason"))
+                    self.assertEqual(code != "OK", "message" in line)
+                failed = sum(w[1] != "OK" for w in want)
+                self.assertEqual(
+                    "aclctl: %d of %d devices failed\n" % (failed, len(want))
+                    if failed else "", run.stderr)
+
+    def test_malformed_line_is_a_usage_error(self):
+        run = self.targets(["a"], "Base", extra="lonely\n")
+        self.assertEqual(2, run.returncode)
+        self.assertIn("targets:3:", run.stderr)
+        self.assertEqual("", run.stdout)
 
 
 # ---- Bad input, vanishing clients, memory, stopping --------------------------
