@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets (clang, AddressSanitizer, UBSan) in build-fuzz
-# and runs each for a while. Fails on any crash, leak, timeout or broken
-# rule; the input that did it is kept in build-fuzz/artifacts/.
+# Builds the libFuzzer targets in the sanitizer build (build-asan: clang,
+# AddressSanitizer, UBSan) and runs each for a while. Fails on any crash,
+# leak, timeout or broken rule; the input that did it is kept in
+# build-asan/artifacts/.
 #
 #   scripts/fuzz.sh [SECONDS [TARGET...]]
 #
 # SECONDS is per target (default 600); TARGET is request_fuzz or mac_fuzz
-# (default both). Each target's corpus grows in build-fuzz/corpus/TARGET
+# (default both). Each target's corpus grows in build-asan/corpus/TARGET
 # from run to run, starting from the seeds the generator writes.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -16,11 +17,11 @@ shift || true
 targets=("$@")
 [ ${#targets[@]} -eq 0 ] && targets=(request_fuzz mac_fuzz)
 
-build=build-fuzz
+build=build-asan
 symbolizer=/usr/lib/llvm-14/bin/llvm-symbolizer
 [ -x "$symbolizer" ] && export ASAN_SYMBOLIZER_PATH=$symbolizer
-CC=clang-14 CXX=clang++-14 cmake -S . -B "$build" -G Ninja -DACL_FUZZ=ON >/dev/null
-cmake --build "$build"
+scripts/configure.sh "$build" -DACL_SANITIZE=ON
+cmake --build "$build" --target seed_corpus "${targets[@]}"
 
 seeds=$build/seeds
 rm -rf "$seeds"

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs every test: once in a plain build, once under
-# AddressSanitizer/LeakSanitizer and UndefinedBehaviorSanitizer; then the
-# concurrency check and its racy canary under ThreadSanitizer; then builds
-# the fuzzers and runs each for a short while (FUZZ_SECONDS, default 30).
+# Sets up, builds and runs every test: once in a plain build; once under
+# AddressSanitizer/LeakSanitizer and UndefinedBehaviorSanitizer, built with
+# clang so that the same build links the fuzzers; then the concurrency check
+# and its racy canary under ThreadSanitizer; last, each fuzzer for a short
+# while (FUZZ_SECONDS, default 30).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -10,7 +11,7 @@ scripts/setup.sh
 
 run() {  # run DIR [cmake options...]
   local dir=$1; shift
-  cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
+  scripts/configure.sh "$dir" "$@"
   cmake --build "$dir"
   (cd "$dir" && ctest --output-on-failure)
 }
@@ -19,7 +20,7 @@ run build
 ASAN_OPTIONS=detect_leaks=1 run build-asan -DACL_SANITIZE=ON
 
 # ThreadSanitizer: only the concurrency check and the canary are built.
-cmake -S . -B build-tsan -G Ninja -DACL_TSAN=ON >/dev/null
+scripts/configure.sh build-tsan -DACL_TSAN=ON
 cmake --build build-tsan --target concurrency_tests tsan_canary
 (cd build-tsan && ctest -L tsan --output-on-failure)
 

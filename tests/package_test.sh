@@ -8,10 +8,11 @@
 #     acl-devhost serves with the packaged module (found by itself) and its
 #     aclctl gets the answer; both print VERSION.
 #
-#   package_test.sh consumer BUILD SOURCE [CXX_FLAGS [LAUNCHER]]
+#   package_test.sh consumer BUILD SOURCE [CXX_FLAGS [LAUNCHER [CXX]]]
 #     cmake --install into a temporary prefix; the host project in
 #     SOURCE/tests/package_consumer finds the package there, builds, serves
 #     one call through the installed module and passes the contract checker.
+#     CXX is the compiler of BUILD: a sanitizer runtime must be the same.
 #
 # Each run works in BUILD/package-test/MODE, emptied first and left behind
 # for a look after a failure.
@@ -83,11 +84,12 @@ deb() {
 }
 
 consumer() {
-  local build=$1 source=$2 flags=${3:-} launcher=${4:-}
+  local build=$1 source=$2 flags=${3:-} launcher=${4:-} cxx=${5:-c++}
   quiet "$tmp/install.log" cmake --install "$build" --prefix "$tmp/prefix"
   quiet "$tmp/configure.log" cmake -S "$source/tests/package_consumer" \
       -B "$tmp/host" -G Ninja -DCMAKE_PREFIX_PATH="$tmp/prefix" \
-      -DCMAKE_CXX_FLAGS="$flags" -DCMAKE_CXX_COMPILER_LAUNCHER="$launcher"
+      -DCMAKE_CXX_FLAGS="$flags" -DCMAKE_CXX_COMPILER_LAUNCHER="$launcher" \
+      -DCMAKE_CXX_COMPILER="$cxx"
   quiet "$tmp/build.log" cmake --build "$tmp/host" -j2
   "$tmp/host/example_host" || fail "example_host"
   "$tmp/host/example_hostcheck" || fail "example_hostcheck"
