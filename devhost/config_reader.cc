@@ -37,7 +37,7 @@ constexpr char kBool[] = "expected true or false";
 constexpr size_t kMaxDepth = 64;
 constexpr int kNoLevel = -1;
 // Bytes read between reports of progress.
-constexpr size_t kReportEvery = size_t{8} << 20;
+constexpr size_t kReportEvery = size_t{1} << 20;
 
 // Text that is not JSON; LoadConfig puts kNotJson before it.
 class JsonError : public std::runtime_error {
@@ -705,6 +705,10 @@ class Reader {
       default:
         return Problem("column type " + std::to_string(column.type) +
                        " is not supported");
+    }
+    if (cell.size() > Cell::kMaxSize) {
+      return Problem("expected at most " + std::to_string(Cell::kMaxSize) +
+                     " bytes");
     }
     cells->push_back(Cell::Bytes(column.number, kind, cell, pool));
     out->append(written);
