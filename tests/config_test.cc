@@ -142,6 +142,8 @@ TEST(ConfigReaderTest, ValuesThatDoNotFitTheRegistryAreRefusedAtTheirPlace) {
        std::string("/IPv4BasicRules/Rule/0/GroupID: ") + kUnsigned},
       {OneRule(R"({"SrcAny": 2})"),
        "/IPv4BasicRules/Rule/0/SrcAny: expected true or false"},
+      {OneRule(R"({"Comment": ")" + std::string(65536, 'x') + "\"}"),
+       "/IPv4BasicRules/Rule/0/Comment: expected at most 65535 bytes"},
       {OneRule(R"({"Comment": null})"),
        "/IPv4BasicRules/Rule/0/Comment: expected a string"},
       {OneRule(R"({"SrcIPv4": {}})"),
