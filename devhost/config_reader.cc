@@ -717,7 +717,7 @@ class Reader {
 
   const Registry& registry_;
   const simdjson::padded_string_view text_;
-  const std::function<void(size_t)>& done_;
+  const std::function<void(size_t)> done_;
   od::parser parser_;
   od::document doc_;
   bool iterating_ = false;  // doc_ is set
