@@ -17,8 +17,6 @@
 #include <nlohmann/json.hpp>
 
 #include "devhost/config.h"
-#include "devhost/config_file.h"
-#include "devhost/config_json.h"
 #include "devhost/config_reader.h"
 #include "devhost/tree_json.h"
 #include "devhost/values.h"
@@ -163,7 +161,7 @@ class JsonAdapter : public Adapter {
   char* Rows(const tagGrpcTableOrRow& node, const RegTable& reg,
              const ConfigTable* table) const {
     const std::string head =
-        "{" + Quoted(reg.name) + ":{" + Quoted(reg.row) + ":[";
+        "{\"" + reg.name + "\":{\"" + reg.row + "\":[";
     constexpr std::string_view kTail = "]}}";
     std::vector<uint64_t> selected;
     if (table != nullptr && !Select(node, *table, &selected)) return nullptr;
@@ -224,7 +222,7 @@ class JsonAdapter : public Adapter {
         table->Matches(WantedOf(node, *table), 0)) {
       body = table->Text(0);
     }
-    const std::string head = "{" + Quoted(reg.name) + ":";
+    const std::string head = "{\"" + reg.name + "\":";
     AnswerText answer(head.size() + body.size() + 1);
     if (!answer.ok()) return nullptr;
     answer.Append(head);
@@ -268,13 +266,8 @@ std::unique_ptr<Adapter> MakeJsonAdapter(const Registry& registry,
 
 std::unique_ptr<Adapter> LoadJsonAdapter(const Registry& registry,
                                          const std::string& path) {
-  std::unique_ptr<Config> config;
-  {
-    ConfigFile file(path);
-    config = LoadConfig(registry, file.text(),
-                        [&file](size_t done) { file.Forget(done); });
-  }
-  return std::make_unique<JsonAdapter>(registry, std::move(config));
+  return std::make_unique<JsonAdapter>(registry,
+                                       LoadConfigFile(registry, path));
 }
 
 std::unique_ptr<Adapter> MakeEchoAdapter(const Registry& registry) {

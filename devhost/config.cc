@@ -97,10 +97,13 @@ Cell Cell::Bytes(uint8_t column, CellKind kind, std::string_view bytes,
                  PodArray<char>* pool) {
   Cell c;
   c.column = column;
+  if (bytes.size() > kMaxSize) return c;
   c.kind = kind;
-  c.size = Narrow(bytes.size());
+  c.size = static_cast<uint16_t>(bytes.size());
   if (c.size <= kInPlace) {
-    if (c.size != 0) std::memcpy(&c.value, bytes.data(), c.size);
+    uint64_t value = 0;
+    std::memcpy(&value, bytes.data(), c.size);
+    c.value = value;
   } else {
     c.value = pool->size();
     pool->append(bytes.data(), bytes.size());
@@ -201,6 +204,12 @@ uint64_t ConfigTable::KeyOf(const Cell& cell, const char* pool) const {
          static_cast<uint64_t>(cell.kind);
 }
 
+uint32_t ConfigTable::SecondKeyOf(const Cell* cell, const char* pool) const {
+  if (cell == nullptr) return 0;
+  const uint64_t key = KeyOf(*cell, pool);
+  return static_cast<uint32_t>(key ^ (key >> 32)) | 1;
+}
+
 void ConfigTable::IndexLast(const Cell* cells, size_t count) {
   if (keyA_ < 0) return;
   const Cell* a = nullptr;
@@ -211,16 +220,14 @@ void ConfigTable::IndexLast(const Cell* cells, size_t count) {
   }
   if (a == nullptr) return;
   index_.push_back(IndexKey{KeyOf(*a, pool_.data()),
-                            b == nullptr ? 0 : KeyOf(*b, pool_.data()),
-                            static_cast<uint32_t>(entries_.size() - 1),
-                            b != nullptr});
+                            SecondKeyOf(b, pool_.data()),
+                            static_cast<uint32_t>(entries_.size() - 1)});
 }
 
 void ConfigTable::SortIndex() {
   // Configurations mostly list their rows in key order already.
   auto less = [](const IndexKey& x, const IndexKey& y) {
-    return std::tie(x.a, x.hasB, x.b, x.entry) <
-           std::tie(y.a, y.hasB, y.b, y.entry);
+    return std::tie(x.a, x.b, x.entry) < std::tie(y.a, y.b, y.entry);
   };
   IndexKey* begin = index_.data();
   IndexKey* end = begin + index_.size();
@@ -238,8 +245,7 @@ bool ConfigTable::Candidates(const Wanted& wanted, const IndexKey** begin,
   }
   if (a == nullptr) return false;
   const IndexKey probe{KeyOf(*a, wanted.pool.data()),
-                       b == nullptr ? 0 : KeyOf(*b, wanted.pool.data()), 0,
-                       b != nullptr};
+                       SecondKeyOf(b, wanted.pool.data()), 0};
   auto range =
       b == nullptr
           ? std::equal_range(index_.data(), index_.data() + index_.size(),
@@ -249,8 +255,8 @@ bool ConfigTable::Candidates(const Wanted& wanted, const IndexKey** begin,
                              })
           : std::equal_range(index_.data(), index_.data() + index_.size(),
                              probe, [](const IndexKey& x, const IndexKey& y) {
-                               return std::tie(x.a, x.hasB, x.b) <
-                                      std::tie(y.a, y.hasB, y.b);
+                               return std::tie(x.a, x.b) <
+                                      std::tie(y.a, y.b);
                              });
   *begin = range.first;
   *end = range.second;
@@ -316,7 +322,7 @@ void ConfigBuilder::AddElement(const Cell* cells, size_t count) {
 
 void ConfigBuilder::EndEntry(const Cell* cells, size_t count) {
   ConfigTable::Entry e;
-  e.text = firstText_;
+  e.text = Narrow(firstText_);
   e.textSize = Narrow(table_->texts_.size() - firstText_);
   e.firstCell = Narrow(table_->cells_.size());
   e.firstList = Narrow(firstList_);

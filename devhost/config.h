@@ -152,19 +152,21 @@ class PodArray {
 // not know).
 enum class CellKind : uint8_t { kNone, kNumber, kText, kBytes };
 
-// One valued column. Bytes of up to kInPlace are kept in `value`, longer
-// ones at offset `value` of a byte pool.
-struct Cell {
+// One valued column, in 12 bytes: a configuration holds many. Bytes of up
+// to kInPlace are kept in `value`, longer ones at offset `value` of a byte
+// pool.
+struct __attribute__((packed, aligned(4))) Cell {
   static constexpr uint32_t kInPlace = 8;
+  static constexpr uint32_t kMaxSize = UINT16_MAX;
 
   uint8_t column = 0;
   CellKind kind = CellKind::kNone;
-  uint16_t reserved = 0;
-  uint32_t size = 0;   // kText, kBytes: byte count
+  uint16_t size = 0;   // kText, kBytes: byte count
   uint64_t value = 0;  // kNumber: the number; see above
 
   static Cell Number(uint8_t column, uint64_t n);
-  // REQUIRES: kind is kText or kBytes.
+  // A cell of no kind (which matches nothing) when `bytes` are longer than
+  // kMaxSize. REQUIRES: kind is kText or kBytes.
   static Cell Bytes(uint8_t column, CellKind kind, std::string_view bytes,
                     PodArray<char>* pool);
 
@@ -172,7 +174,7 @@ struct Cell {
   // with.
   std::string_view BytesIn(const char* pool) const;
 };
-static_assert(sizeof(Cell) == 16, "cells are fixed-size");
+static_assert(sizeof(Cell) == 12, "cells are fixed-size");
 
 // True when `a` (bytes in `poolA`) and `b` (in `poolB`) hold the same value.
 bool SameValue(const Cell& a, const char* poolA, const Cell& b,
@@ -224,7 +226,7 @@ class ConfigTable {
   friend class ConfigBuilder;
 
   struct Entry {
-    uint64_t text;  // offset in texts_
+    uint32_t text;  // offset in texts_
     uint32_t textSize;
     uint32_t firstCell;
     uint32_t firstList;
@@ -240,18 +242,18 @@ class ConfigTable {
     uint32_t firstCell;
     uint32_t cellCount;
   };
-  // An entry by the keys of its first two row columns (kNoKey when it
-  // lacks the second).
+  // An entry by the keys of its first two row columns: the first's, and
+  // the second's folded to 32 bits (0 when the entry lacks it).
   struct IndexKey {
     uint64_t a;
-    uint64_t b;
+    uint32_t b;
     uint32_t entry;
-    uint32_t hasB;
   };
 
   bool HasCells(uint32_t first, uint32_t count, const Cell* want,
                 size_t wantCount, const char* wantPool) const;
   uint64_t KeyOf(const Cell& cell, const char* pool) const;
+  uint32_t SecondKeyOf(const Cell* cell, const char* pool) const;
   // Indexes the entry just added, whose row cells are `cells`.
   void IndexLast(const Cell* cells, size_t count);
   void SortIndex();

@@ -43,13 +43,23 @@ ConfigFile::ConfigFile(const std::string& path) {
   if (fstat(fd.get(), &info) != 0) Fail(path);
   if (S_ISREG(info.st_mode) && info.st_size > 0) {
     const auto size = static_cast<size_t>(info.st_size);
-    // Populated at once: cheaper than a fault per page as the parse goes.
-    void* map = mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE,
-                     fd.get(), 0);
+    // Zero pages for the padding, the file over their start.
+    const size_t length = size + kPadding;
+    void* map = mmap(nullptr, length, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS,
+                     -1, 0);
     if (map == MAP_FAILED) Fail(path);
     map_ = map;
-    mapSize_ = size;
-    madvise(map_, mapSize_, MADV_SEQUENTIAL);
+    mapSize_ = length;
+    // Populated at once: cheaper than a fault per page as the parse goes.
+    if (mmap(map, size, PROT_READ, MAP_PRIVATE | MAP_FIXED | MAP_POPULATE,
+             fd.get(), 0) == MAP_FAILED) {
+      const int error = errno;
+      munmap(map, length);
+      errno = error;
+      Fail(path);
+    }
+    textSize_ = size;
+    madvise(map_, size, MADV_SEQUENTIAL);
     return;
   }
   for (;;) {
@@ -62,7 +72,10 @@ ConfigFile::ConfigFile(const std::string& path) {
     }
     if (n < 0) Fail(path);
     read_.resize(have + static_cast<size_t>(n));
-    if (n == 0) return;
+    if (n == 0) {
+      read_.reserve(read_.size() + kPadding);
+      return;
+    }
   }
 }
 
@@ -73,13 +86,13 @@ ConfigFile::~ConfigFile() {
 void ConfigFile::Forget(size_t offset) {
   if (map_ == nullptr) return;
   const auto page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
-  const size_t end = (offset < mapSize_ ? offset : mapSize_) / page * page;
+  const size_t end = (offset < textSize_ ? offset : textSize_) / page * page;
   if (end > 0) madvise(map_, end, MADV_DONTNEED);
 }
 
 std::string_view ConfigFile::text() const {
   if (map_ != nullptr) {
-    return std::string_view(static_cast<const char*>(map_), mapSize_);
+    return std::string_view(static_cast<const char*>(map_), textSize_);
   }
   return read_;
 }

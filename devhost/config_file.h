@@ -1,8 +1,9 @@
 // A configuration file's bytes for one reading: mapped read-only when it is
 // a regular file, read whole otherwise (a pipe, say), and released when the
-// ConfigFile goes, so that nothing of the file outlives its parse. A reader
-// that is done with the bytes before some offset may Forget them: their
-// pages leave the process (reading them again maps them in again).
+// ConfigFile goes, so that nothing of the file outlives its parse. At least
+// kPadding readable bytes follow the text, as the JSON parser needs. A
+// reader that is done with the bytes before some offset may Forget them:
+// their pages leave the process (reading them again maps them in again).
 //
 // Owns the mapping or the buffer. Not thread-safe.
 
@@ -17,6 +18,8 @@ namespace devhost {
 
 class ConfigFile {
  public:
+  static constexpr size_t kPadding = 64;
+
   // Throws std::runtime_error "cannot read PATH: REASON".
   explicit ConfigFile(const std::string& path);
   ~ConfigFile();
@@ -30,6 +33,7 @@ class ConfigFile {
  private:
   void* map_ = nullptr;
   size_t mapSize_ = 0;
+  size_t textSize_ = 0;
   std::string read_;  // when not mapped
 };
 

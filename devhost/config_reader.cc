@@ -1,24 +1,84 @@
 #include "devhost/config_reader.h"
 
+#include <simdjson.h>
+
 #include <algorithm>
+#include <charconv>
+#include <cstring>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
-#include "devhost/config_json.h"
+#include <nlohmann/json.hpp>
+
+#include "devhost/config_file.h"
 #include "devhost/values.h"
 #include "tree/tree.h"
 
 namespace devhost {
 namespace {
 
+namespace od = simdjson::ondemand;
+using simdjson::error_code;
+
+static_assert(ConfigFile::kPadding >= simdjson::SIMDJSON_PADDING,
+              "the file reader pads for the parser");
+
 constexpr char kNotJson[] = "configuration is not valid JSON: ";
 constexpr char kDoesNotFit[] = "configuration does not fit the registry: ";
+constexpr char kTooDeep[] = "containers nested more than 64 deep";
+constexpr char kTrailing[] = "more text after the top value";
+constexpr char kUnsigned[] = "expected an unsigned whole number";
+constexpr char kBool[] = "expected true or false";
+constexpr size_t kMaxDepth = 64;
 constexpr int kNoLevel = -1;
 // Bytes read between reports of progress.
-constexpr size_t kReportEvery = size_t{8} << 20;
+constexpr size_t kReportEvery = size_t{1} << 20;
+
+// Text that is not JSON; LoadConfig puts kNotJson before it.
+class JsonError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// `text` (valid UTF-8: the parser checked it) as a JSON string literal.
+std::string Quoted(std::string_view text) {
+  return nlohmann::json(std::string(text)).dump();
+}
+
+// Where the parser's first pass found a fault, which it does not tell: in
+// a text that is not UTF-8, near the first byte that is not; else at the
+// first string that holds a control character or does not end.
+size_t FirstPassFault(std::string_view text, error_code error) {
+  if (error == simdjson::UTF8_ERROR) {
+    size_t good = 0, bad = text.size();  // a valid and an invalid prefix
+    while (bad - good > 4) {
+      size_t mid = good + (bad - good) / 2;
+      while (mid > good && (text[mid] & 0xC0) == 0x80) --mid;
+      if (mid == good) break;
+      (simdjson::validate_utf8(text.data(), mid) ? good : bad) = mid;
+    }
+    return good;
+  }
+  size_t quote = text.size();
+  for (size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (quote == text.size()) {
+      if (c == '"') quote = i;
+    } else if (c == '\\') {
+      ++i;
+    } else if (c == '"') {
+      quote = text.size();
+    } else if (c < 0x20) {
+      return i;
+    }
+  }
+  return quote;
+}
 
 // What a configuration is checked against, per registry table: its names
 // at the entry level (columns and nested lists) and within each nested
@@ -60,16 +120,46 @@ Shape ShapeOf(const RegTable& reg, const ConfigTable& table) {
   return shape;
 }
 
+// One step of the place being read: an object's member or an array's
+// element.
+struct Step {
+  bool array;
+  size_t index;
+  std::string_view key;
+};
+using Path = std::vector<Step>;
+
+std::string PointerOf(const Path& path) {
+  std::string out;
+  for (const Step& step : path) {
+    out.push_back('/');
+    if (step.array) {
+      out.append(std::to_string(step.index));
+      continue;
+    }
+    for (const char c : step.key) {
+      if (c == '~') {
+        out.append("~0");
+      } else if (c == '/') {
+        out.append("~1");
+      } else {
+        out.push_back(c);
+      }
+    }
+  }
+  return out;
+}
+
 // Collects what is wrong with a configuration; keeps the kMaxProblems
 // first in key order and counts the rest.
 class Problems {
  public:
-  // Adds `what` at the cursor's place. At level `listLevel` (or none) the
-  // member is a nested list, which orders after the entry's columns.
-  void Add(const JsonCursor& cursor, const std::string& what, int listLevel) {
-    std::string place = cursor.Pointer();
+  // Adds `what` at `path`. At level `listLevel` (or none) the member is a
+  // nested list, which orders after the entry's columns.
+  void Add(const Path& path, const std::string& what, int listLevel) {
+    std::string place = PointerOf(path);
     if (place.empty()) place = "/";
-    kept_.emplace_back(OrderOf(cursor, listLevel), place + ": " + what);
+    kept_.emplace_back(OrderOf(path, listLevel), place + ": " + what);
     ++count_;
     if (kept_.size() >= 2 * kMaxProblems) Trim();
   }
@@ -91,18 +181,17 @@ class Problems {
  private:
   // A text whose byte order is the order of places: per level, an index as
   // 8 big-endian bytes, or a key behind a byte that puts nested lists last.
-  static std::string OrderOf(const JsonCursor& cursor, int listLevel) {
+  static std::string OrderOf(const Path& path, int listLevel) {
     std::string order;
-    for (size_t level = 0; level < cursor.depth() && cursor.HasMember(level);
-         ++level) {
-      if (cursor.IsArray(level)) {
-        const uint64_t index = cursor.Index(level);
+    for (size_t level = 0; level < path.size(); ++level) {
+      if (path[level].array) {
+        const uint64_t index = path[level].index;
         for (int shift = 56; shift >= 0; shift -= 8) {
           order.push_back(static_cast<char>(index >> shift));
         }
       } else {
         order.push_back(static_cast<int>(level) == listLevel ? '\1' : '\0');
-        order.append(cursor.Key(level));
+        order.append(path[level].key);
         order.push_back('\0');
       }
     }
@@ -125,7 +214,7 @@ struct Piece {
   size_t begin, size;
 };
 
-void AppendKey(const std::string& name, std::string* out) {
+void AppendKey(std::string_view name, std::string* out) {
   out->push_back('"');
   out->append(name);  // registry names are letters, digits and '_'
   out->append("\":");
@@ -151,239 +240,464 @@ void AppendInOrder(std::vector<Piece>* pieces, const std::string& text,
   out->push_back('}');
 }
 
+// Keys met in one object: the registry places of known ones, by stamp (the
+// object's number), and the others by name.
+struct Seen {
+  std::vector<uint32_t> stamps;  // by place
+  uint32_t stamp = 0;
+  std::unordered_set<std::string_view> unknown;
+
+  void Begin(size_t places) {
+    if (stamps.size() < places) stamps.resize(places);
+    ++stamp;
+    if (!unknown.empty()) unknown.clear();
+  }
+  // False when the key was met before.
+  bool Add(uint16_t place) { return std::exchange(stamps[place], stamp) != stamp; }
+};
+
 // The one pass over a configuration text.
 class Reader {
  public:
-  Reader(const Registry& registry, std::string_view text,
+  Reader(const Registry& registry, simdjson::padded_string_view text,
          const std::function<void(size_t)>& done)
-      : registry_(registry), cursor_(text), done_(done) {}
+      : registry_(registry), text_(text), done_(done) {}
 
   std::unique_ptr<Config> Read() {
+    if (const error_code e = parser_.iterate(text_).get(doc_)) {
+      const size_t at = FirstPassFault(text_, e);
+      FailAt(at, simdjson::error_message(e), PointerAt(at));
+    }
+    iterating_ = true;
     auto config = std::make_unique<Config>();
-    if (cursor_.Peek() != JsonType::kObject) {
+    if (Get(doc_.type()) != od::json_type::object) {
       Problem("expected an object of tables");
       problems_.ThrowIfAny();
     }
-    cursor_.EnterObject();
-    std::string_view name;
-    while (cursor_.NextKey(&name)) {
-      const RegTable* reg = registry_.Table(std::string(name));
-      if (reg == nullptr) {
-        Refuse("unknown table " + Quoted(name));
-      } else {
-        ReadTable(*reg, config->Add(*reg));
-      }
+    od::object tables;
+    if (const error_code e = doc_.get_object().get(tables)) {
+      // The top value does not end.
+      FailAt(text_.size(), simdjson::error_message(e), "");
     }
-    cursor_.Finish();
+    std::unordered_set<std::string_view> names;
+    Members(tables, &names,
+            [&](std::string_view name, od::value& value) {
+              const RegTable* reg = registry_.Table(std::string(name));
+              if (reg == nullptr) {
+                Refuse(value, "unknown table " + Quoted(name));
+              } else {
+                ReadTable(*reg, config->Add(*reg), value);
+              }
+            });
+    if (Offset() != text_.size()) Fail(kTrailing);
     problems_.ThrowIfAny();
     return config;
   }
 
  private:
-  // Adds a problem at the cursor's place; returns false.
+  // ---- The place, and faults ------------------------------------------------
+
+  size_t Offset() {
+    const char* at = nullptr;
+    if (doc_.current_location().get(at) != simdjson::SUCCESS) {
+      return text_.size();
+    }
+    return static_cast<size_t>(at - text_.data());
+  }
+
+  [[noreturn]] void Fail(const std::string& what) {
+    FailAt(iterating_ ? Offset() : text_.size(), what, PointerOf(path_));
+  }
+
+  [[noreturn]] void FailAt(size_t offset, const std::string& what,
+                           const std::string& pointer) const {
+    const std::string_view before(text_.data(), std::min(offset, text_.size()));
+    const size_t lineStart = before.rfind('\n') + 1;  // 0 when none
+    const size_t line = 1 + std::count(before.begin(), before.end(), '\n');
+    size_t column = 1;  // in characters
+    for (size_t i = lineStart; i < before.size(); ++i) {
+      column += (before[i] & 0xC0) != 0x80;
+    }
+    std::string message =
+        "line " + std::to_string(line) + ", column " + std::to_string(column);
+    if (!pointer.empty()) message += ", at " + pointer;
+    throw JsonError(message + ": " + what);
+  }
+
+  // The JSON pointer of the value at `offset`, where the parser's first
+  // pass found a fault: where reading the text before it, a string there
+  // closed, runs out.
+  std::string PointerAt(size_t offset) const {
+    const simdjson::padded_string before(std::string(text_.substr(0, offset)) +
+                                         '"');
+    Reader reader(registry_, before, nullptr);
+    try {
+      if (reader.parser_.iterate(before).get(reader.doc_) != simdjson::SUCCESS) {
+        return "";
+      }
+      reader.iterating_ = true;
+      od::value top = reader.Get(reader.doc_.get_value());
+      reader.Skip(top);
+    } catch (const JsonError&) {
+    }
+    return PointerOf(reader.path_);
+  }
+
+  template <typename T>
+  T Get(simdjson::simdjson_result<T>&& result) {
+    T value;
+    if (const error_code e = std::move(result).get(value)) {
+      Fail(simdjson::error_message(e));
+    }
+    return value;
+  }
+
+  // A string value decoded; a fault in it is placed at its start.
+  std::string_view StringOf(od::value& value) {
+    const char* at = value.raw_json_token().data();
+    std::string_view text;
+    if (const error_code e = value.get_string().get(text)) {
+      FailAt(static_cast<size_t>(at - text_.data()), simdjson::error_message(e),
+             PointerOf(path_));
+    }
+    return text;
+  }
+
+  // Adds a problem at the current place; returns false.
   bool Problem(const std::string& what) {
-    problems_.Add(cursor_, what, listLevel_);
+    problems_.Add(path_, what, listLevel_);
     return false;
   }
-  // The same, and skips the value at the place.
-  bool Refuse(const std::string& what) {
+  // The same, and reads past `value`.
+  bool Refuse(od::value& value, const std::string& what) {
     Problem(what);
-    cursor_.Skip();
+    Skip(value);
     return false;
   }
 
-  void ReadTable(const RegTable& reg, ConfigTable* table) {
+  // ---- Containers -----------------------------------------------------------
+
+  // The key of `field` as written when it has no escapes (most do), else
+  // decoded.
+  std::string_view KeyOf(od::field& field) {
+    const char* raw = field.key().raw();
+    const char* end = text_.data() + text_.size();
+    const auto* quote =
+        static_cast<const char*>(std::memchr(raw, '"', end - raw));
+    if (quote != nullptr &&
+        std::memchr(raw, '\\', static_cast<size_t>(quote - raw)) == nullptr) {
+      return std::string_view(raw, static_cast<size_t>(quote - raw));
+    }
+    return Get(field.unescaped_key());
+  }
+
+  // Calls f(key, value) for every member of `object`, the key being the
+  // last step of the place. Refuses a key twice when given `keys`.
+  template <typename F>
+  void Members(od::object object, std::unordered_set<std::string_view>* keys,
+               F f) {
+    bool stepped = false;
+    for (auto member : object) {
+      od::field field = Get(std::move(member));
+      keyAt_ = static_cast<size_t>(field.key().raw() - 1 - text_.data());
+      const std::string_view key = KeyOf(field);
+      if (!stepped) path_.push_back(Step{false, 0, key});
+      stepped = true;
+      path_.back().key = key;
+      if (keys != nullptr && !keys->insert(key).second) Twice(key);
+      f(key, field.value());
+    }
+    if (stepped) path_.pop_back();
+  }
+
+  // Calls f(value) for every element of `array`, its index being the last
+  // step of the place.
+  template <typename F>
+  void Elements(od::array array, F f) {
+    bool stepped = false;
+    size_t index = 0;
+    for (auto element : array) {
+      od::value value = Get(std::move(element));
+      if (!stepped) path_.push_back(Step{true, 0, {}});
+      stepped = true;
+      path_.back().index = index++;
+      f(value);
+    }
+    if (stepped) path_.pop_back();
+  }
+
+  // REQUIRES: `key` is the key just read.
+  [[noreturn]] void Twice(std::string_view key) const {
+    FailAt(keyAt_, "the key " + Quoted(key) + " appears twice in one object",
+           PointerOf(path_));
+  }
+
+  // Reads past `value`, checking it as strictly as what is read.
+  void Skip(od::value& value) {
+    switch (Get(value.type())) {
+      case od::json_type::object: {
+        if (path_.size() >= kMaxDepth) Fail(kTooDeep);
+        std::unordered_set<std::string_view> keys;
+        Members(Get(value.get_object()), &keys,
+                [this](std::string_view, od::value& v) { Skip(v); });
+        break;
+      }
+      case od::json_type::array:
+        if (path_.size() >= kMaxDepth) Fail(kTooDeep);
+        Elements(Get(value.get_array()), [this](od::value& v) { Skip(v); });
+        break;
+      case od::json_type::string:
+        StringOf(value);
+        break;
+      case od::json_type::number:
+        Get(value.get_double());
+        break;
+      case od::json_type::boolean:
+        Get(value.get_bool());
+        break;
+      case od::json_type::null:
+        if (!Get(value.is_null())) Fail("expected null");
+        break;
+    }
+  }
+
+  // ---- Tables and entries ---------------------------------------------------
+
+  void ReadTable(const RegTable& reg, ConfigTable* table, od::value& value) {
     const Shape shape = ShapeOf(reg, *table);
     ConfigBuilder builder(table);
     if (reg.row.empty()) {
-      ReadEntry(shape, &builder);
-    } else if (cursor_.Peek() != JsonType::kObject) {
-      Refuse("expected {" + Quoted(reg.row) + ": [...]}");
+      ReadEntry(shape, &builder, value);
+    } else if (Get(value.type()) != od::json_type::object) {
+      Refuse(value, "expected {" + Quoted(reg.row) + ": [...]}");
     } else {
-      cursor_.EnterObject();
-      std::string_view key;
-      while (cursor_.NextKey(&key)) {
-        if (key != reg.row) {
-          Refuse("unknown row " + Quoted(key) + " (" + reg.name +
-                 " has rows " + Quoted(reg.row) + ")");
-        } else if (cursor_.Peek() != JsonType::kArray) {
-          Refuse("expected a list of rows");
-        } else {
-          cursor_.EnterArray();
-          while (cursor_.NextElement()) ReadEntry(shape, &builder);
-        }
-      }
+      std::unordered_set<std::string_view> keys;
+      Members(Get(value.get_object()), &keys,
+              [&](std::string_view key, od::value& rows) {
+                if (key != reg.row) {
+                  Refuse(rows, "unknown row " + Quoted(key) + " (" +
+                                   reg.name + " has rows " + Quoted(reg.row) +
+                                   ")");
+                } else if (Get(rows.type()) != od::json_type::array) {
+                  Refuse(rows, "expected a list of rows");
+                } else {
+                  Elements(Get(rows.get_array()), [&](od::value& entry) {
+                    ReadEntry(shape, &builder, entry);
+                  });
+                }
+              });
     }
     builder.Finish();
   }
 
   // A row or an instance.
-  void ReadEntry(const Shape& shape, ConfigBuilder* builder) {
-    if (cursor_.Peek() != JsonType::kObject) {
-      Refuse("expected an object");
+  void ReadEntry(const Shape& shape, ConfigBuilder* builder,
+                 od::value& value) {
+    if (Get(value.type()) != od::json_type::object) {
+      Refuse(value, "expected an object");
       return;
     }
-    const int level = static_cast<int>(cursor_.depth());
-    cursor_.EnterObject();
+    const int level = static_cast<int>(path_.size());
     cells_.clear();
-    text_.clear();
+    text_out_.clear();
     pieces_.clear();
-    std::string_view key;
-    while (cursor_.NextKey(&key)) {
-      auto it = shape.entry.find(key);
-      if (it == shape.entry.end()) {
-        Refuse("unknown column " + Quoted(key) + " of " + shape.reg->name);
-        continue;
-      }
-      const Slot& slot = it->second;
-      const size_t begin = text_.size();
-      bool read;
-      if (slot.column != nullptr) {
-        AppendKey(slot.column->name, &text_);
-        read = ReadValue(*slot.column, &cells_, &text_, builder->pool());
-      } else {
-        listLevel_ = level;
-        read = ReadList(shape, slot.sub, key, builder);
-        listLevel_ = kNoLevel;
-      }
-      if (read) {
-        pieces_.push_back(Piece{slot.place, begin, text_.size() - begin});
-      } else {
-        text_.resize(begin);
-      }
-    }
-    AppendInOrder(&pieces_, text_, builder->text());
+    entryKeys_.Begin(shape.reg->columns.size());
+    Members(Get(value.get_object()), nullptr,
+            [&](std::string_view key, od::value& member) {
+              auto it = shape.entry.find(key);
+              if (it == shape.entry.end()) {
+                if (!entryKeys_.unknown.insert(key).second) Twice(key);
+                Refuse(member, "unknown column " + Quoted(key) + " of " +
+                                   shape.reg->name);
+                return;
+              }
+              const Slot& slot = it->second;
+              if (!entryKeys_.Add(slot.place)) Twice(key);
+              const size_t begin = text_out_.size();
+              bool read;
+              if (slot.column != nullptr) {
+                AppendKey(slot.column->name, &text_out_);
+                read = ReadValue(*slot.column, member, &cells_, &text_out_,
+                                 builder->pool());
+              } else {
+                listLevel_ = level;
+                read = ReadList(shape, slot.sub, key, member, builder);
+                listLevel_ = kNoLevel;
+              }
+              if (read) {
+                pieces_.push_back(
+                    Piece{slot.place, begin, text_out_.size() - begin});
+              } else {
+                text_out_.resize(begin);
+              }
+            });
+    AppendInOrder(&pieces_, text_out_, builder->text());
     builder->EndEntry(cells_.data(), cells_.size());
-    if (done_ && cursor_.offset() - reported_ >= kReportEvery) {
-      reported_ = cursor_.offset();
-      done_(reported_);
+    if (done_) {
+      const size_t offset = Offset();
+      if (offset - reported_ >= kReportEvery && offset < text_.size()) {
+        reported_ = offset;
+        done_(reported_);
+      }
     }
   }
 
-  // A nested list, rendered onto text_.
+  // A nested list, rendered onto text_out_.
   bool ReadList(const Shape& shape, int sub, std::string_view name,
-                ConfigBuilder* builder) {
-    if (cursor_.Peek() != JsonType::kArray) {
-      return Refuse("expected a list of " + std::string(name));
+                od::value& value, ConfigBuilder* builder) {
+    if (Get(value.type()) != od::json_type::array) {
+      return Refuse(value, "expected a list of " + std::string(name));
     }
-    AppendKey(std::string(name), &text_);
-    text_.push_back('[');
+    AppendKey(name, &text_out_);
+    text_out_.push_back('[');
     builder->BeginList(static_cast<uint32_t>(sub));
-    cursor_.EnterArray();
     bool first = true;
-    while (cursor_.NextElement()) {
-      if (cursor_.Peek() != JsonType::kObject) {
-        Refuse("expected an object");
-        continue;
+    Elements(Get(value.get_array()), [&](od::value& element) {
+      if (Get(element.type()) != od::json_type::object) {
+        Refuse(element, "expected an object");
+        return;
       }
-      if (!first) text_.push_back(',');
+      if (!first) text_out_.push_back(',');
       first = false;
-      ReadElement(shape, sub, name, builder);
-    }
-    text_.push_back(']');
+      ReadElement(shape, sub, name, element, builder);
+    });
+    text_out_.push_back(']');
     return true;
   }
 
   void ReadElement(const Shape& shape, int sub, std::string_view list,
-                   ConfigBuilder* builder) {
-    cursor_.EnterObject();
+                   od::value& value, ConfigBuilder* builder) {
     elementCells_.clear();
     elementText_.clear();
     elementPieces_.clear();
+    elementKeys_.Begin(shape.reg->columns.size());
     const Names& names = shape.subs[static_cast<size_t>(sub)];
-    std::string_view key;
-    while (cursor_.NextKey(&key)) {
-      auto it = names.find(key);
-      if (it == names.end()) {
-        Refuse("unknown column " + Quoted(key) + " of " + shape.reg->name +
-               "/" + std::string(list));
-        continue;
-      }
-      const size_t begin = elementText_.size();
-      AppendKey(it->second.column->name, &elementText_);
-      if (ReadValue(*it->second.column, &elementCells_, &elementText_,
-                    builder->pool())) {
-        elementPieces_.push_back(
-            Piece{it->second.place, begin, elementText_.size() - begin});
-      } else {
-        elementText_.resize(begin);
-      }
-    }
-    AppendInOrder(&elementPieces_, elementText_, &text_);
+    Members(Get(value.get_object()), nullptr,
+            [&](std::string_view key, od::value& member) {
+              auto it = names.find(key);
+              if (it == names.end()) {
+                if (!elementKeys_.unknown.insert(key).second) Twice(key);
+                Refuse(member, "unknown column " + Quoted(key) + " of " +
+                                   shape.reg->name + "/" + std::string(list));
+                return;
+              }
+              if (!elementKeys_.Add(it->second.place)) Twice(key);
+              const size_t begin = elementText_.size();
+              AppendKey(it->second.column->name, &elementText_);
+              if (ReadValue(*it->second.column, member, &elementCells_,
+                            &elementText_, builder->pool())) {
+                elementPieces_.push_back(Piece{it->second.place, begin,
+                                               elementText_.size() - begin});
+              } else {
+                elementText_.resize(begin);
+              }
+            });
+    AppendInOrder(&elementPieces_, elementText_, &text_out_);
     builder->AddElement(elementCells_.data(), elementCells_.size());
+  }
+
+  // ---- Values ---------------------------------------------------------------
+
+  // A whole number of 0 or more (-0 too) into `n`; false, the value read,
+  // for a number of another kind.
+  bool Unsigned(od::value& value, uint64_t* n) {
+    if (value.get_uint64().get(*n) == simdjson::SUCCESS) return true;
+    int64_t i = 0;
+    if (value.get_int64().get(i) == simdjson::SUCCESS) {
+      *n = 0;
+      return i == 0;
+    }
+    Get(value.get_double());  // a number at all?
+    return false;
+  }
+
+  static void AppendNumber(uint64_t n, std::string* out) {
+    char digits[20];
+    const auto end = std::to_chars(digits, digits + sizeof digits, n).ptr;
+    out->append(digits, end);
   }
 
   // Reads the value of `column` as a cell onto `cells` and renders it onto
   // `out`; false, with a problem, when it does not fit.
-  bool ReadValue(const RegColumn& column, std::vector<Cell>* cells,
-                 std::string* out, PodArray<char>* pool) {
-    const JsonType type = cursor_.Peek();
+  bool ReadValue(const RegColumn& column, od::value& value,
+                 std::vector<Cell>* cells, std::string* out,
+                 PodArray<char>* pool) {
+    const od::json_type type = Get(value.type());
+    uint64_t n = 0;
     switch (column.type) {
       case zorm_mor_value::kTypeU32:
-      case zorm_mor_value::kTypeU64: {
-        constexpr char kUnsigned[] = "expected an unsigned whole number";
-        if (type != JsonType::kNumber) return Refuse(kUnsigned);
-        const JsonNumber n = cursor_.ReadNumber();
-        // -0 is a whole number too, written 0.
-        if (!n.whole || (n.negative && n.magnitude != 0)) {
-          return Problem(kUnsigned);
-        }
-        if (column.type == zorm_mor_value::kTypeU32 &&
-            n.magnitude > UINT32_MAX) {
+      case zorm_mor_value::kTypeU64:
+        if (type != od::json_type::number) return Refuse(value, kUnsigned);
+        if (!Unsigned(value, &n)) return Problem(kUnsigned);
+        if (column.type == zorm_mor_value::kTypeU32 && n > UINT32_MAX) {
           return Problem("expected a number below 2^32");
         }
-        cells->push_back(Cell::Number(column.number, n.magnitude));
-        out->append(n.negative ? "0" : n.written);
+        cells->push_back(Cell::Number(column.number, n));
+        AppendNumber(n, out);
         return true;
-      }
-      case zorm_mor_value::kTypeBool: {
-        constexpr char kBool[] = "expected true or false";
-        if (type == JsonType::kBool) {
-          const bool b = cursor_.ReadBool();
-          cells->push_back(Cell::Number(column.number, b ? 1 : 0));
-          out->append(b ? "true" : "false");
-          return true;
+      case zorm_mor_value::kTypeBool:
+        if (type == od::json_type::boolean) {
+          n = Get(value.get_bool()) ? 1 : 0;
+          out->append(n != 0 ? "true" : "false");
+        } else if (type != od::json_type::number) {
+          return Refuse(value, kBool);
+        } else {
+          const bool whole = value.get_uint64().get(n) == simdjson::SUCCESS;
+          if (!whole) Get(value.get_double());  // a number at all?
+          if (!whole || n > 1) return Problem(kBool);
+          AppendNumber(n, out);
         }
-        if (type != JsonType::kNumber) return Refuse(kBool);
-        const JsonNumber n = cursor_.ReadNumber();
-        if (!n.whole || n.negative || n.magnitude > 1) return Problem(kBool);
-        cells->push_back(Cell::Number(column.number, n.magnitude));
-        out->append(n.written);
+        cells->push_back(Cell::Number(column.number, n));
         return true;
-      }
       default:
-        if (type != JsonType::kString) return Refuse("expected a string");
-        return ReadText(column, cells, out, pool);
+        if (type != od::json_type::string) {
+          return Refuse(value, "expected a string");
+        }
+        return ReadText(column, value, cells, out, pool);
     }
   }
 
   // Strings, and the addresses written as strings.
-  bool ReadText(const RegColumn& column, std::vector<Cell>* cells,
-                std::string* out, PodArray<char>* pool) {
-    const JsonString s = cursor_.ReadString();
+  bool ReadText(const RegColumn& column, od::value& value,
+                std::vector<Cell>* cells, std::string* out,
+                PodArray<char>* pool) {
+    // The string as written (the token may end in white space), and what
+    // it says: itself between the quotes unless it has escapes, which the
+    // answer writes only where JSON needs them.
+    std::string_view written = value.raw_json_token();
+    written = written.substr(0, written.rfind('"') + 1);
+    std::string_view text = written.substr(1, written.size() - 2);
+    std::string requoted;
+    if (text.find('\\') == std::string_view::npos) {
+      Get(value.get_raw_json_string());
+    } else {
+      text = StringOf(value);
+      requoted = Quoted(text);
+      written = requoted;
+    }
     uint8_t bytes[16];
-    std::string_view value;
+    std::string_view cell;
     CellKind kind = CellKind::kBytes;
     switch (column.type) {
       case zorm_mor_value::kTypeIPv4:
-        if (!ParseIPv4(s.text, bytes)) {
+        if (!ParseIPv4(text, bytes)) {
           return Problem("expected a dotted IPv4 address");
         }
-        value = std::string_view(reinterpret_cast<char*>(bytes), 4);
+        cell = std::string_view(reinterpret_cast<char*>(bytes), 4);
         break;
       case zorm_mor_value::kTypeMAC:
-        if (!ParseMAC(s.text, bytes)) {
+        if (!ParseMAC(text, bytes)) {
           return Problem("expected a MAC address such as 00-1a-2b-3c-4d-5e");
         }
-        value = std::string_view(reinterpret_cast<char*>(bytes), 6);
+        cell = std::string_view(reinterpret_cast<char*>(bytes), 6);
         break;
       case zorm_mor_value::kTypeString:
       case zorm_mor_value::kTypeName:
         if (column.format != "ipv6") {
           kind = CellKind::kText;
-          value = s.text;
-        } else if (ParseIPv6(s.text, bytes)) {
-          value = std::string_view(reinterpret_cast<char*>(bytes), 16);
+          cell = text;
+        } else if (ParseIPv6(text, bytes)) {
+          cell = std::string_view(reinterpret_cast<char*>(bytes), 16);
         } else {
           return Problem("expected an IPv6 address");
         }
@@ -392,39 +706,59 @@ class Reader {
         return Problem("column type " + std::to_string(column.type) +
                        " is not supported");
     }
-    cells->push_back(Cell::Bytes(column.number, kind, value, pool));
-    if (s.escaped) {
-      AppendQuoted(s.text, out);
-    } else {
-      out->push_back('"');
-      out->append(s.text);
-      out->push_back('"');
+    if (cell.size() > Cell::kMaxSize) {
+      return Problem("expected at most " + std::to_string(Cell::kMaxSize) +
+                     " bytes");
     }
+    cells->push_back(Cell::Bytes(column.number, kind, cell, pool));
+    out->append(written);
     return true;
   }
 
   const Registry& registry_;
-  JsonCursor cursor_;
-  const std::function<void(size_t)>& done_;
+  const simdjson::padded_string_view text_;
+  const std::function<void(size_t)> done_;
+  od::parser parser_;
+  od::document doc_;
+  bool iterating_ = false;  // doc_ is set
+  size_t keyAt_ = 0;        // offset of the key just read
   size_t reported_ = 0;
+  Path path_;
   Problems problems_;
   int listLevel_ = kNoLevel;  // level of the entry whose list is being read
   // Reused from entry to entry.
+  Seen entryKeys_, elementKeys_;
   std::vector<Cell> cells_, elementCells_;
-  std::string text_, elementText_;
+  std::string text_out_, elementText_;
   std::vector<Piece> pieces_, elementPieces_;
 };
 
-}  // namespace
-
-std::unique_ptr<Config> LoadConfig(const Registry& registry,
-                                   std::string_view text,
-                                   const std::function<void(size_t)>& done) {
+std::unique_ptr<Config> Load(const Registry& registry,
+                             simdjson::padded_string_view text,
+                             const std::function<void(size_t)>& done) {
   try {
     return Reader(registry, text, done).Read();
   } catch (const JsonError& e) {
     throw std::runtime_error(kNotJson + std::string(e.what()));
   }
+}
+
+}  // namespace
+
+std::unique_ptr<Config> LoadConfig(const Registry& registry,
+                                   std::string_view text) {
+  const simdjson::padded_string padded(text);
+  return Load(registry, padded, nullptr);
+}
+
+std::unique_ptr<Config> LoadConfigFile(const Registry& registry,
+                                       const std::string& path) {
+  ConfigFile file(path);
+  const std::string_view text = file.text();
+  return Load(registry,
+              simdjson::padded_string_view(text.data(), text.size(),
+                                           text.size() + ConfigFile::kPadding),
+              [&file](size_t done) { file.Forget(done); });
 }
 
 }  // namespace devhost

@@ -1,6 +1,7 @@
-// Reads a device configuration (JSON) into the compact form of config.h in
-// one pass over the text, checking every table, row, column and value
-// against the registry and rendering each entry's answer text on the way:
+// Reads a device configuration (JSON, with simdjson's On-Demand parser)
+// into the compact form of config.h in one pass over the text, checking
+// every table, row, column and value against the registry and rendering
+// each entry's answer text on the way:
 //
 //   {"<Table>": {"<Row>": [<entry>, ...]},    a table with rows
 //    "<Table>": <entry>, ...}                 a single-instance table
@@ -11,8 +12,9 @@
 // columns of that format, texts). An entry's answer text has its keys in
 // registry order, a nested list at the place of its first column.
 //
-// Faults throw std::runtime_error. Text that is not strict JSON (see
-// config_json.h) stops the reading at once:
+// Faults throw std::runtime_error. Text that is not JSON, a key twice in
+// one object, or containers nested more than 64 deep stop the reading at
+// once, with the place and the JSON pointer of the value being read:
 //   "configuration is not valid JSON: line 3, column 9, at /Base: ..."
 // Content that does not fit the registry is collected, each problem at its
 // JSON pointer, and reported together in key order (the columns of an entry
@@ -25,8 +27,8 @@
 #define ACL_DEVHOST_CONFIG_READER_H_
 
 #include <cstddef>
-#include <functional>
 #include <memory>
+#include <string>
 #include <string_view>
 
 #include "devhost/config.h"
@@ -36,14 +38,16 @@ namespace devhost {
 
 constexpr size_t kMaxProblems = 20;
 
-// Calls `done` (when given) now and then between entries with the number
-// of bytes of `text` read so far. The result never refers to `text`, and
-// the reading looks at bytes before that number again only to place a
-// fault in its message.
+// Reads `text` (copied once, to give the parser its padding).
 // REQUIRES: `registry` outlives the result.
-std::unique_ptr<Config> LoadConfig(
-    const Registry& registry, std::string_view text,
-    const std::function<void(size_t)>& done = nullptr);
+std::unique_ptr<Config> LoadConfig(const Registry& registry,
+                                   std::string_view text);
+
+// Reads the file at `path`, giving back its pages as the reading passes
+// them; throws "cannot read PATH: REASON" as well.
+// REQUIRES: `registry` outlives the result.
+std::unique_ptr<Config> LoadConfigFile(const Registry& registry,
+                                       const std::string& path);
 
 }  // namespace devhost
 

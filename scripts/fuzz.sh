@@ -6,16 +6,18 @@
 #
 #   scripts/fuzz.sh [SECONDS [TARGET...]]
 #
-# SECONDS is per target (default 600); TARGET is request_fuzz or mac_fuzz
-# (default both). Each target's corpus grows in build-asan/corpus/TARGET
-# from run to run, starting from the seeds the generator writes.
+# SECONDS is per target (default 600); TARGET is request_fuzz, mac_fuzz or
+# config_fuzz (default all three). Each target's corpus grows in
+# build-asan/corpus/TARGET from run to run, starting from the seeds the
+# generator writes (config_fuzz: each table of the sample configuration,
+# and a few broken texts).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 seconds=${1:-600}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(request_fuzz mac_fuzz)
+[ ${#targets[@]} -eq 0 ] && targets=(request_fuzz mac_fuzz config_fuzz)
 
 build=build-asan
 symbolizer=/usr/lib/llvm-14/bin/llvm-symbolizer
@@ -25,13 +27,31 @@ cmake --build "$build" --target seed_corpus "${targets[@]}"
 
 seeds=$build/seeds
 rm -rf "$seeds"
-mkdir -p "$seeds/request_fuzz" "$seeds/mac_fuzz" "$build/artifacts" "$build/logs"
+mkdir -p "$seeds/request_fuzz" "$seeds/mac_fuzz" "$seeds/config_fuzz" \
+         "$build/artifacts" "$build/logs"
 "$build/fuzz/seed_corpus" "$seeds/request_fuzz" "$seeds/mac_fuzz"
+python3 - "$seeds/config_fuzz" "$build/config.dict" <<'EOF'
+import json, sys
+seeds, names = sys.argv[1], set()
+sample = json.load(open("devhost/data/sample_config.json"))
+broken = ['{"Base": {"ProcessingStatus": 1, "ProcessingStatus": 2}}',
+          '{"Base": {"ProcessingStatus": 01}}', '{"Nope": [[[{"a": "\\u12"}]]]}',
+          '{"IPv4BasicRules": {"Rule": [{"GroupID": -1, "SrcIPv4": [5]}]}']
+for i, (table, body) in enumerate(list(sample.items()) + list(enumerate(broken))):
+    text = json.dumps({table: body}) if isinstance(table, str) else body
+    open(f"{seeds}/{i}.json", "w").write(text)
+for t in json.load(open("devhost/data/registry.json"))["tables"]:
+    names |= {t["name"], t.get("row", "")} | {c["name"] for c in t["columns"]}
+    names |= {c.get("sub", "") for c in t["columns"]}
+tokens = [json.dumps(n) for n in sorted(names - {""})] + list('{}[]:,"\\')
+open(sys.argv[2], "w").writelines(json.dumps(t) + "\n" for t in tokens)
+EOF
 
 # Options per target.
 declare -A options=(
   [request_fuzz]="-max_len=16384"
   [mac_fuzz]="-max_len=256 -use_value_profile=1 -dict=fuzz/mac.dict"
+  [config_fuzz]="-max_len=8192 -dict=$build/config.dict"
 )
 
 for target in "${targets[@]}"; do

@@ -13,7 +13,8 @@ BUF_DIR=.tools/buf
 packages=(
   cmake ninja-build g++ pkg-config binutils
   protobuf-compiler protobuf-compiler-grpc libprotobuf-dev libgrpc++-dev
-  nlohmann-json3-dev libcli11-dev libgtest-dev libgmock-dev libbenchmark-dev
+  nlohmann-json3-dev libcli11-dev libsimdjson-dev libgtest-dev libgmock-dev
+  libbenchmark-dev
   python3 python3-grpcio python3-protobuf openssl
   nghttp2-client curl valgrind dpkg-dev
   clang-14 libclang-rt-14-dev llvm-14
