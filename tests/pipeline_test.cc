@@ -11,7 +11,7 @@
 
 namespace {
 
-using testhost::TheHost;
+using scripted::TheHost;
 
 TEST_F(ServiceTest, FirstOfSeveralTokenEntriesIsUsed) {
   for (bool goodFirst : {true, false}) {
@@ -24,13 +24,13 @@ TEST_F(ServiceTest, FirstOfSeveralTokenEntriesIsUsed) {
         &context, acl::ACLBase(), &reply);
     EXPECT_EQ(s.error_code(), goodFirst ? 0 : 7) << goodFirst;
   }
-  EXPECT_EQ(testhost::Snapshot().sessions,
+  EXPECT_EQ(scripted::Snapshot().sessions,
             (std::vector<std::string>{kToken, "stranger"}));
 }
 
 // ServiceCreate and ServiceDestroy in every state, without a running server.
 TEST(EntryPoints, CreateAndDestroyInEveryState) {
-  testhost::Reset();
+  scripted::Reset();
   grpc::ServerBuilder first, second;
   TheHost().config.builder = &first;
 
@@ -43,7 +43,7 @@ TEST(EntryPoints, CreateAndDestroyInEveryState) {
   TheHost().config.builder = &second;
   EXPECT_EQ(ServiceCreate(), 0);  // same object, registered once more
   EXPECT_EQ(ACLServiceImpl::server, made);
-  EXPECT_EQ(testhost::Snapshot().builderCalls, 2);
+  EXPECT_EQ(scripted::Snapshot().builderCalls, 2);
 
   ServiceDestroy();
   EXPECT_EQ(ACLServiceImpl::server, nullptr);

@@ -9,9 +9,9 @@
 #include "tables/tables.h"
 
 void ServiceTest::SetUp() {
-  testhost::Reset();
+  scripted::Reset();
   builder_ = std::make_unique<grpc::ServerBuilder>();
-  testhost::TheHost().config.builder = builder_.get();
+  scripted::TheHost().config.builder = builder_.get();
   ASSERT_EQ(ServiceCreate(), 0);
   server_ = builder_->BuildAndStart();
   ASSERT_NE(server_, nullptr);
@@ -19,6 +19,7 @@ void ServiceTest::SetUp() {
 }
 
 void ServiceTest::TearDown() {
+  EXPECT_EQ(scripted::Snapshot().breaches, std::vector<std::string>{});
   server_->Shutdown();
   server_->Wait();
   ServiceDestroy();
@@ -54,17 +55,25 @@ Answer ServiceTest::Direct(const google::protobuf::Message& request,
 }
 
 std::string ServiceTest::OnlyTree() {
-  testhost::Record record = testhost::Snapshot();
+  scripted::Record record = scripted::Snapshot();
   EXPECT_EQ(record.trees.size(), 1u);
   return record.trees.empty() ? "" : record.trees[0];
 }
 
 std::vector<std::string> ServiceTest::CheckLines() {
   std::vector<std::string> lines;
-  for (const testhost::Check& c : testhost::Snapshot().checks) {
+  for (const scripted::Check& c : scripted::Snapshot().checks) {
     lines.push_back(c.path + " " + c.text);
   }
   return lines;
+}
+
+void ExpectNothingLive(const scripted::Record& r) {
+  EXPECT_EQ(r.liveRecords, 0);
+  EXPECT_EQ(r.liveValues, 0);
+  EXPECT_FALSE(r.textLive);
+  EXPECT_FALSE(r.listLive);
+  EXPECT_EQ(r.breaches, std::vector<std::string>{});
 }
 
 namespace {
