@@ -70,15 +70,6 @@ std::string AnswerText(uint32_t seed, size_t length) {
   return text;
 }
 
-scripted::SplitMode SplitModeOf(const Script& script) {
-  switch (script.split_mode()) {
-    case fuzzscript::SplitMode::kNull: return scripted::SplitMode::kNull;
-    case fuzzscript::SplitMode::kZeroPieces:
-      return scripted::SplitMode::kZeroPieces;
-    default: return scripted::SplitMode::kPieces;
-  }
-}
-
 // Configures the host as `script` says, for a call of the method reading
 // the registry table `table`.
 void Configure(const Script& script, const std::string& table) {
@@ -101,7 +92,7 @@ void Configure(const Script& script, const std::string& table) {
   if (script.adapter > 0) {
     c.answer = AnswerText(script.seed, script.adapter - std::min(script.adapter, uint8_t{2}));
   }
-  c.split = SplitModeOf(script);
+  c.split = script.split_mode();
   c.splitBytes = script.piece_size();
   c.failAt = script.failAt;
   c.recordTrees = false;

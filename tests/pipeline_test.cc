@@ -1,7 +1,6 @@
-// The request pipeline every method shares, driven through a real gRPC
-// server: which of several token entries is read, and the module's entry
-// points. Every outcome the host can force is in hostile_host_test.cc; that
-// the token reaches every host operation, whatever its length, the request
+// The module's entry points. Every outcome the host can force is in
+// hostile_host_test.cc; which of several token entries is read, and that
+// the token reaches every host operation whatever its length, the request
 // fuzzer checks on every call.
 
 #include <string>
@@ -12,21 +11,6 @@
 namespace {
 
 using scripted::TheHost;
-
-TEST_F(ServiceTest, FirstOfSeveralTokenEntriesIsUsed) {
-  for (bool goodFirst : {true, false}) {
-    grpc::ClientContext context;
-    context.AddMetadata("token_id", goodFirst ? kToken : "stranger");
-    context.AddMetadata("token_id", goodFirst ? "stranger" : kToken);
-    context.AddMetadata("token_idx", kToken);
-    grpc_service::GetJsonReply reply;
-    grpc::Status s = acl::ACLService::NewStub(channel_)->GetJsonACLBase(
-        &context, acl::ACLBase(), &reply);
-    EXPECT_EQ(s.error_code(), goodFirst ? 0 : 7) << goodFirst;
-  }
-  EXPECT_EQ(scripted::Snapshot().sessions,
-            (std::vector<std::string>{kToken, "stranger"}));
-}
 
 // ServiceCreate and ServiceDestroy in every state, without a running server.
 TEST(EntryPoints, CreateAndDestroyInEveryState) {

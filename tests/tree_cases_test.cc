@@ -2,7 +2,8 @@
 // or sub-entries, on the table node), rows (in reverse order, with values
 // that are present though false, zero or empty), sub-entries of a row (in
 // field order, not request order), a named table and the streamed method
-// (an empty request: one default row). Which columns each table has, and
+// (an empty request: one default row). Together they give a value of each
+// kind: numbers of 32 and 64 bits, bool, text, name, IPv4 and MAC. Which columns each table has, and
 // their numbers and types, the registry test proves for every table.
 
 #include "tests/service_fixture.h"
@@ -69,17 +70,14 @@ INSTANTIATE_TEST_SUITE_P(
                   "ACL/IPv4AdvanceRules/Rule/Counting 0",
                   "ACL/IPv4AdvanceRules/Rule/SrcIPv4/SrcIPv4Addr 10.0.0.1",
                   "ACL/IPv4AdvanceRules/Rule/SrcPort/SrcPortOp 1"}},
-        TreeCase{"NamedTable", "GetJsonACLIPv6NamedAdvanceRules",
-                 R"(rule { GroupIndex: "edge" RoutingTypeAny: true )"
-                 R"(srcipv6 { SrcIPv6Addr: "2001:db8::1" SrcIPv6Prefix: 64 } })",
-                 R"(0c T[]{} R[01:22="edge" 02 03 04 05 08 0b 2d 0c )"
-                 "0d:15=1 0e 1b 1e 1f 20 21 22 29 23 24 25 26 27 28 2a 2b 2c]"
-                 R"({SrcIPv6[06:6="2001:db8::1" 07:1=64]})",
-                 {"ACL/IPv6NamedAdvanceRules/Rule/GroupIndex edge",
-                  "ACL/IPv6NamedAdvanceRules/Rule/RoutingTypeAny 1",
-                  "ACL/IPv6NamedAdvanceRules/Rule/SrcIPv6/SrcIPv6Addr "
-                  "2001:db8::1",
-                  "ACL/IPv6NamedAdvanceRules/Rule/SrcIPv6/SrcIPv6Prefix 64"}},
+        TreeCase{"NamedTableAndMAC", "GetJsonACLMACNamedRules",
+                 R"(rule { GroupIndex: "abc" srcmacaddr { )"
+                 R"(SrcMACAddress: "00-1a-2B-3c-4D-5e" } })",
+                 R"(0e T[]{} R[01:22="abc" 02 03 08 13 14 0d 0e 0f 10 11 12])"
+                 R"({SrcMACAddr[04:14="001a2b3c4d5e" 05]})",
+                 {"ACL/MACNamedRules/Rule/GroupIndex abc",
+                  "ACL/MACNamedRules/Rule/SrcMACAddr/SrcMACAddress "
+                  "00-1a-2B-3c-4D-5e"}},
         TreeCase{"StreamedDefaultRow", kStreamMethod, "",
                  "05 T[]{} R[01 02 03 04 07 08 09 0a 0b 0c 0d 0e 0f]{}", {}}),
     CaseName());
