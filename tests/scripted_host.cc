@@ -10,7 +10,6 @@
 #include <iterator>
 
 #include "devhost/split.h"
-#include "devhost/tree_json.h"
 #include "devhost/values.h"
 #include "tree/tree.h"
 #include "tree/tree_alloc.h"
@@ -29,31 +28,16 @@ namespace mv = zorm_mor_value;
 constexpr char kModule[] = "ACL";
 constexpr uint32_t kErrorSize = 64;
 constexpr uint16_t kRefusals[] = {0, 2, 0x101, 0xFFFF};  // never exactly 1
-constexpr const char* kTableNames[] = {"Base",
-                                       "Capability",
-                                       "Groups",
-                                       "NamedGroups",
-                                       "IPv4BasicRules",
-                                       "IPv4NamedBasicRules",
-                                       "IPv6BasicRules",
-                                       "IPv6NamedBasicRules",
-                                       "IPv4AdvanceRules",
-                                       "IPv4NamedAdvanceRules",
-                                       "IPv6AdvanceRules",
-                                       "IPv6NamedAdvanceRules",
-                                       "MACRules",
-                                       "MACNamedRules",
-                                       "UserRules",
-                                       "UserNamedRules",
-                                       "Intervals",
-                                       "PfilterDefAction",
-                                       "PfilterApply",
-                                       "PfilterGroupRunInfo",
-                                       "PfilterRuleRunInfo",
-                                       "PfilterStatisticSum",
-                                       "ZonePairPfilter",
-                                       "ZonePairPfilterRules",
-                                       "PfilterIgnoreAction"};
+// clang-format off
+constexpr const char* kTableNames[] = {
+    "Base", "Capability", "Groups", "NamedGroups", "IPv4BasicRules",
+    "IPv4NamedBasicRules", "IPv6BasicRules", "IPv6NamedBasicRules",
+    "IPv4AdvanceRules", "IPv4NamedAdvanceRules", "IPv6AdvanceRules",
+    "IPv6NamedAdvanceRules", "MACRules", "MACNamedRules", "UserRules",
+    "UserNamedRules", "Intervals", "PfilterDefAction", "PfilterApply",
+    "PfilterGroupRunInfo", "PfilterRuleRunInfo", "PfilterStatisticSum",
+    "ZonePairPfilter", "ZonePairPfilterRules", "PfilterIgnoreAction"};
+// clang-format on
 
 // A registry node, handed out as tagZormRegNode (whose layout is every
 // host's own: the development host's may be linked in the same program).
@@ -211,6 +195,62 @@ void CheckTree(const tagGrpcTableOrRow* top) {
             "row is not a row node");
     CheckNode(row, &table);
   }
+}
+
+// ---- The tree in short (Record::trees) ---------------------------------------
+
+std::string ValueText(const tagGrpcColumn& c) {
+  switch (c.typeCode) {
+    case mv::kTypeU64:
+      return std::to_string(c.value.u64);
+    case mv::kTypeIPv4:
+      if (H().config.ipv4InSlot) return '"' + devhost::IPv4Of(c.value) + '"';
+      [[fallthrough]];
+    case mv::kTypeString:
+    case mv::kTypeName:
+      return '"' + std::string(devhost::TextOf(c.value)) + '"';
+    case mv::kTypeMAC:
+      return '"' + devhost::MACOf(c.value) + '"';
+    default:
+      return std::to_string(c.value.u32);
+  }
+}
+
+void ShortColumns(const tagGrpcColumn* c, std::string* table,
+                  std::string* out) {
+  char hex[8];
+  *out += "[";
+  for (const char* sep = ""; c != nullptr; c = c->next, sep = " ") {
+    std::snprintf(hex, sizeof(hex), "%02x", (c->morId >> 8) & 0xFF);
+    if (table->empty()) *table = hex;
+    std::snprintf(hex, sizeof(hex), "%s%02x", sep, c->morId & 0xFF);
+    *out += hex;
+    if (c->noValue != 1) {
+      *out += ":" + std::to_string(c->typeCode) + "=" + ValueText(*c);
+    }
+  }
+  *out += "]";
+}
+
+void ShortNode(const tagGrpcTableOrRow* node, std::string* table,
+               std::string* out) {
+  ShortColumns(node->columnHead, table, out);
+  *out += "{";
+  for (auto* e = node->subHead; e != nullptr; e = e->next) {
+    *out += std::string(e == node->subHead ? "" : " ") + e->name;
+    ShortColumns(e->columnHead, table, out);
+  }
+  *out += "}";
+}
+
+std::string ShortTree(const tagGrpcTableOrRow* top) {
+  std::string table, body = "T";
+  ShortNode(top, &table, &body);
+  for (auto* row = top->firstRow; row != nullptr; row = row->next) {
+    body += " R";
+    ShortNode(row, &table, &body);
+  }
+  return (table.empty() ? "--" : table) + " " + body;
 }
 
 // ---- Registry ---------------------------------------------------------------
@@ -433,7 +473,6 @@ char* GRPC_AdapterGet2Quorvex(tagGrpcTableOrRow* table, const char* module,
                               const char* token) {
   const Config& c = H().config;
   if (acceptAll) return c.answer ? strdup(c.answer->c_str()) : nullptr;
-  std::string tree = c.recordTrees ? devhost::TreeToJson(table) : "";
   std::lock_guard<std::mutex> lock(H().mu);
   Record& r = H().record;
   RequireRunning("adapter");
@@ -442,7 +481,7 @@ char* GRPC_AdapterGet2Quorvex(tagGrpcTableOrRow* table, const char* module,
           "adapter given another module or token");
   CheckTree(table);
   ++r.adapterCalls;
-  if (c.recordTrees) r.trees.push_back(tree);
+  if (c.recordTrees && table != nullptr) r.trees.push_back(ShortTree(table));
   r.adapterNull = !c.answer;
   if (!c.answer) return nullptr;
   char* text = strdup(c.answer->c_str());

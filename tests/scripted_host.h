@@ -83,7 +83,7 @@ struct Config {
   SplitMode split = SplitMode::kPieces;
   size_t splitBytes = 4;
   long failAt = 0;  // 1 and up: the k-th tree allocation since Reset fails
-  bool recordTrees = true;  // keep each adapter tree as canonical JSON
+  bool recordTrees = true;  // keep each adapter tree in short
   bool strict = true;
   bool abortOnBreach = false;
   grpc::ServerBuilder* builder = nullptr;
@@ -94,7 +94,11 @@ struct Record {
   std::vector<uint16_t> sessionAnswers;
   std::vector<std::string> lookups;  // registry names asked for, in order
   std::vector<Check> checks;
-  std::vector<std::string> trees;   // canonical JSON of each adapter tree
+  // Each adapter tree in short: "TT T[cols]{subs} R[cols]{subs} R...", TT
+  // the table byte of every MOR ID ("--" with no column), a column "CC"
+  // (hex) without a value and "CC:type=value" with one, a sub-entry
+  // "Name[cols]".
+  std::vector<std::string> trees;
   std::vector<std::string> pieces;  // handed out by the last split
   int builderCalls = 0, typeInfoCalls = 0, adapterCalls = 0;
   int releases = 0;      // release-function calls

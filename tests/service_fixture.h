@@ -39,7 +39,7 @@ class ServiceTest : public ::testing::Test {
   Answer Direct(const google::protobuf::Message& request,
                 const char* token = kToken);
 
-  // The canonical JSON of the one tree the adapter was given.
+  // The one tree the adapter was given, in short (Record::trees).
   std::string OnlyTree();
 
   // The checks the host was asked for, as "path text" lines.
@@ -52,12 +52,6 @@ class ServiceTest : public ::testing::Test {
 
 // Nothing the calls made is left live, and no host rule was broken.
 void ExpectNothingLive(const scripted::Record& r);
-
-// A short rendering of a canonical tree, for golden texts:
-//   TT T[cols]{subs} R[cols]{subs} R...
-// TT is the table byte shared by every MOR ID ("--" with no column); a column is "CC" without a
-// value and "CC:type=value" with one (hex CC); a sub-entry "Name[cols]".
-std::string Compact(const std::string& treeJson);
 
 // Names parameterised cases after their `name` member.
 struct CaseName {
