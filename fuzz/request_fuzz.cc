@@ -1,11 +1,16 @@
 // Fuzzes the request pipeline. Any input becomes one call: a method of
 // acl.ACLService chosen from the service's descriptor, its request parsed
-// from the input, "token_id" metadata made from it, and a host scripted by
-// it (fuzz_host.h). After the call, the status, the reply and the stream
-// must be exactly what the host's ledger implies, and nothing the call
-// made may be left live. AddressSanitizer and UBSan watch the rest.
+// from the input, "token_id" metadata made from it, and the scripted host
+// (tests/scripted_host.h) configured by it, which aborts on any rule the
+// module breaks inside a host call. After the call, the status, the reply
+// and the stream must be exactly what the host's record implies, and
+// nothing the call made may be left live. AddressSanitizer and UBSan watch
+// the rest.
 
 #include <cstddef>
+#include <cstdio>
+#include <cstdlib>
+#include <iterator>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -17,20 +22,19 @@
 #include <grpcpp/grpcpp.h>
 #include <grpcpp/test/server_context_test_spouse.h>
 
-#include "fuzz/fuzz_host.h"
 #include "fuzz/script.h"
 #include "service/pipeline.h"
 #include "tables/tables.h"
+#include "tests/scripted_host.h"
 
 namespace {
 
-using fuzzhost::Fail;
-using fuzzhost::Ledger;
-using fuzzhost::Stop;
 using fuzzscript::Script;
 using fuzzscript::TokenMode;
 using google::protobuf::MethodDescriptor;
 using Reply = grpc_service::GetJsonReply;
+using scripted::Record;
+using scripted::Stop;
 
 constexpr char kService[] = "acl.ACLService";
 constexpr char kTokenKey[] = "token_id";
@@ -43,6 +47,57 @@ constexpr char kNoToken[] = "Request with no token ID";
 constexpr char kInvalidToken[] = "Request with invalid token ID";
 constexpr char kUnimplemented[] = "Service is unimplemented";
 constexpr char kOutOfMemory[] = "Out of Memory";
+
+// Session answers: mostly "exists"; else values that are not exactly 1.
+constexpr uint16_t kSessionAnswers[] = {1, 1, 1, 1, 0, 2, 0x101, 0xFFFF};
+constexpr const char* kPrivateSpellings[] = {"private", "PRIVATE", "Private",
+                                             "pRIVATE"};
+
+[[noreturn]] void Fail(const std::string& what) {
+  std::fprintf(stderr, "\n*** broken rule: %s\n", what.c_str());
+  std::abort();
+}
+
+// An answer of `length` bytes, never NUL, varied by `seed`.
+std::string AnswerText(uint32_t seed, size_t length) {
+  static constexpr char kAlphabet[] =
+      "abcXYZ019 -_{}:\"\\/%\x7f\x80\xc3\xa9\xff";
+  std::string text;
+  for (size_t i = 0; i < length; ++i) {
+    seed = seed * 1103515245u + 12345u;
+    text += kAlphabet[(seed >> 16) % (sizeof(kAlphabet) - 1)];
+  }
+  return text;
+}
+
+// Configures the host as `script` says, for a call of the method reading
+// the registry table `table`.
+void Configure(const Script& script, const std::string& table) {
+  scripted::Reset();
+  scripted::Config& c = scripted::TheHost().config;
+  c.sessionResult = kSessionAnswers[script.session % std::size(kSessionAnswers)];
+  c.privateName = kPrivateSpellings[(script.registry >> 3) & 0x3];
+  switch (script.registry & 0x7) {  // which lookup finds nothing
+    case 0: c.noRoot = true; break;
+    case 1: c.privateName = "public"; break;
+    case 2: c.moduleName = "acl"; break;
+    case 3: c.missingTables = {table}; break;
+  }
+  c.table = table;
+  c.rejectBelow = script.rejectBelow;
+  c.setterFails = script.setterFails;
+  c.seed = script.seed;
+  c.ipv4InSlot = false;  // addresses kept as registry storage
+  c.answer.reset();      // adapter 0: null; 1: empty; n: n - 2 bytes
+  if (script.adapter > 0) {
+    c.answer = AnswerText(script.seed, script.adapter - std::min(script.adapter, uint8_t{2}));
+  }
+  c.split = script.split_mode();
+  c.splitBytes = script.piece_size();
+  c.failAt = script.failAt;
+  c.recordTrees = false;
+  c.abortOnBreach = true;
+}
 
 const google::protobuf::ServiceDescriptor& Service() {
   static const auto* service =
@@ -121,13 +176,15 @@ struct Outcome {
   std::vector<std::string> writes;   // stream
 };
 
-// The outcome the ledger implies.
-Outcome Expect(const Ledger& seen, bool token) {
+// The outcome the host's record implies.
+Outcome Expect(const Record& seen, const std::optional<std::string>& token) {
   Outcome o;
   if (!token) {
     o.code = grpc::PERMISSION_DENIED;
     o.message = kNoToken;
-  } else if (seen.sessionAnswer != 1) {
+  } else if (seen.sessionAnswers.empty()) {
+    Fail("session not checked");
+  } else if (seen.sessionAnswers.back() != 1) {
     o.code = grpc::PERMISSION_DENIED;
     o.message = kInvalidToken;
   } else if (!seen.tableFound) {
@@ -144,12 +201,8 @@ Outcome Expect(const Ledger& seen, bool token) {
     o.reply = "{Err:" + seen.reason + "}";
     o.writes = {o.reply};
   } else {
-    o.reply = seen.adapterText;
-    if (seen.adapterNull) {
-      o.writes = {""};
-    } else {
-      o.writes = seen.pieces;
-    }
+    o.reply = scripted::TheHost().config.answer.value_or("");
+    o.writes = seen.adapterNull ? std::vector<std::string>{""} : seen.pieces;
   }
   return o;
 }
@@ -161,9 +214,13 @@ std::string Show(const std::vector<std::string>& texts) {
 }
 
 // The rules every call keeps, whatever its outcome.
-void CheckCall(const Ledger& seen, bool token, const grpc::Status& status,
-               const Outcome& want) {
-  if (!token && seen.sessionChecks != 0) Fail("session checked without token");
+void CheckCall(const Record& seen, const std::optional<std::string>& token,
+               const grpc::Status& status, const Outcome& want) {
+  if (seen.sessions != (token ? std::vector<std::string>{*token}
+                              : std::vector<std::string>{})) {
+    Fail("session checked " + Show(seen.sessions));
+  }
+  if (seen.builderCalls != 0) Fail("server builder asked for during a call");
   if (status.error_code() != want.code ||
       status.error_message() != want.message) {
     Fail("status " + std::to_string(status.error_code()) + " \"" +
@@ -177,7 +234,7 @@ void CheckCall(const Ledger& seen, bool token, const grpc::Status& status,
     Fail("tree records made before the table was found");
   }
   if (seen.liveRecords != 0) Fail("tree records left live");
-  if (seen.liveStorage != 0) Fail("registry storage left live");
+  if (seen.liveValues != 0) Fail("registry storage left live");
   if (seen.textLive) Fail("adapter's text neither freed nor split");
   if (seen.listLive) Fail("piece list not freed");
 }
@@ -202,14 +259,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   grpc::ServerContext context;
   grpc::testing::ServerContextTestSpouse spouse(&context);
   const std::optional<std::string> token = AddMetadata(script, &spouse);
-  fuzzhost::Begin(script, table.name, token.value_or(""));
+  Configure(script, table.name);
 
   if (method.server_streaming()) {
     RecordingWriter writer(script.writes);
     const grpc::Status status =
         acl_service::RunStream(&context, *request, table, &writer);
-    const Outcome want = Expect(fuzzhost::Seen(), token.has_value());
-    CheckCall(fuzzhost::Seen(), token.has_value(), status, want);
+    const Record seen = scripted::Snapshot();
+    const Outcome want = Expect(seen, token);
+    CheckCall(seen, token, status, want);
     if (writer.results != want.writes) {
       Fail("stream " + Show(writer.results) + ", want " + Show(want.writes));
     }
@@ -217,8 +275,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Reply reply;
     const grpc::Status status =
         acl_service::RunUnary(&context, *request, table, &reply);
-    const Outcome want = Expect(fuzzhost::Seen(), token.has_value());
-    CheckCall(fuzzhost::Seen(), token.has_value(), status, want);
+    const Record seen = scripted::Snapshot();
+    const Outcome want = Expect(seen, token);
+    CheckCall(seen, token, status, want);
     if (reply.result() != want.reply) {
       Fail("reply \"" + reply.result() + "\", want \"" + want.reply + "\"");
     }

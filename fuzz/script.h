@@ -28,6 +28,8 @@
 #include <cstdint>
 #include <string>
 
+#include "tests/scripted_host.h"
+
 namespace fuzzscript {
 
 enum class TokenMode : uint8_t {
@@ -37,8 +39,6 @@ enum class TokenMode : uint8_t {
   kDecoys = 3,  // keys next to "token_id"; the real one only with bit 2
 };
 constexpr uint8_t kDecoysWithToken = 0x4;
-
-enum class SplitMode : uint8_t { kPieces = 0, kNull = 1, kZeroPieces = 2 };
 
 struct Script {
   uint8_t method = 0;
@@ -55,9 +55,11 @@ struct Script {
   std::string token = "token";
 
   TokenMode token_mode() const { return TokenMode(metadata & 0x3); }
-  SplitMode split_mode() const {
+  scripted::SplitMode split_mode() const {  // 0 and 3 pieces, 1 null, 2 none
     const uint8_t mode = split & 0x3;
-    return mode == 3 ? SplitMode::kPieces : SplitMode(mode);
+    return mode == 1   ? scripted::SplitMode::kNull
+           : mode == 2 ? scripted::SplitMode::kZeroPieces
+                       : scripted::SplitMode::kPieces;
   }
   size_t piece_size() const { return (split >> 2) + 1u; }
 };

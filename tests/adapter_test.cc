@@ -17,11 +17,6 @@
 #include "devhost/values.h"
 #include "tree/tree.h"
 
-// The tree's release asks the registry how string slots are released.
-extern "C" const tagZormTypeInfo* ZORM_GetTypeInfo(uint32_t typeCode) {
-  return devhost::TypeInfo(typeCode);
-}
-
 namespace {
 
 using devhost::Registry;

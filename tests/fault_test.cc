@@ -16,7 +16,7 @@
 #include <map>
 #include <string>
 
-#include "tests/fault_alloc.h"
+#include "tests/scripted_host.h"
 #include "tests/service_fixture.h"
 
 namespace {
@@ -52,9 +52,9 @@ class FaultSweep : public ServiceTest,
   }
 
   void ResetHost() {
-    testhost::Reset();
-    testhost::TheHost().config.builder = builder_.get();
-    testhost::TheHost().config.splitBytes = 1 << 20;
+    scripted::Reset();
+    scripted::TheHost().config.builder = builder_.get();
+    scripted::TheHost().config.splitBytes = 1 << 20;
   }
 
   // Calls `method` the way that shows what was written: the pipeline
@@ -72,14 +72,12 @@ class FaultSweep : public ServiceTest,
     long k = 1;
     for (; k < kMostPoints; ++k) {
       ResetHost();
-      faultalloc::FailAt(k);
+      scripted::TheHost().config.failAt = k;
       Answer a = Written(method, request);
-      const bool fired = faultalloc::Fired();
-      faultalloc::FailAt(0);
-      testhost::Record r = testhost::Snapshot();
+      scripted::Record r = scripted::Snapshot();
+      const bool fired = r.stop == scripted::Stop::kOutOfMemory;
       SCOPED_TRACE(method + " k=" + std::to_string(k));
-      EXPECT_EQ(faultalloc::Live(), 0);
-      EXPECT_EQ(r.liveTexts, 0);
+      ExpectNothingLive(r);
       if (!fired) {
         EXPECT_EQ(a.code, 0) << a.message;
         EXPECT_EQ(a.results, std::vector<std::string>{R"({"answer":1})"});
@@ -122,25 +120,24 @@ TEST_P(FaultSweep, EveryRefusedValueEndsTheCall) {
   FillEveryField(request.get(), 3);
   ResetHost();
   ASSERT_EQ(Written(method, *request).code, 0);
-  const std::vector<testhost::Check> all = testhost::Snapshot().checks;
+  const std::vector<scripted::Check> all = scripted::Snapshot().checks;
   ASSERT_FALSE(all.empty());
-  const std::string reply = std::string("{Err:") + testhost::kNthReason + "}";
+  const std::string reply = std::string("{Err:") + scripted::kNthReason + "}";
   for (size_t n = 1; n <= all.size(); ++n) {
     SCOPED_TRACE(method + " refusing check " + std::to_string(n) + ", " +
                  all[n - 1].path);
     ResetHost();
-    testhost::TheHost().config.rejectNth = n;
+    scripted::TheHost().config.rejectNth = n;
     Answer a = Written(method, *request);
-    testhost::Record r = testhost::Snapshot();
+    scripted::Record r = scripted::Snapshot();
     EXPECT_EQ(a.code, 3);
     EXPECT_EQ(a.message, InvalidMessage(all[n - 1].path));
     EXPECT_EQ(a.results, std::vector<std::string>{reply});
     // The same checks up to the refused one, none after it.
-    EXPECT_TRUE(r.checks == std::vector<testhost::Check>(
+    EXPECT_TRUE(r.checks == std::vector<scripted::Check>(
                                 all.begin(), all.begin() + n));
     EXPECT_TRUE(r.trees.empty()) << "adapter called";
-    EXPECT_EQ(faultalloc::Live(), 0);
-    EXPECT_EQ(r.liveTexts, 0);
+    ExpectNothingLive(r);
   }
   Refusals()[method] = static_cast<long>(all.size());
 }

@@ -1,7 +1,6 @@
-// The request pipeline every method shares, driven through a real gRPC
-// server: which of several token entries is read, and the module's entry
-// points. Every outcome the host can force is in hostile_host_test.cc; that
-// the token reaches every host operation, whatever its length, the request
+// The module's entry points. Every outcome the host can force is in
+// hostile_host_test.cc; which of several token entries is read, and that
+// the token reaches every host operation whatever its length, the request
 // fuzzer checks on every call.
 
 #include <string>
@@ -11,26 +10,11 @@
 
 namespace {
 
-using testhost::TheHost;
-
-TEST_F(ServiceTest, FirstOfSeveralTokenEntriesIsUsed) {
-  for (bool goodFirst : {true, false}) {
-    grpc::ClientContext context;
-    context.AddMetadata("token_id", goodFirst ? kToken : "stranger");
-    context.AddMetadata("token_id", goodFirst ? "stranger" : kToken);
-    context.AddMetadata("token_idx", kToken);
-    grpc_service::GetJsonReply reply;
-    grpc::Status s = acl::ACLService::NewStub(channel_)->GetJsonACLBase(
-        &context, acl::ACLBase(), &reply);
-    EXPECT_EQ(s.error_code(), goodFirst ? 0 : 7) << goodFirst;
-  }
-  EXPECT_EQ(testhost::Snapshot().sessions,
-            (std::vector<std::string>{kToken, "stranger"}));
-}
+using scripted::TheHost;
 
 // ServiceCreate and ServiceDestroy in every state, without a running server.
 TEST(EntryPoints, CreateAndDestroyInEveryState) {
-  testhost::Reset();
+  scripted::Reset();
   grpc::ServerBuilder first, second;
   TheHost().config.builder = &first;
 
@@ -43,7 +27,7 @@ TEST(EntryPoints, CreateAndDestroyInEveryState) {
   TheHost().config.builder = &second;
   EXPECT_EQ(ServiceCreate(), 0);  // same object, registered once more
   EXPECT_EQ(ACLServiceImpl::server, made);
-  EXPECT_EQ(testhost::Snapshot().builderCalls, 2);
+  EXPECT_EQ(scripted::Snapshot().builderCalls, 2);
 
   ServiceDestroy();
   EXPECT_EQ(ACLServiceImpl::server, nullptr);

@@ -14,7 +14,7 @@
 
 #include "proto/acl_tree.grpc.pb.h"
 #include "tests/test_client.h"
-#include "tests/test_host.h"
+#include "tests/scripted_host.h"
 
 constexpr char kToken[] = "good-token";
 
@@ -39,7 +39,7 @@ class ServiceTest : public ::testing::Test {
   Answer Direct(const google::protobuf::Message& request,
                 const char* token = kToken);
 
-  // The canonical JSON of the one tree the adapter was given.
+  // The one tree the adapter was given, in short (Record::trees).
   std::string OnlyTree();
 
   // The checks the host was asked for, as "path text" lines.
@@ -50,23 +50,8 @@ class ServiceTest : public ::testing::Test {
   std::shared_ptr<grpc::Channel> channel_;
 };
 
-// A short rendering of a canonical tree, for golden texts:
-//   TT T[cols]{subs} R[cols]{subs} R...
-// TT is the table byte shared by every MOR ID ("--" with no column); a column is "CC" without a
-// value and "CC:type=value" with one (hex CC); a sub-entry "Name[cols]".
-std::string Compact(const std::string& treeJson);
-
-// One request and the tree and value checks it must give.
-struct TreeCase {
-  const char* name;
-  const char* method;
-  std::string request;               // text format
-  std::string tree;                  // Compact() of the adapter's tree
-  std::vector<std::string> checks;   // "path text", in order
-};
-
-class TreeTest : public ServiceTest,
-                 public ::testing::WithParamInterface<TreeCase> {};
+// Nothing the calls made is left live, and no host rule was broken.
+void ExpectNothingLive(const scripted::Record& r);
 
 // Names parameterised cases after their `name` member.
 struct CaseName {

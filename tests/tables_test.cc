@@ -1,9 +1,11 @@
-// Structural checks of every Table against the generated schema: each field
-// of each request message is described exactly once, with a path and message
-// of the house formula, a column number unique in its table, and the table's
-// number in every MOR ID; and each row's accessors read the very field its
-// number names. (A kind that does not fit its field's type does not compile.)
+// Every Table against the generated schema: each field of each request
+// message is described exactly once, with a path and message of the house
+// formula, and each row's accessors read the very field its number names.
+// (A kind that does not fit its field's type does not compile.) Then every
+// Table against the registry's description: the same numbers and types.
 
+#include <fstream>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -12,6 +14,7 @@
 #include <google/protobuf/descriptor.h>
 #include <google/protobuf/message.h>
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include "proto/acl_tree.pb.h"
 #include "tables/tables.h"
@@ -113,10 +116,9 @@ void CheckList(const Descriptor* owner, const List& list) {
 }
 
 // Checks that `columns` describe exactly the scalar fields of `message`,
-// each once, under the path prefix `prefix`; collects column numbers.
-void CheckColumns(const Table& table, const Descriptor* message,
-                  acl_tables::Span<Column> columns, const std::string& prefix,
-                  std::multiset<int>* numbers) {
+// each once, under the path prefix `prefix`.
+void CheckColumns(const Descriptor* message, acl_tables::Span<Column> columns,
+                  const std::string& prefix) {
   std::set<int> described;
   int previous = 0;
   for (const Column& c : columns) {
@@ -131,11 +133,7 @@ void CheckColumns(const Table& table, const Descriptor* message,
     EXPECT_EQ(std::string(c.path), prefix + field->name());
     EXPECT_EQ(std::string(c.message),
               "the value of " + field->name() + " is invalid");
-    EXPECT_NE(c.column, 0);
-    EXPECT_EQ((table.mor_id(c) >> 8) & 0xFFu, table.number);
-    EXPECT_EQ(table.mor_id(c) >> 16, 0x0201u);
     CheckReader(message, c);
-    numbers->insert(c.column);
   }
   for (int i = 0; i < message->field_count(); ++i) {
     const FieldDescriptor* field = message->field(i);
@@ -148,7 +146,7 @@ void CheckColumns(const Table& table, const Descriptor* message,
 // Checks that `table`'s sub-entries describe exactly the repeated message
 // fields of `message`, in field order.
 void CheckSubEntries(const Table& table, const Descriptor* message,
-                     const std::string& prefix, std::multiset<int>* numbers) {
+                     const std::string& prefix) {
   std::vector<int> expected, described;
   for (int i = 0; i < message->field_count(); ++i) {
     if (message->field(i)->type() == FieldDescriptor::TYPE_MESSAGE) {
@@ -163,8 +161,7 @@ void CheckSubEntries(const Table& table, const Descriptor* message,
     EXPECT_EQ(std::string(sub.name), field->message_type()->name());
     described.push_back(sub.list.field);
     CheckList(message, sub.list);
-    CheckColumns(table, field->message_type(), sub.columns,
-                 prefix + sub.name + "/", numbers);
+    CheckColumns(field->message_type(), sub.columns, prefix + sub.name + "/");
   }
   EXPECT_EQ(described, expected) << "sub-entries in field order, each once";
 }
@@ -183,16 +180,13 @@ TEST(Tables, EveryRequestMessageHasExactlyOneTable) {
     messages.insert(file->message_type(i)->full_name());
     count(file->message_type(i));
   }
-  std::set<int> numbers;
   for (const Table* table : acl_tables::kAllTables) {
     ASSERT_NE(RequestOf(*table), nullptr) << table->name;
     EXPECT_TRUE(tables.insert(RequestOf(*table)->full_name()).second);
-    EXPECT_TRUE(numbers.insert(table->number).second) << table->name;
   }
   EXPECT_EQ(messages.size(), 25u);
   EXPECT_EQ(all, 122);
   EXPECT_EQ(tables, messages);
-  EXPECT_EQ(numbers.count(23), 0u);
 
   // Every method's request is one of them; one method streams.
   const auto* service = file->FindServiceByName("ACLService");
@@ -214,7 +208,6 @@ TEST(Tables, EveryFieldDescribedOnceAndReadByItsRow) {
     SCOPED_TRACE(table->name);
     const Descriptor* request = RequestOf(*table);
     ASSERT_NE(request, nullptr);
-    std::multiset<int> numbers;
     std::string prefix = std::string("ACL/") + table->name + "/";
     const Descriptor* described = request;
     if (table->has_rows()) {
@@ -229,12 +222,60 @@ TEST(Tables, EveryFieldDescribedOnceAndReadByItsRow) {
       described = rows->message_type();
       prefix += described->name() + "/";
     }
-    CheckColumns(*table, described, table->columns, prefix, &numbers);
-    CheckSubEntries(*table, described, prefix, &numbers);
-    for (int n : numbers) {
-      EXPECT_EQ(numbers.count(n), 1u) << "column " << n << " used twice";
+    CheckColumns(described, table->columns, prefix);
+    CheckSubEntries(*table, described, prefix);
+  }
+}
+
+// The registry's description (devhost/data/registry.json) and the module's
+// tables are written independently; both state every table's number and
+// every column's path, number and type code. Each side's entries must all
+// be found in the other, alike; the registry lists a table's columns in the
+// order of their numbers, so no number is used twice in a table.
+TEST(Tables, AgreeWithTheRegistryBothWays) {
+  std::ifstream in(ACL_REGISTRY_JSON);
+  const nlohmann::json registry = nlohmann::json::parse(in);
+  // "Table[/Row][/Sub]/Column" -> "number type", and "Table" -> "number".
+  std::map<std::string, std::string> module, described;
+  auto entry = [](int number, int type) {
+    return std::to_string(number) + " " + std::to_string(type);
+  };
+  for (const Table* table : acl_tables::kAllTables) {
+    module[table->name] = std::to_string(table->number);
+    auto add = [&](acl_tables::Span<Column> columns) {
+      for (const Column& c : columns) {
+        module[c.path + 4] = entry(c.column, c.type_code());  // past "ACL/"
+      }
+    };
+    add(table->columns);
+    for (const acl_tables::SubEntry& sub : table->sub_entries) add(sub.columns);
+  }
+  for (const nlohmann::json& table : registry.at("tables")) {
+    const std::string name = table.at("name");
+    described[name] = std::to_string(table.at("number").get<int>());
+    std::string prefix = name + "/";
+    if (table.contains("row")) prefix += table["row"].get<std::string>() + "/";
+    int previous = 0;
+    for (const nlohmann::json& c : table.at("columns")) {
+      const int number = c.at("column");
+      EXPECT_GT(number, previous) << name << " lists a column out of order";
+      previous = number;
+      const std::string sub = c.value("sub", "") + (c.contains("sub") ? "/" : "");
+      EXPECT_TRUE(described
+                      .emplace(prefix + sub + c.at("name").get<std::string>(),
+                               entry(number, c.at("type")))
+                      .second);
     }
   }
+  for (const auto& [key, value] : module) {
+    auto it = described.find(key);
+    EXPECT_EQ(it == described.end() ? "none" : it->second, value)
+        << key << " in the registry";
+  }
+  for (const auto& [key, value] : described) {
+    EXPECT_TRUE(module.count(key)) << key << " is not in the module's tables";
+  }
+  EXPECT_EQ(module.size(), 25u + 484u);
 }
 
 }  // namespace

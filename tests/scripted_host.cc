@@ -1,0 +1,570 @@
+#include "tests/scripted_host.h"
+
+#include <strings.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iterator>
+
+#include "devhost/split.h"
+#include "devhost/values.h"
+#include "tree/tree.h"
+#include "tree/tree_alloc.h"
+
+// The sanitizers' free hook, when one is linked: it tells when the module
+// frees the adapter's text or the piece list.
+extern "C" int __sanitizer_install_malloc_and_free_hooks(
+    void (*)(const volatile void*, size_t), void (*)(const volatile void*))
+    __attribute__((weak));
+
+namespace scripted {
+namespace {
+
+namespace mv = zorm_mor_value;
+
+constexpr char kModule[] = "ACL";
+constexpr uint32_t kErrorSize = 64;
+constexpr uint16_t kRefusals[] = {0, 2, 0x101, 0xFFFF};  // never exactly 1
+// clang-format off
+constexpr const char* kTableNames[] = {
+    "Base", "Capability", "Groups", "NamedGroups", "IPv4BasicRules",
+    "IPv4NamedBasicRules", "IPv6BasicRules", "IPv6NamedBasicRules",
+    "IPv4AdvanceRules", "IPv4NamedAdvanceRules", "IPv6AdvanceRules",
+    "IPv6NamedAdvanceRules", "MACRules", "MACNamedRules", "UserRules",
+    "UserNamedRules", "Intervals", "PfilterDefAction", "PfilterApply",
+    "PfilterGroupRunInfo", "PfilterRuleRunInfo", "PfilterStatisticSum",
+    "ZonePairPfilter", "ZonePairPfilterRules", "PfilterIgnoreAction"};
+// clang-format on
+
+// A registry node, handed out as tagZormRegNode (whose layout is every
+// host's own: the development host's may be linked in the same program).
+struct RegNode {
+  int depth;  // 0 root, 1 private, 2 module, 3 a table
+  const char* name;
+};
+RegNode nodes[3 + std::size(kTableNames)];  // root, private, module, tables
+
+tagZormRegNode* Handle(const RegNode* node) {
+  return reinterpret_cast<tagZormRegNode*>(const_cast<RegNode*>(node));
+}
+
+// What the running call has done, for the per-call rules.
+struct Call {
+  std::string token;
+  const RegNode* lastFound = nullptr;  // the walk so far
+  const RegNode* table = nullptr;
+  std::string accepted;  // the last accepted check's text, until set
+  bool acceptedPending = false;
+  const char* answer = nullptr;  // the adapter's text
+  bool split = false;
+};
+
+bool acceptAll = false;         // read without a lock
+Call call;                      // guarded by TheHost().mu
+std::set<const void*> storage;  // live registry storage; guarded likewise
+std::atomic<const volatile void*> watchedText{nullptr}, watchedList{nullptr};
+bool watching = false;
+
+Host& H() { return TheHost(); }
+
+// REQUIRES (of both): the lock is held.
+void Breach(const std::string& what) {
+  if (!H().config.strict) return;
+  if (H().config.abortOnBreach) {
+    std::fprintf(stderr, "\n*** broken rule: %s\n", what.c_str());
+    std::abort();
+  }
+  H().record.breaches.push_back(what);
+}
+void Require(bool ok, const char* what) {
+  if (!ok) Breach(what);
+}
+void RequireRunning(const char* what) {
+  if (H().record.stop != Stop::kNone) {
+    Breach(std::string(what) + " after the call had failed");
+  }
+}
+
+void OnMalloc(const volatile void*, size_t) {}
+void OnFree(const volatile void* block) {  // inside free(): atomics only
+  for (auto* watched : {&watchedText, &watchedList}) {
+    const volatile void* expected = block;
+    if (block != nullptr) watched->compare_exchange_strong(expected, nullptr);
+  }
+}
+
+// FNV-1a over the seed and the given texts: the source of every choice.
+uint32_t Hash(const char* a, const char* b = "") {
+  uint32_t h = 2166136261u;
+  auto mix = [&h](uint8_t byte) { h = (h ^ byte) * 16777619u; };
+  for (int i = 0; i < 4; ++i) mix(uint8_t(H().config.seed >> 8 * i));
+  for (const char* p = a; *p != '\0'; ++p) mix(uint8_t(*p));
+  mix(0);
+  for (const char* p = b; *p != '\0'; ++p) mix(uint8_t(*p));
+  return h;
+}
+
+// Writes a reason from `hash` into the zero-filled error buffer: all its 64
+// bytes without a NUL, or a shorter text, sometimes with bytes after its NUL.
+void WriteReason(uint32_t hash, char* errorText) {
+  static constexpr char kAlphabet[] =
+      "abcXYZ019 -_{}:\"\\/%\x7f\x80\xc3\xa9\xff";
+  uint32_t x = hash | 1;
+  auto next = [&x] {  // xorshift
+    x ^= x << 13;
+    x ^= x >> 17;
+    x ^= x << 5;
+    return uint8_t(x);
+  };
+  auto letter = [&] { return kAlphabet[next() % (sizeof(kAlphabet) - 1)]; };
+  const size_t length = std::min<size_t>(next() % 70, kErrorSize);
+  for (size_t i = 0; i < length; ++i) errorText[i] = letter();
+  if (length < kErrorSize && (next() & 1)) {  // not part of the reason
+    for (size_t i = length + 1; i < kErrorSize; ++i) errorText[i] = letter();
+  }
+}
+
+// ---- The adapter's tree: a lone table node and its rows, all of the table
+// found; every column of that one table and well formed; lists whose tails
+// are their last elements.
+
+void CheckColumns(const tagGrpcColumn* c, const tagGrpcColumn* tail,
+                  int* table) {
+  const tagGrpcColumn* last = nullptr;
+  for (; c != nullptr; last = c, c = c->next) {
+    const int t = (c->morId >> 8) & 0xFF;
+    Require(c->morId >> 16 == 0x0201 && (*table < 0 || t == *table),
+            "MOR ID of another module or table");
+    *table = t;
+    Require(c->noValue <= 1 &&
+                std::all_of(std::begin(c->padding), std::end(c->padding),
+                            [](uint8_t b) { return b == 0; }),
+            "no-value flag or padding set wrongly");
+    if (c->noValue == 1) {
+      Require(c->typeCode == 0 && c->value.u64 == 0,
+              "no-value record with a type or a value");
+      continue;
+    }
+    switch (c->typeCode) {
+      case mv::kTypeU32:
+      case mv::kTypeBool:
+        Require(c->value.u64 >> 32 == 0, "32-bit value with high bytes set");
+        break;
+      case mv::kTypeMAC:
+        Require(c->value.u64 >> 48 == 0, "MAC value with bytes 6-7 set");
+        break;
+      case mv::kTypeU64:
+        break;
+      case mv::kTypeIPv4:
+        if (H().config.ipv4InSlot) break;
+        [[fallthrough]];
+      case mv::kTypeString:
+      case mv::kTypeName:
+        Require(c->value.ptr == nullptr || storage.count(c->value.ptr),
+                "string slot not holding the registry's storage");
+        break;
+      default:
+        Breach("unknown MOR type code " + std::to_string(c->typeCode));
+    }
+  }
+  Require(last == tail, "column list tail is not its last record");
+}
+
+void CheckNode(const tagGrpcTableOrRow* node, int* table) {
+  Require(node->regNode == Handle(call.table), "node of another table");
+  CheckColumns(node->columnHead, node->columnTail, table);
+  const tagGrpcSubEntry* last = nullptr;
+  for (auto* e = node->subHead; e != nullptr; last = e, e = e->next) {
+    Require(e->name != nullptr && e->name[0] != '\0', "sub-entry unnamed");
+    CheckColumns(e->columnHead, e->columnTail, table);
+  }
+  Require(last == node->subTail, "sub-entry list tail is not its last entry");
+}
+
+void CheckTree(const tagGrpcTableOrRow* top) {
+  Require(top != nullptr && top->kind == mv::kTableNode && top->next == nullptr,
+          "tree root is not a lone table node");
+  if (top == nullptr) return;
+  int table = -1;
+  CheckNode(top, &table);
+  for (auto* row = top->firstRow; row != nullptr; row = row->next) {
+    Require(row->kind == mv::kRowNode && row->firstRow == nullptr,
+            "row is not a row node");
+    CheckNode(row, &table);
+  }
+}
+
+// ---- The tree in short (Record::trees) ---------------------------------------
+
+std::string ValueText(const tagGrpcColumn& c) {
+  switch (c.typeCode) {
+    case mv::kTypeU64:
+      return std::to_string(c.value.u64);
+    case mv::kTypeIPv4:
+      if (H().config.ipv4InSlot) return '"' + devhost::IPv4Of(c.value) + '"';
+      [[fallthrough]];
+    case mv::kTypeString:
+    case mv::kTypeName:
+      return '"' + std::string(devhost::TextOf(c.value)) + '"';
+    case mv::kTypeMAC:
+      return '"' + devhost::MACOf(c.value) + '"';
+    default:
+      return std::to_string(c.value.u32);
+  }
+}
+
+void ShortColumns(const tagGrpcColumn* c, std::string* table,
+                  std::string* out) {
+  char hex[8];
+  *out += "[";
+  for (const char* sep = ""; c != nullptr; c = c->next, sep = " ") {
+    std::snprintf(hex, sizeof(hex), "%02x", (c->morId >> 8) & 0xFF);
+    if (table->empty()) *table = hex;
+    std::snprintf(hex, sizeof(hex), "%s%02x", sep, c->morId & 0xFF);
+    *out += hex;
+    if (c->noValue != 1) {
+      *out += ":" + std::to_string(c->typeCode) + "=" + ValueText(*c);
+    }
+  }
+  *out += "]";
+}
+
+void ShortNode(const tagGrpcTableOrRow* node, std::string* table,
+               std::string* out) {
+  ShortColumns(node->columnHead, table, out);
+  *out += "{";
+  for (auto* e = node->subHead; e != nullptr; e = e->next) {
+    *out += std::string(e == node->subHead ? "" : " ") + e->name;
+    ShortColumns(e->columnHead, table, out);
+  }
+  *out += "}";
+}
+
+std::string ShortTree(const tagGrpcTableOrRow* top) {
+  std::string table, body = "T";
+  ShortNode(top, &table, &body);
+  for (auto* row = top->firstRow; row != nullptr; row = row->next) {
+    body += " R";
+    ShortNode(row, &table, &body);
+  }
+  return (table.empty() ? "--" : table) + " " + body;
+}
+
+// ---- Registry ---------------------------------------------------------------
+
+// The child of `parent` named `name` under the configuration, or null.
+const RegNode* Child(const RegNode* parent, const char* name, bool anyCase) {
+  const Config& c = H().config;
+  auto match = [&](const std::string& want) {
+    return anyCase ? strcasecmp(name, want.c_str()) == 0 : want == name;
+  };
+  if (parent->depth == 0) return match(c.privateName) ? &nodes[1] : nullptr;
+  if (parent->depth == 1) return match(c.moduleName) ? &nodes[2] : nullptr;
+  Require(parent->depth == 2, "lookup below the table");
+  Require(c.table.empty() || c.table == name, "another table asked for");
+  for (size_t i = 0; i < std::size(kTableNames); ++i) {
+    if (match(kTableNames[i]) && !c.missingTables.count(kTableNames[i])) {
+      return &nodes[3 + i];
+    }
+  }
+  return nullptr;
+}
+
+tagZormRegNode* FindChild(tagZormRegNode* handle, const char* name,
+                          bool anyCase) {
+  if (acceptAll) return handle;
+  const auto* parent = reinterpret_cast<const RegNode*>(handle);
+  std::lock_guard<std::mutex> lock(H().mu);
+  H().record.lookups.push_back(name);
+  Require(parent != nullptr && parent == call.lastFound,
+          "lookup below a node not found last");
+  if (parent == nullptr) return nullptr;
+  Require(anyCase == (parent->depth == 0),
+          anyCase ? "case-blind lookup below another node than the root"
+                  : "exact lookup below the root");
+  const RegNode* child = Child(parent, name, anyCase);
+  if (child == nullptr) return nullptr;
+  call.lastFound = child;
+  if (child->depth == 3) {
+    call.table = child;
+    H().record.tableFound = true;
+  }
+  return Handle(child);
+}
+
+// ---- Registry storage -------------------------------------------------------
+
+void Release(void* value) {
+  {
+    std::lock_guard<std::mutex> lock(H().mu);
+    ++H().record.releases;
+    const bool live = storage.erase(value) == 1;
+    Require(live, "release of storage not live, or of null");
+    H().record.liveValues -= live;
+  }
+  std::free(value);
+}
+
+const tagZormTypeInfo kStored[] = {{mv::kTypeIPv4, Release},
+                                   {mv::kTypeString, Release},
+                                   {mv::kTypeName, Release}};
+
+// A setter: the text the check accepted, kept as storage (or an IPv4
+// address in the slot) unless the setter is made to fail.
+int32_t Store(const char* text, size_t length, tagZormMorValue* value,
+              bool ipv4) {
+  if (acceptAll) return 0;
+  std::lock_guard<std::mutex> lock(H().mu);
+  RequireRunning("setter");
+  Require(call.acceptedPending, "setter without an accepted check");
+  Require(std::strncmp(text, call.accepted.c_str(), length) == 0 &&
+              call.accepted.size() <= length,
+          "setter given another text than the check");
+  call.acceptedPending = false;
+  if ((Hash("set", call.accepted.c_str()) & 0xFF) < H().config.setterFails) {
+    return -1;
+  }
+  if (ipv4 && H().config.ipv4InSlot) return devhost::SetIPv4(text, value);
+  Require(value->ptr == nullptr, "setter given a used slot");
+  const int32_t r = devhost::SetText(text, uint32_t(length), value);
+  if (r == 0) {
+    storage.insert(value->ptr);
+    ++H().record.liveValues;
+  }
+  return r;
+}
+
+}  // namespace
+
+Host& TheHost() {
+  static Host* host = new Host();  // never destroyed: threads may outlive
+  return *host;
+}
+
+void Reset() {
+  if (!watching && __sanitizer_install_malloc_and_free_hooks != nullptr) {
+    watching = __sanitizer_install_malloc_and_free_hooks(OnMalloc, OnFree);
+  }
+  std::lock_guard<std::mutex> lock(H().mu);
+  H().config = Config();
+  H().record = Record();
+  call = Call();
+  watchedText = watchedList = nullptr;
+  for (size_t i = 0; i < std::size(nodes); ++i) {
+    nodes[i] = {std::min(int(i), 3), i < 3 ? "" : kTableNames[i - 3]};
+  }
+}
+
+Record Snapshot() {
+  std::lock_guard<std::mutex> lock(H().mu);
+  Record r = H().record;
+  r.textLive = watchedText != nullptr;
+  r.listLive = watchedList != nullptr;
+  return r;
+}
+
+void SetAcceptAll(bool on) { acceptAll = on; }
+
+}  // namespace scripted
+
+using namespace scripted;  // NOLINT: the operations below are its own
+
+// Weak: a program that links the module's own allocator
+// (tree/tree_alloc_default.cc), as the benchmark does, gets that one.
+namespace zorm_mor_value {
+
+[[gnu::weak]] void* TreeCalloc(std::size_t size) {
+  if (acceptAll) return std::calloc(1, size);
+  std::lock_guard<std::mutex> lock(H().mu);
+  RequireRunning("tree allocation");
+  if (++H().record.allocations == H().config.failAt) {
+    H().record.stop = Stop::kOutOfMemory;
+    return nullptr;
+  }
+  void* block = std::calloc(1, size);
+  H().record.liveRecords += block != nullptr;
+  return block;
+}
+
+[[gnu::weak]] void TreeFree(void* block) {
+  if (!acceptAll && block != nullptr) {
+    std::lock_guard<std::mutex> lock(H().mu);
+    --H().record.liveRecords;
+  }
+  std::free(block);
+}
+
+}  // namespace zorm_mor_value
+
+extern "C" {
+
+grpc::ServerBuilder* GRPC_GetServerBuilder() {
+  if (acceptAll) return H().config.builder;
+  std::lock_guard<std::mutex> lock(H().mu);
+  ++H().record.builderCalls;
+  return H().config.builder;
+}
+
+uint16_t GRPC_SESSION_IsExisting(const char* token) {
+  if (acceptAll) return 1;
+  std::lock_guard<std::mutex> lock(H().mu);
+  const Config& c = H().config;
+  Record& r = H().record;
+  call = Call();  // a new call
+  call.token = token;
+  r.stop = Stop::kNone;
+  r.tableFound = r.adapterNull = r.splitNull = false;
+  r.sessions.push_back(token);
+  r.sessionAnswers.push_back(c.sessionResult.value_or(c.tokens.count(token)));
+  return r.sessionAnswers.back();
+}
+
+uint16_t GRPC_CheckValueOfPara(const char* token, const char* path,
+                               const char* text, uint32_t errorSize,
+                               char* errorText) {
+  if (acceptAll) return 1;
+  std::lock_guard<std::mutex> lock(H().mu);
+  const Config& c = H().config;
+  Record& r = H().record;
+  RequireRunning("value check");
+  Require(r.tableFound && call.token == token,
+          "value check before the walk, or given another token");
+  const std::string prefix =
+      std::string(kModule) + "/" + (call.table ? call.table->name : "?") + "/";
+  Require(std::strncmp(path, prefix.c_str(), prefix.size()) == 0,
+          "column path outside the table");
+  Require(
+      errorSize == kErrorSize && std::all_of(errorText, errorText + errorSize,
+                                             [](char b) { return b == 0; }),
+      "error buffer not 64 zero bytes");
+  r.checks.push_back({token, path, text});
+  std::optional<uint16_t> refusal;
+  if (r.checks.size() == c.rejectNth) {
+    std::strncpy(errorText, kNthReason, errorSize);
+    refusal = 0;
+  }
+  for (const Reject& rule : c.rejects) {
+    if (refusal || rule.path != path || (rule.text && *rule.text != text)) {
+      continue;
+    }
+    // The reason may fill the whole buffer, without a NUL.
+    std::memcpy(errorText, rule.reason.data(),
+                std::min<size_t>(rule.reason.size(), errorSize));
+    refusal = rule.result;
+  }
+  const uint32_t hash = Hash(path, text);
+  if (!refusal && (hash & 0xFF) < c.rejectBelow) {
+    WriteReason(hash >> 8, errorText);
+    refusal = kRefusals[(hash >> 8) % std::size(kRefusals)];
+  }
+  if (!refusal) {
+    call.accepted = text;
+    call.acceptedPending = true;
+    return 1;
+  }
+  r.stop = Stop::kRejected;
+  r.rejectedPath = path;
+  r.reason.assign(errorText, strnlen(errorText, errorSize));
+  return *refusal;
+}
+
+char* GRPC_AdapterGet2Quorvex(tagGrpcTableOrRow* table, const char* module,
+                              const char* token) {
+  const Config& c = H().config;
+  if (acceptAll) return c.answer ? strdup(c.answer->c_str()) : nullptr;
+  std::lock_guard<std::mutex> lock(H().mu);
+  Record& r = H().record;
+  RequireRunning("adapter");
+  Require(call.answer == nullptr && !r.adapterNull, "adapter called twice");
+  Require(std::strcmp(module, kModule) == 0 && call.token == token,
+          "adapter given another module or token");
+  CheckTree(table);
+  ++r.adapterCalls;
+  if (c.recordTrees && table != nullptr) r.trees.push_back(ShortTree(table));
+  r.adapterNull = !c.answer;
+  if (!c.answer) return nullptr;
+  char* text = strdup(c.answer->c_str());
+  call.answer = text;
+  if (watching) watchedText = text;
+  return text;
+}
+
+char** GRPC_Split_MassiveData(char* text, uint64_t* count) {
+  const Config& c = H().config;
+  if (acceptAll) return devhost::SplitText(text, c.splitBytes, count);
+  std::lock_guard<std::mutex> lock(H().mu);
+  Record& r = H().record;
+  Require(text != nullptr && text == call.answer && !call.split,
+          "split given another text than the adapter's, or twice");
+  call.split = true;
+  watchedText = nullptr;  // the split's now
+  char** list = nullptr;
+  r.splitNull = c.split == SplitMode::kNull;
+  if (c.split == SplitMode::kPieces) {
+    list = devhost::SplitText(text, c.splitBytes, count);
+  } else {
+    std::free(text);
+    *count = 0;
+    if (c.split == SplitMode::kZeroPieces) {
+      list = static_cast<char**>(std::calloc(1, sizeof(char*)));
+    }
+  }
+  r.pieces.clear();
+  for (uint64_t i = 1; list != nullptr && i <= *count; ++i) {
+    r.pieces.emplace_back(list[i - 1], list[i] - list[i - 1]);
+  }
+  if (watching) watchedList = list;
+  return list;
+}
+
+tagZormRegNode* ZORM_GetRegTreeRoot() {
+  if (acceptAll) return Handle(&nodes[0]);
+  std::lock_guard<std::mutex> lock(H().mu);
+  H().record.lookups.push_back("<root>");
+  Require(call.lastFound == nullptr, "registry walked twice");
+  if (H().config.noRoot) return nullptr;
+  call.lastFound = &nodes[0];
+  return Handle(&nodes[0]);
+}
+
+tagZormRegNode* ZORM_GetChildZormRegNode(tagZormRegNode* parent,
+                                         const char* name) {
+  return FindChild(parent, name, false);
+}
+
+tagZormRegNode* ZORM_GetChildZormRegNodeIgnoreCase(tagZormRegNode* parent,
+                                                   const char* name) {
+  return FindChild(parent, name, true);
+}
+
+int32_t ZORM_SetMorValue(const char* text, uint32_t length,
+                         tagZormMorValue* value) {
+  return Store(text, length, value, false);
+}
+
+int32_t ZORM_IPV4_SetMorValue(const char* text, tagZormMorValue* value) {
+  return acceptAll ? 0 : Store(text, std::strlen(text), value, true);
+}
+
+const tagZormTypeInfo* ZORM_GetTypeInfo(uint32_t typeCode) {
+  static constexpr tagZormTypeInfo kNoRelease{0, nullptr};
+  if (acceptAll) return &kNoRelease;  // setters store nothing
+  const tagZormTypeInfo* info = devhost::TypeInfo(typeCode);
+  std::lock_guard<std::mutex> lock(H().mu);
+  ++H().record.typeInfoCalls;
+  if (typeCode == 0 || info->typeCode == 0) {
+    Breach("type asked for code " + std::to_string(typeCode));
+  }
+  for (const tagZormTypeInfo& stored : kStored) {
+    if (stored.typeCode == typeCode &&
+        (typeCode != mv::kTypeIPv4 || !H().config.ipv4InSlot)) {
+      return &stored;
+    }
+  }
+  return info;
+}
+
+}  // extern "C"
