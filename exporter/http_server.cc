@@ -1,6 +1,7 @@
 #include "exporter/http_server.h"
 
 #include <civetweb.h>
+#include <malloc.h>
 #include <prometheus/text_serializer.h>
 
 #include <algorithm>
@@ -22,6 +23,7 @@ constexpr char kTimeoutHeader[] = "X-Prometheus-Scrape-Timeout-Seconds";
 constexpr double kMinTimeout = 0.1;
 constexpr int kSpareThreads = 4;  // beyond the probes: /metrics and 503s
 constexpr size_t kMaxTarget = 300;
+constexpr size_t kLargeProbeSeries = 10000;
 
 std::mutex logMu;
 
@@ -97,6 +99,7 @@ std::unique_ptr<HttpServer> HttpServer::Start(const ServerOptions& options,
   const char* config[] = {"listening_ports", options.listen.c_str(),
                           "num_threads", threads.c_str(),
                           "enable_keep_alive", "yes",
+                          "tcp_nodelay", "1",
                           "request_timeout_ms", "60000",
                           nullptr};
   mg_callbacks callbacks = {};
@@ -203,6 +206,12 @@ int HttpServer::Probe(mg_connection* conn) {
         " failed: " + result.error);
   }
   SendText(conn, result.families);
+  const bool large = result.series > kLargeProbeSeries;
+  result.families.clear();
+  result.families.shrink_to_fit();
+  // Give the pages of a large probe back now (malloc keeps freed small
+  // blocks otherwise).
+  if (large) malloc_trim(0);
   const std::chrono::duration<double> took =
       std::chrono::steady_clock::now() - start;
   durations_->Observe(took.count());

@@ -16,6 +16,7 @@
 #include <iostream>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "acl_version.h"
 #include "exporter/http_server.h"
@@ -80,8 +81,13 @@ int main(int argc, char** argv) {
   CLI11_PARSE(app, argc, argv);
 
   // Large blocks (table answers) come from mmap and go back when freed, and
-  // grow by mremap without a copy (reply_buffer.h).
+  // grow by mremap without a copy (reply_buffer.h). One malloc arena per
+  // core, not eight: probes run on many server threads, and freed memory
+  // kept in each thread's arena would keep the resident size at the sum of
+  // their peaks; HttpServer trims after a large probe.
   mallopt(M_MMAP_THRESHOLD, kMallocMmapThreshold);
+  mallopt(M_TRIM_THRESHOLD, kMallocMmapThreshold);
+  mallopt(M_ARENA_MAX, static_cast<int>(std::thread::hardware_concurrency()));
 
   // Stop signals are taken by sigwait() only: blocked before any thread.
   sigset_t stops;

@@ -1,6 +1,7 @@
 #include "exporter/prober.h"
 
 #include <cctype>
+#include <condition_variable>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -176,37 +177,77 @@ ProbeResult Prober::Probe(const std::string& target,
   return result;
 }
 
+// The unary tables are asked all at once (one round of the connection
+// instead of one per table), the streamed one meanwhile on this thread;
+// then the answers are parsed one by one, each freed once parsed.
 void Prober::ReadTables(const std::string& target, const std::string& token,
                         std::chrono::system_clock::time_point deadline,
                         ProbeResult* result) {
   std::unique_ptr<Stub> stub = acl::ACLService::NewStub(ChannelFor(target));
+  std::vector<std::unique_ptr<TableCall>> calls;
+  std::mutex mu;
+  std::condition_variable allDone;
+  size_t pending = 0;
+  for (size_t i = 0; i < kTableCount; ++i) {
+    calls.push_back(std::make_unique<TableCall>());
+    grpc::ClientContext& context = calls.back()->context;
+    context.set_deadline(deadline);
+    if (!token.empty()) context.AddMetadata(kTokenKey, token);
+  }
+  for (size_t i = 0; i < kTableCount; ++i) {
+    if (kTables[i].start == nullptr) continue;
+    std::lock_guard<std::mutex> lock(mu);
+    ++pending;
+    kTables[i].start(*stub, calls[i].get(), [&mu, &allDone, &pending] {
+      std::lock_guard<std::mutex> lock(mu);
+      if (--pending == 0) allDone.notify_one();
+    });
+  }
   MetricSink sink(options_.maxSeries);
+  ReplyBuffer streamed;
+  for (size_t i = 0; i < kTableCount; ++i) {
+    if (kTables[i].fetch == nullptr) continue;
+    calls[i]->status = kTables[i].fetch(*stub, &calls[i]->context,
+                                        options_.maxReplyBytes, &streamed);
+  }
+  {
+    std::unique_lock<std::mutex> lock(mu);
+    allDone.wait(lock, [&pending] { return pending == 0; });
+  }
   int skipped = 0;
   for (size_t i = 0; i < kTableCount; ++i) {
     const TableSpec& table = kTables[i];
-    grpc::ClientContext context;
-    context.set_deadline(deadline);
-    if (!token.empty()) context.AddMetadata(kTokenKey, token);
-    ReplyBuffer json;
-    const grpc::Status status =
-        table.fetch(*stub, &context, options_.maxReplyBytes, &json);
-    if (IsUnimplemented(status)) {
+    TableCall& call = *calls[i];
+    if (IsUnimplemented(call.status)) {
       ++skipped;
       continue;
     }
-    if (!status.ok()) {
+    if (!call.status.ok()) {
       result->up = false;
-      result->failure = FailureOf(status);
+      result->failure = FailureOf(call.status);
       result->error = std::string(table.name) + ": " +
-                      Describe(status, context);
+                      Describe(call.status, call.context);
       return;
     }
-    if (!ParseTable(table, &json, &sink, &result->error)) {
+    ReplyBuffer unary;
+    ReplyBuffer* json = table.fetch != nullptr ? &streamed : &unary;
+    if (table.start != nullptr) {
+      if (!unary.Append(call.reply.result())) {
+        result->up = false;
+        result->failure = "too_large";
+        result->error = std::string(table.name) + ": out of memory";
+        return;
+      }
+      calls[i].reset();  // the reply's text with it
+    }
+    if (!ParseTable(table, json, &sink, &result->error)) {
       result->up = false;
       result->failure = "json";
       return;
     }
+    json->Clear();
   }
+  result->series = sink.series();
   result->families = sink.Take();
   result->families.push_back(Gauge("acl_probe_tables_skipped",
                                    "Tables the device does not implement.",

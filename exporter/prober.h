@@ -41,6 +41,7 @@ struct ProberOptions {
 struct ProbeResult {
   std::vector<prometheus::MetricFamily> families;
   bool up = false;
+  size_t series = 0;    // device series answered
   std::string failure;  // a short bounded cause ("unavailable", "json", ...)
   std::string error;    // the reason for the log; names no token
 };

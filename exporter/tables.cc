@@ -18,16 +18,18 @@ using Label = prometheus::ClientMetric::Label;
 using Reply = grpc_service::GetJsonReply;
 
 template <class Request,
-          grpc::Status (Stub::*Method)(grpc::ClientContext*, const Request&,
-                                       Reply*)>
-grpc::Status FetchUnary(Stub& stub, grpc::ClientContext* context, size_t,
-                        ReplyBuffer* json) {
-  Reply reply;
-  grpc::Status status = (stub.*Method)(context, Request(), &reply);
-  if (status.ok() && !json->Append(reply.result())) {
-    return grpc::Status(grpc::StatusCode::RESOURCE_EXHAUSTED, "out of memory");
-  }
-  return status;
+          void (Stub::async::*Method)(grpc::ClientContext*, const Request*,
+                                      Reply*,
+                                      std::function<void(grpc::Status)>)>
+void StartUnary(Stub& stub, TableCall* call, std::function<void()> done) {
+  auto request = std::make_unique<Request>();
+  const Request* message = request.get();
+  call->request = std::move(request);
+  (stub.async()->*Method)(&call->context, message, &call->reply,
+                          [call, done](grpc::Status status) {
+                            call->status = std::move(status);
+                            done();
+                          });
 }
 
 // The streamed method: pieces appended as they come, never all of them
@@ -55,10 +57,10 @@ grpc::Status FetchBasicRulesStream(Stub& stub, grpc::ClientContext* context,
 }
 
 #define UNARY(Name) \
-  &FetchUnary<acl::ACL##Name, &Stub::GetJsonACL##Name>
+  &StartUnary<acl::ACL##Name, &Stub::async::GetJsonACL##Name>, nullptr
 
-#define RULE_TABLE(Name, fetch)                                      \
-  {#Name, "Rule", fetch, true,                                       \
+#define RULE_TABLE(Name, ...)                                        \
+  {#Name, "Rule", __VA_ARGS__, true,                                      \
    {{"GroupID", "group"}, {"GroupIndex", "group"}, {"RuleID", "rule"}}, \
    {{"Count", kRuleCount}, {"Status", kRuleStatus}}}
 
@@ -148,7 +150,7 @@ const TableSpec kTables[] = {
       {"AclRuleID", "rule"}},
      {{"RuleMatchPkts", kZonePairPackets},
       {"RuleMatchBytes", kZonePairBytes}}},
-    RULE_TABLE(IPv4BasicRules, &FetchBasicRulesStream),
+    RULE_TABLE(IPv4BasicRules, nullptr, &FetchBasicRulesStream),
     RULE_TABLE(IPv4NamedBasicRules, UNARY(IPv4NamedBasicRules)),
     RULE_TABLE(IPv6BasicRules, UNARY(IPv6BasicRules)),
     RULE_TABLE(IPv6NamedBasicRules, UNARY(IPv6NamedBasicRules)),

@@ -19,6 +19,8 @@
 #include <grpcpp/grpcpp.h>
 
 #include <cstddef>
+#include <functional>
+#include <memory>
 #include <string>
 
 #include "exporter/metric_sink.h"
@@ -29,8 +31,22 @@ namespace exporter {
 
 using Stub = acl::ACLService::Stub;
 
-// Fetches the whole table into `*json`; at most `limit` bytes, else
-// RESOURCE_EXHAUSTED with kTooLarge in the message.
+// One table's call: its context, request and answer. The request (a
+// message of the table's type) and the reply live until the call is done.
+struct TableCall {
+  grpc::ClientContext context;
+  std::unique_ptr<google::protobuf::Message> request;
+  grpc_service::GetJsonReply reply;
+  grpc::Status status;
+};
+
+// Starts the whole table's unary call; `done` runs (on a gRPC thread) once
+// `call->status` and `call->reply` are set.
+using StartFn = void (*)(Stub& stub, TableCall* call,
+                         std::function<void()> done);
+
+// Fetches the whole table with the streamed method into `*json`, at most
+// `limit` bytes, else RESOURCE_EXHAUSTED with kTooLarge as the message.
 using FetchFn = grpc::Status (*)(Stub& stub, grpc::ClientContext* context,
                                  size_t limit, ReplyBuffer* json);
 
@@ -51,7 +67,8 @@ constexpr int kMaxColumns = 8;
 struct TableSpec {
   const char* name;  // the answer's table key, e.g. "IPv4BasicRules"
   const char* row;   // the key of its row list, e.g. "Rule"
-  FetchFn fetch;
+  StartFn start;     // the unary tables
+  FetchFn fetch;     // the streamed one
   bool tableLabel;   // add table="<name>" to every series
   LabelColumn labels[kMaxColumns];  // up to the first null key
   ValueColumn values[kMaxColumns];
