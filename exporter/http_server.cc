@@ -37,27 +37,35 @@ int LogCivetweb(const mg_connection*, const char* message) {
   return 1;
 }
 
-// An output stream buffer that sends what is written as HTTP chunks, so a
-// large answer is never held as one text.
-class ChunkedOut : public std::streambuf {
+// An output stream buffer that answers 200 with what is written: with a
+// Content-Length when it all fits its buffer (the common, small answer:
+// two sends), else as HTTP chunks, so a large answer is never held as one
+// text.
+class AnswerOut : public std::streambuf {
  public:
-  explicit ChunkedOut(mg_connection* conn) : conn_(conn) {
+  explicit AnswerOut(mg_connection* conn) : conn_(conn) {
     setp(buffer_, buffer_ + sizeof buffer_);
   }
-  ~ChunkedOut() override {
+  ~AnswerOut() override {
+    const size_t n = static_cast<size_t>(pptr() - pbase());
+    if (!chunked_) {
+      mg_send_http_ok(conn_, kTextFormat, static_cast<long long>(n));
+      mg_write(conn_, buffer_, n);
+      return;
+    }
     Flush();
     mg_send_chunk(conn_, "", 0);
   }
 
  protected:
   int_type overflow(int_type c) override {
+    if (!chunked_) {
+      mg_send_http_ok(conn_, kTextFormat, -1);
+      chunked_ = true;
+    }
     Flush();
     if (c != traits_type::eof()) sputc(static_cast<char>(c));
     return traits_type::not_eof(c);
-  }
-  int sync() override {
-    Flush();
-    return 0;
   }
 
  private:
@@ -68,13 +76,13 @@ class ChunkedOut : public std::streambuf {
   }
 
   mg_connection* const conn_;
+  bool chunked_ = false;
   char buffer_[64 * 1024];
 };
 
 void SendText(mg_connection* conn,
               const std::vector<prometheus::MetricFamily>& families) {
-  mg_send_http_ok(conn, kTextFormat, -1);  // chunked
-  ChunkedOut out(conn);
+  AnswerOut out(conn);
   std::ostream stream(&out);
   prometheus::TextSerializer().Serialize(stream, families);
 }
