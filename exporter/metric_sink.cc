@@ -1,5 +1,6 @@
 #include "exporter/metric_sink.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace exporter {
@@ -65,6 +66,12 @@ void MetricSink::Add(Metric metric,
   } else {
     m.gauge.value = value;
   }
+}
+
+void MetricSink::Reserve(Metric metric, size_t rows) {
+  std::vector<prometheus::ClientMetric>& metrics = families_[metric].metric;
+  const size_t room = maxSeries_ > series_ ? maxSeries_ - series_ : 0;
+  metrics.reserve(metrics.size() + std::min(rows, room));
 }
 
 std::vector<prometheus::MetricFamily> MetricSink::Take() {

@@ -58,6 +58,9 @@ class MetricSink {
   void Add(Metric metric, std::vector<prometheus::ClientMetric::Label> labels,
            double value);
 
+  // Makes room for `rows` more series of `metric`.
+  void Reserve(Metric metric, size_t rows);
+
   size_t series() const { return series_; }
   size_t dropped() const { return dropped_; }
 
