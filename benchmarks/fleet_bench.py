@@ -158,7 +158,7 @@ def main():
             for in_flight in (1, 8, 32):
                 exporter, addr = start([exe("acl-exporter"), "--listen",
                                         "127.0.0.1:0", "--token-file",
-                                        token_file, "--max-probes", "64"])
+                                        token_file])
                 procs.append(exporter)
                 probes = (2000 if not rules else
                           max(in_flight * 2, 200000 // rules))

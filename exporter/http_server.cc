@@ -43,14 +43,15 @@ int LogCivetweb(const mg_connection*, const char* message) {
 // text.
 class AnswerOut : public std::streambuf {
  public:
-  explicit AnswerOut(mg_connection* conn) : conn_(conn) {
-    setp(buffer_, buffer_ + sizeof buffer_);
+  explicit AnswerOut(mg_connection* conn)
+      : conn_(conn), buffer_(new char[kSize]) {
+    setp(buffer_.get(), buffer_.get() + kSize);
   }
   ~AnswerOut() override {
     const size_t n = static_cast<size_t>(pptr() - pbase());
     if (!chunked_) {
       mg_send_http_ok(conn_, kTextFormat, static_cast<long long>(n));
-      mg_write(conn_, buffer_, n);
+      mg_write(conn_, buffer_.get(), n);
       return;
     }
     Flush();
@@ -72,12 +73,15 @@ class AnswerOut : public std::streambuf {
   void Flush() {
     const unsigned n = static_cast<unsigned>(pptr() - pbase());
     if (n > 0) mg_send_chunk(conn_, pbase(), n);
-    setp(buffer_, buffer_ + sizeof buffer_);
+    setp(buffer_.get(), buffer_.get() + kSize);
   }
 
+  // On the heap: a buffer on the stack would stay resident in every server
+  // thread that ever answered.
+  static constexpr size_t kSize = 64 * 1024;
   mg_connection* const conn_;
+  const std::unique_ptr<char[]> buffer_;
   bool chunked_ = false;
-  char buffer_[64 * 1024];
 };
 
 void SendText(mg_connection* conn,

@@ -71,7 +71,11 @@ void MetricSink::Add(Metric metric,
 void MetricSink::Reserve(Metric metric, size_t rows) {
   std::vector<prometheus::ClientMetric>& metrics = families_[metric].metric;
   const size_t room = maxSeries_ > series_ ? maxSeries_ - series_ : 0;
-  metrics.reserve(metrics.size() + std::min(rows, room));
+  const size_t need = metrics.size() + std::min(rows, room);
+  // Geometric, as push_back grows: the eight rule tables share families.
+  if (need > metrics.capacity()) {
+    metrics.reserve(std::max(need, metrics.capacity() + metrics.capacity() / 2));
+  }
 }
 
 std::vector<prometheus::MetricFamily> MetricSink::Take() {
