@@ -11,7 +11,7 @@ Per run: probes per second, the exporter's CPU per probe (utime + stime from
 probe time, the exporter's peak and final resident size. Also the floor of
 the per-rule cost, simdjson alone parsing the same answer (simdjson_parse),
 and the growth of the exporter's resident size over 10 000 probes of the
-built-in sample (after 20 000 to warm up). Figures are noisy on a shared machine: compare ratios
+built-in sample (after 30 000 to warm up). Figures are noisy on a shared machine: compare ratios
 within one run.
 """
 
@@ -158,7 +158,8 @@ def main():
             for in_flight in (1, 8, 32):
                 exporter, addr = start([exe("acl-exporter"), "--listen",
                                         "127.0.0.1:0", "--token-file",
-                                        token_file])
+                                        token_file, "--max-probes", "40",
+                                        "--timeout", "60"])
                 procs.append(exporter)
                 probes = (2000 if not rules else
                           max(in_flight * 2, 200000 // rules))
@@ -172,7 +173,7 @@ def main():
                     # The resident size first climbs while each server
                     # thread serves its first probes (stacks, per-thread
                     # caches): measure the growth after that.
-                    probe_load(addr, devices, 2 * args.growth_probes, 8,
+                    probe_load(addr, devices, 3 * args.growth_probes, 8,
                                exporter.pid)
                     warm = rss_mb(exporter.pid)
                     grown = probe_load(addr, devices, args.growth_probes, 8,
