@@ -91,7 +91,7 @@ void SendText(mg_connection* conn,
   prometheus::TextSerializer().Serialize(stream, families);
 }
 
-// The listening_ports text of HOST:PORT: civetweb takes the same form.
+// The HOST of HOST:PORT (civetweb's listening_ports take HOST:PORT as is).
 std::string HostOf(const std::string& listen) {
   return listen.substr(0, listen.rfind(':'));
 }

@@ -12,6 +12,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <cstdio>
 #include <iostream>
 #include <memory>
@@ -87,7 +88,8 @@ int main(int argc, char** argv) {
   // their peaks; HttpServer trims after a large probe.
   mallopt(M_MMAP_THRESHOLD, kMallocMmapThreshold);
   mallopt(M_TRIM_THRESHOLD, kMallocMmapThreshold);
-  mallopt(M_ARENA_MAX, static_cast<int>(std::thread::hardware_concurrency()));
+  mallopt(M_ARENA_MAX,
+          static_cast<int>(std::max(1u, std::thread::hardware_concurrency())));
 
   // Stop signals are taken by sigwait() only: blocked before any thread.
   sigset_t stops;

@@ -12,6 +12,9 @@ namespace exporter {
 
 const char kTooLarge[] = "reply larger than --max-reply-bytes";
 
+static_assert(ReplyBuffer::kPadding >= simdjson::SIMDJSON_PADDING,
+              "simdjson reads that far past the end");
+
 namespace {
 
 using Label = prometheus::ClientMetric::Label;
