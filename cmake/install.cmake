@@ -2,6 +2,8 @@
 # a host project finds with find_package(AclService):
 #
 #   bin/acl-devhost, bin/aclctl            development host and client
+#   bin/acl-exporter                       Prometheus exporter
+#   lib/systemd/system/acl-exporter.service   its systemd unit
 #   lib/acl_service/libacl_service.so      the module (loaded with dlopen)
 #   lib/libacl_hostcheck*.a                the host contract checker
 #   include/acl_service/host/host_api.h    the host and registry operations
@@ -20,7 +22,9 @@
 include(CMakePackageConfigHelpers)
 
 install(TARGETS acl_service LIBRARY DESTINATION ${ACL_MODULE_INSTALL_DIR})
-install(TARGETS acl-devhost aclctl RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS acl-devhost aclctl acl-exporter
+        RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES exporter/acl-exporter.service DESTINATION lib/systemd/system)
 install(FILES host/host_api.h DESTINATION ${ACL_INCLUDE_INSTALL_DIR}/host)
 install(FILES tree/tree.h DESTINATION ${ACL_INCLUDE_INSTALL_DIR}/tree)
 install(FILES hostcheck/hostcheck.h

@@ -13,8 +13,9 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
 set(CPACK_PACKAGE_DESCRIPTION
     "The module libacl_service.so registers acl.ACLService with a device\
  host's gRPC server. Also: acl-devhost, a development host that serves it\
- on loopback; aclctl, a client for every method; the schema files; and the\
- host kit (host interface headers, a CMake package and the host contract\
+ on loopback; aclctl, a client for every method; acl-exporter, a\
+ Prometheus exporter for devices' ACL counters, with its systemd unit; the\
+ schema files; and the host kit (host interface headers, a CMake package and the host contract\
  checker).")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_STRIP_FILES ON)  # programs and module without their debug data

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests, the fuzzers (clang with
 # libFuzzer and its sanitizer runtimes, llvm's symbolizer), the development
-# host and the load test (benchmarks/load.sh: h2load, curl, valgrind) need,
+# host, the exporter (prometheus-cpp, civetweb, simdjson, CLI11), its test
+# (Debian's prometheus server), the load test (benchmarks/load.sh: h2load,
+# curl, valgrind) and the fleet plot (matplotlib) need,
 # and buf (the schema linter, pinned) from npm into .tools/buf.
 # Idempotent; quick when everything is present.
 set -euo pipefail
@@ -18,6 +20,8 @@ packages=(
   python3 python3-grpcio python3-protobuf openssl
   nghttp2-client curl valgrind dpkg-dev
   clang-14 libclang-rt-14-dev llvm-14
+  prometheus-cpp-dev libcivetweb-dev libsimdjson-dev libcli11-dev prometheus
+  python3-matplotlib
 )
 # buf comes from npm: Debian's npm when the machine has none.
 command -v npm >/dev/null || packages+=(npm)

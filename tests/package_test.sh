@@ -6,7 +6,8 @@
 #     cpack -G DEB; the package's dependencies name the Debian gRPC and
 #     protobuf runtime packages; unpacked into a temporary root, its
 #     acl-devhost serves with the packaged module (found by itself) and its
-#     aclctl gets the answer; both print VERSION.
+#     aclctl gets the answer; both print VERSION, as does acl-exporter,
+#     whose systemd unit runs it as a dynamic (non-root) user.
 #
 #   package_test.sh consumer BUILD SOURCE [CXX_FLAGS [LAUNCHER [CXX]]]
 #     cmake --install into a temporary prefix; the host project in
@@ -73,6 +74,11 @@ deb() {
     fail "acl-devhost --version"
   [ "$("$bin/aclctl" --version)" = "aclctl $version" ] ||
     fail "aclctl --version"
+  [ "$("$bin/acl-exporter" --version)" = "acl-exporter $version" ] ||
+    fail "acl-exporter --version"
+  grep -qx 'DynamicUser=yes' \
+      "$tmp/root/usr/lib/systemd/system/acl-exporter.service" ||
+    fail "no acl-exporter unit with DynamicUser=yes"
 
   start_devhost "$bin/acl-devhost"
   local answer

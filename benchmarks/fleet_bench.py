@@ -1,0 +1,216 @@
+#!/usr/bin/python3
+"""How far one acl-exporter goes: probes N acl-devhost devices on loopback
+with configurations of growing rule tables and with 1, 8 and 32 probes in
+flight, and writes one CSV row per run:
+
+    benchmarks/fleet_bench.py --build build --csv build/fleet.csv
+    benchmarks/fleet_plot.py build/fleet.csv docs/fleet.png
+
+Per run: probes per second, the exporter's CPU per probe (utime + stime from
+/proc, so the load generator's and the devices' CPU do not count), mean
+probe time, the exporter's peak and final resident size. Also the floor of
+the per-rule cost, simdjson alone parsing the same answer (simdjson_parse),
+and the growth of the exporter's resident size over 10 000 probes of the
+built-in sample (after 30 000 to warm up). Figures are noisy on a shared machine: compare ratios
+within one run.
+"""
+
+import argparse
+import csv
+import http.client
+import json
+import os
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+SOURCE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+TOKEN = "bench"
+TICK = os.sysconf("SC_CLK_TCK")
+RULE_TABLES = ("BasicRules", "AdvanceRules")
+
+
+def start(cmd):
+    proc = subprocess.Popen(cmd, stdout=subprocess.PIPE,
+                            stderr=subprocess.DEVNULL, text=True)
+    line = proc.stdout.readline()
+    if not line.startswith("listening on "):
+        sys.exit("fleet_bench: %s did not start" % cmd[0])
+    return proc, line.split()[-1]
+
+
+def cpu_seconds(pid):
+    with open("/proc/%d/stat" % pid) as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / TICK
+
+
+def rss_mb(pid):
+    with open("/proc/%d/status" % pid) as f:
+        for line in f:
+            if line.startswith("VmRSS:"):
+                return int(line.split()[1]) / 1024
+    return 0.0
+
+
+def rules_of(config):
+    return sum(len(body.get("Rule", [])) for table, body in config.items()
+               if table.endswith(RULE_TABLES))
+
+
+def probe_load(exporter, targets, probes, in_flight, pid):
+    """Runs `probes` probes, `in_flight` at a time; returns the figures."""
+    host, port = exporter.rsplit(":", 1)
+    lock = threading.Lock()
+    state = {"next": 0, "failed": 0, "busy": 0.0, "peak": 0.0}
+
+    def worker():
+        conn = http.client.HTTPConnection(host, int(port), timeout=120)
+        while True:
+            with lock:
+                n = state["next"]
+                state["next"] += 1
+            if n >= probes:
+                break
+            began = time.monotonic()
+            conn.request("GET", "/probe?target=" + targets[n % len(targets)])
+            body = conn.getresponse().read()
+            with lock:
+                state["busy"] += time.monotonic() - began
+                if b"\nacl_up 1\n" not in body:
+                    state["failed"] += 1
+        conn.close()
+
+    def sampler(stop):
+        while not stop.is_set():
+            state["peak"] = max(state["peak"], rss_mb(pid))
+            stop.wait(0.01)
+
+    stop = threading.Event()
+    watch = threading.Thread(target=sampler, args=(stop,))
+    watch.start()
+    cpu0, wall0 = cpu_seconds(pid), time.monotonic()
+    threads = [threading.Thread(target=worker) for _ in range(in_flight)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    wall, cpu = time.monotonic() - wall0, cpu_seconds(pid) - cpu0
+    stop.set()
+    watch.join()
+    if state["failed"]:
+        sys.exit("fleet_bench: %d probes failed" % state["failed"])
+    return {"probes": probes, "in_flight": in_flight,
+            "probes_per_s": round(probes / wall, 1),
+            "cpu_ms_per_probe": round(cpu * 1000 / probes, 3),
+            "probe_ms": round(state["busy"] * 1000 / probes, 2),
+            "rss_peak_mb": round(state["peak"], 1),
+            "rss_end_mb": round(rss_mb(pid), 1)}
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--build", default=os.path.join(SOURCE, "build"))
+    parser.add_argument("--csv", default="fleet.csv")
+    parser.add_argument("--devices", type=int, default=4)
+    parser.add_argument("--rules", default="1000,5000,20000",
+                        help="rule counts of the generated configurations")
+    parser.add_argument("--growth-probes", type=int, default=10000)
+    args = parser.parse_args()
+    exe = lambda name: os.path.join(args.build, name)
+    rows, procs = [], []
+    tmp = tempfile.TemporaryDirectory(prefix="acl-fleet-")
+    token_file = os.path.join(tmp.name, "token")
+    with open(token_file, "w") as f:
+        f.write(TOKEN + "\n")
+    try:
+        for rules in [0] + [int(r) for r in args.rules.split(",")]:
+            config = os.path.join(tmp.name, "config%d.json" % rules)
+            if rules:
+                with open(config, "w") as f:
+                    subprocess.run([sys.executable, os.path.join(
+                        SOURCE, "scripts", "gen_config.py"), "--rules",
+                        str(rules)], stdout=f, check=True)
+            else:
+                config = os.path.join(SOURCE, "devhost", "data",
+                                      "sample_config.json")
+            with open(config) as f:
+                rule_count = rules_of(json.load(f))
+            devices = []
+            for _ in range(args.devices):
+                proc, addr = start([exe("acl-devhost"), "--listen",
+                                    "127.0.0.1:0", "--token", TOKEN,
+                                    "--config", config])
+                procs.append(proc)
+                devices.append(addr)
+            if rules == max(int(r) for r in args.rules.split(",")):
+                answer = os.path.join(tmp.name, "answer.json")
+                with open(answer, "w") as f:
+                    subprocess.run([exe("aclctl"), "--addr", devices[0],
+                                    "--token", TOKEN, "--raw",
+                                    "IPv4BasicRulesStream"], stdout=f,
+                                   check=True)
+                floor = json.loads(subprocess.run(
+                    [exe("simdjson_parse"), answer], capture_output=True,
+                    check=True, text=True).stdout)
+            for in_flight in (1, 8, 32):
+                exporter, addr = start([exe("acl-exporter"), "--listen",
+                                        "127.0.0.1:0", "--token-file",
+                                        token_file, "--max-probes", "40",
+                                        "--timeout", "60"])
+                procs.append(exporter)
+                probes = (2000 if not rules else
+                          max(in_flight * 2, 200000 // rules))
+                probe_load(addr, devices, min(probes, 50), in_flight,
+                           exporter.pid)  # warm-up: connections, arenas
+                row = {"rules": rule_count, **probe_load(
+                    addr, devices, probes, in_flight, exporter.pid)}
+                print(json.dumps(row), flush=True)
+                rows.append(row)
+                if not rules and in_flight == 8:
+                    # The resident size first climbs while each server
+                    # thread serves its first probes (stacks, per-thread
+                    # caches): measure the growth after that.
+                    probe_load(addr, devices, 3 * args.growth_probes, 8,
+                               exporter.pid)
+                    warm = rss_mb(exporter.pid)
+                    grown = probe_load(addr, devices, args.growth_probes, 8,
+                                       exporter.pid)
+                    growth = {"warm_rss_mb": round(warm, 1),
+                              "rss_after_mb": grown["rss_end_mb"],
+                              "growth_pct": round(100 * (grown["rss_end_mb"]
+                                                         - warm) / warm, 2),
+                              "probes": args.growth_probes}
+                    print("growth", json.dumps(growth), flush=True)
+                exporter.terminate()
+                exporter.wait(timeout=30)
+                procs.remove(exporter)
+            for p in procs:
+                p.kill()
+                p.wait()
+            procs = []
+    finally:
+        for p in procs:
+            p.kill()
+            p.wait()
+    base = next(r for r in rows if r["in_flight"] == 1)
+    big = [r for r in rows if r["in_flight"] == 1][-1]
+    per_rule_ns = ((big["cpu_ms_per_probe"] - base["cpu_ms_per_probe"]) * 1e6
+                   / (big["rules"] - base["rules"]))
+    summary = {"sample_cpu_ms_per_probe": base["cpu_ms_per_probe"],
+               "cpu_ns_per_rule": round(per_rule_ns, 1),
+               "simdjson_ns_per_rule": floor["ns_per_rule"],
+               "ratio_to_simdjson": round(per_rule_ns / floor["ns_per_rule"], 2),
+               **growth}
+    print("summary", json.dumps(summary))
+    with open(args.csv, "w", newline="") as f:
+        out = csv.DictWriter(f, fieldnames=list(rows[0]) + ["note"])
+        out.writeheader()
+        out.writerows(rows)
+        out.writerow({"rules": "summary", "note": json.dumps(summary)})
+
+
+if __name__ == "__main__":
+    main()

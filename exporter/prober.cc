@@ -1,0 +1,261 @@
+#include "exporter/prober.h"
+
+#include <cctype>
+#include <condition_variable>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <utility>
+
+#include "exporter/metric_sink.h"
+#include "exporter/reply_buffer.h"
+#include "exporter/tables.h"
+
+namespace exporter {
+
+namespace {
+
+using prometheus::ClientMetric;
+using prometheus::MetricFamily;
+using prometheus::MetricType;
+
+constexpr char kTokenKey[] = "token_id";
+constexpr char kReasonKey[] = "acl-devhost-reason";
+constexpr char kUnimplemented[] = "Service is unimplemented";
+
+const char* const kCodeNames[] = {
+    "OK", "CANCELLED", "UNKNOWN", "INVALID_ARGUMENT", "DEADLINE_EXCEEDED",
+    "NOT_FOUND", "ALREADY_EXISTS", "PERMISSION_DENIED", "RESOURCE_EXHAUSTED",
+    "FAILED_PRECONDITION", "ABORTED", "OUT_OF_RANGE", "UNIMPLEMENTED",
+    "INTERNAL", "UNAVAILABLE", "DATA_LOSS", "UNAUTHENTICATED"};
+
+bool IsTooLarge(const grpc::Status& status) {
+  return status.error_code() == grpc::StatusCode::RESOURCE_EXHAUSTED &&
+         (status.error_message() == kTooLarge ||
+          status.error_message().find("larger than max") != std::string::npos);
+}
+
+bool IsUnimplemented(const grpc::Status& status) {
+  return status.error_code() == grpc::StatusCode::UNIMPLEMENTED ||
+         (status.error_code() == grpc::StatusCode::RESOURCE_EXHAUSTED &&
+          status.error_message() == kUnimplemented);
+}
+
+const char* FailureOf(const grpc::Status& status) {
+  switch (status.error_code()) {
+    case grpc::StatusCode::UNAVAILABLE:
+      return "unavailable";
+    case grpc::StatusCode::DEADLINE_EXCEEDED:
+      return "deadline";
+    case grpc::StatusCode::PERMISSION_DENIED:
+    case grpc::StatusCode::UNAUTHENTICATED:
+      return "denied";
+    default:
+      return IsTooLarge(status) ? "too_large" : "error";
+  }
+}
+
+std::string Describe(const grpc::Status& status,
+                     const grpc::ClientContext& context) {
+  const int code = status.error_code();
+  std::string text = code >= 0 && code <= 16 ? kCodeNames[code] : "CODE";
+  text += ": " + status.error_message();
+  const auto& trailers = context.GetServerTrailingMetadata();
+  const auto reason = trailers.find(kReasonKey);
+  if (reason != trailers.end()) {
+    text += " (reason: " +
+            std::string(reason->second.data(), reason->second.size()) + ")";
+  }
+  return text;
+}
+
+MetricFamily Gauge(const char* name, const char* help, double value) {
+  MetricFamily family{name, help, MetricType::Gauge, {}};
+  family.metric.emplace_back();
+  family.metric.back().gauge.value = value;
+  return family;
+}
+
+bool ReadFile(const std::string& path, std::string* text) {
+  std::ifstream in(path);
+  if (!in) return false;
+  text->assign(std::istreambuf_iterator<char>(in),
+               std::istreambuf_iterator<char>());
+  return !in.bad();
+}
+
+}  // namespace
+
+bool IsHostPort(const std::string& target) {
+  const size_t colon = target.rfind(':');
+  if (colon == std::string::npos || colon == 0) return false;
+  const std::string host = target.substr(0, colon);
+  const std::string port = target.substr(colon + 1);
+  if (port.empty() || port.size() > 5) return false;
+  for (char c : port) {
+    if (!std::isdigit(static_cast<unsigned char>(c))) return false;
+  }
+  const long number = std::strtol(port.c_str(), nullptr, 10);
+  if (number < 1 || number > 65535) return false;
+  if (host.front() == '[') {
+    if (host.size() < 4 || host.back() != ']') return false;
+    for (size_t i = 1; i + 1 < host.size(); ++i) {
+      if (!std::isxdigit(static_cast<unsigned char>(host[i])) &&
+          host[i] != ':' && host[i] != '.') {
+        return false;
+      }
+    }
+    return true;
+  }
+  for (char c : host) {
+    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '.' &&
+        c != '-' && c != '_') {
+      return false;
+    }
+  }
+  return true;
+}
+
+std::unique_ptr<Prober> Prober::Create(const ProberOptions& options,
+                                       TokenFile* tokens, std::string* error) {
+  std::shared_ptr<grpc::ChannelCredentials> credentials;
+  if (options.caFile.empty()) {
+    credentials = grpc::InsecureChannelCredentials();
+  } else {
+    grpc::SslCredentialsOptions ssl;
+    if (!ReadFile(options.caFile, &ssl.pem_root_certs)) {
+      *error = "cannot read the CA file " + options.caFile;
+      return nullptr;
+    }
+    credentials = grpc::SslCredentials(ssl);
+  }
+  return std::unique_ptr<Prober>(new Prober(options, tokens, credentials));
+}
+
+Prober::Prober(const ProberOptions& options, TokenFile* tokens,
+               std::shared_ptr<grpc::ChannelCredentials> credentials)
+    : options_(options), tokens_(tokens), credentials_(std::move(credentials)) {}
+
+std::shared_ptr<grpc::Channel> Prober::ChannelFor(const std::string& target) {
+  std::lock_guard<std::mutex> lock(mu_);
+  auto it = channels_.find(target);
+  if (it != channels_.end()) return it->second;
+  if (channels_.size() >= kMaxChannels) channels_.clear();
+  grpc::ChannelArguments args;
+  const size_t limit = options_.maxReplyBytes + 1024;  // room for framing
+  args.SetMaxReceiveMessageSize(limit > 0x7fffffff ? -1
+                                                   : static_cast<int>(limit));
+  auto channel = grpc::CreateCustomChannel(target, credentials_, args);
+  channels_.emplace(target, channel);
+  return channel;
+}
+
+ProbeResult Prober::Probe(const std::string& target,
+                          std::chrono::milliseconds timeout) {
+  const auto start = std::chrono::steady_clock::now();
+  ProbeResult result;
+  std::string token;
+  if (!IsHostPort(target)) {
+    result.failure = "target";
+    result.error = "target is not HOST:PORT";
+  } else if (!tokens_->Lookup(target, &token, &result.error)) {
+    result.failure = "token";
+  } else {
+    result.up = true;
+    ReadTables(target, token, std::chrono::system_clock::now() + timeout,
+               &result);
+  }
+  if (!result.up) result.families.clear();
+  const std::chrono::duration<double> took =
+      std::chrono::steady_clock::now() - start;
+  result.families.push_back(
+      Gauge("acl_up", "Whether the device answered every table (1) or not.",
+            result.up ? 1 : 0));
+  result.families.push_back(Gauge("acl_probe_duration_seconds",
+                                  "How long the probe took.", took.count()));
+  return result;
+}
+
+// The unary tables are asked all at once (one round of the connection
+// instead of one per table), the streamed one meanwhile on this thread;
+// then the answers are parsed one by one, each freed once parsed.
+void Prober::ReadTables(const std::string& target, const std::string& token,
+                        std::chrono::system_clock::time_point deadline,
+                        ProbeResult* result) {
+  std::unique_ptr<Stub> stub = acl::ACLService::NewStub(ChannelFor(target));
+  std::vector<std::unique_ptr<TableCall>> calls;
+  std::mutex mu;
+  std::condition_variable allDone;
+  size_t pending = 0;
+  for (size_t i = 0; i < kTableCount; ++i) {
+    calls.push_back(std::make_unique<TableCall>());
+    grpc::ClientContext& context = calls.back()->context;
+    context.set_deadline(deadline);
+    if (!token.empty()) context.AddMetadata(kTokenKey, token);
+  }
+  for (size_t i = 0; i < kTableCount; ++i) {
+    if (kTables[i].start == nullptr) continue;
+    std::lock_guard<std::mutex> lock(mu);
+    ++pending;
+    kTables[i].start(*stub, calls[i].get(), [&mu, &allDone, &pending] {
+      std::lock_guard<std::mutex> lock(mu);
+      if (--pending == 0) allDone.notify_one();
+    });
+  }
+  MetricSink sink(options_.maxSeries);
+  ReplyBuffer streamed;
+  for (size_t i = 0; i < kTableCount; ++i) {
+    if (kTables[i].fetch == nullptr) continue;
+    calls[i]->status = kTables[i].fetch(*stub, &calls[i]->context,
+                                        options_.maxReplyBytes, &streamed);
+  }
+  {
+    std::unique_lock<std::mutex> lock(mu);
+    allDone.wait(lock, [&pending] { return pending == 0; });
+  }
+  int skipped = 0;
+  for (size_t i = 0; i < kTableCount; ++i) {
+    const TableSpec& table = kTables[i];
+    TableCall& call = *calls[i];
+    if (IsUnimplemented(call.status)) {
+      ++skipped;
+      continue;
+    }
+    if (!call.status.ok()) {
+      result->up = false;
+      result->failure = FailureOf(call.status);
+      result->error = std::string(table.name) + ": " +
+                      Describe(call.status, call.context);
+      return;
+    }
+    ReplyBuffer unary;
+    ReplyBuffer* json = table.fetch != nullptr ? &streamed : &unary;
+    if (table.start != nullptr) {
+      if (!unary.Append(call.reply.result())) {
+        result->up = false;
+        result->failure = "too_large";
+        result->error = std::string(table.name) + ": out of memory";
+        return;
+      }
+      calls[i].reset();  // the reply's text with it
+    }
+    if (!ParseTable(table, json, &sink, &result->error)) {
+      result->up = false;
+      result->failure = "json";
+      return;
+    }
+    json->Clear();
+  }
+  result->series = sink.series();
+  result->families = sink.Take();
+  result->families.push_back(Gauge("acl_probe_tables_skipped",
+                                   "Tables the device does not implement.",
+                                   skipped));
+  result->families.push_back(
+      Gauge("acl_probe_series_dropped",
+            "Series left out past --max-series.",
+            static_cast<double>(sink.dropped())));
+}
+
+}  // namespace exporter
