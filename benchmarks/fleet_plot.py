@@ -4,6 +4,9 @@ per probe against the device's rules (1 probe in flight) and against the
 probes in flight (the built-in sample and the largest configuration).
 
     benchmarks/fleet_plot.py build/fleet.csv docs/fleet.png
+
+Needs Debian's python3-matplotlib (not installed by scripts/setup.sh: the
+tests do not draw).
 """
 
 import csv

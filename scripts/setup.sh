@@ -20,8 +20,7 @@ packages=(
   python3 python3-grpcio python3-protobuf openssl
   nghttp2-client curl valgrind dpkg-dev
   clang-14 libclang-rt-14-dev llvm-14
-  prometheus-cpp-dev libcivetweb-dev libsimdjson-dev libcli11-dev prometheus
-  python3-matplotlib
+  prometheus-cpp-dev libcivetweb-dev prometheus
 )
 # buf comes from npm: Debian's npm when the machine has none.
 command -v npm >/dev/null || packages+=(npm)
