@@ -308,29 +308,6 @@ class EchoTest(ServerCase):
                 for row in tree["rows"]:
                     self.assertTrue(row["columns"])
 
-    def test_set_fields_appear_as_valued_columns(self):
-        _, stub = self.start("--adapter", "echo")
-        rule = {"GroupID": 2000, "SrcAny": True,
-                "srcipv4": [{"SrcIPv4Addr": "10.1.1.0"}]}
-        ipv4 = ["0x02010501=2000", "0x02010504=1", "0x02010505=\"10.1.1.0\""]
-        cases = [
-            ("GetJsonACLBase", {"ProcessingStatus": 1}, ["0x02010101=1"]),
-            ("GetJsonACLIPv4BasicRules", {"rule": [rule]}, ipv4),
-            (STREAM, {"rule": [rule]}, ipv4),
-            ("GetJsonACLIPv6BasicRules",
-             {"rule": [{"Count": 2 ** 40,
-                        "srcipv6": [{"SrcIPv6Addr": "2001:db8::1"}]}]},
-             ["0x02010710=1099511627776", "0x02010705=\"2001:db8::1\""]),
-            ("GetJsonACLMACRules",
-             {"rule": [{"srcmacaddr": [{"SrcMACAddress":
-                                        "00-1A-2b-3c-4d-5e"}]}]},
-             ["0x02010D04=\"001a2b3c4d5e\""]),
-        ]
-        for name, request, expected in cases:
-            with self.subTest(method=name):
-                answer = self.answer(stub, name, request)
-                self.assertEqual(expected, valued_columns(answer["tree"]))
-
 
 class JsonTest(ServerCase):
     def test_every_method_answers_in_its_table_shape(self):
