@@ -3,8 +3,12 @@
 # AddressSanitizer/LeakSanitizer and UndefinedBehaviorSanitizer; then the
 # concurrency check and its racy canary under ThreadSanitizer; then builds
 # the fuzzers and runs each for a short while (FUZZ_SECONDS, default 30).
+#
+# --arm64: the arm64 stage instead (scripts/test_arm64.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+if [ "${1:-}" = --arm64 ]; then exec scripts/test_arm64.sh; fi
 
 scripts/setup.sh
 

@@ -2,11 +2,13 @@
 # The release as its users get it, from the build directory BUILD (a plain
 # or a sanitizer build):
 #
-#   package_test.sh deb BUILD VERSION
-#     cpack -G DEB; the package's dependencies name the Debian gRPC and
-#     protobuf runtime packages; unpacked into a temporary root, its
-#     acl-devhost serves with the packaged module (found by itself) and its
-#     aclctl gets the answer; both print VERSION.
+#   package_test.sh deb BUILD VERSION ARCH [EMULATOR...]
+#     cpack -G DEB; the package is acl-service_VERSION_ARCH.deb and its
+#     dependencies name the Debian gRPC and protobuf runtime packages;
+#     unpacked into a temporary root, its acl-devhost serves with the
+#     packaged module (found by itself) and its aclctl gets the answer; both
+#     print VERSION. A cross build's programs run through EMULATOR (such as
+#     qemu-aarch64-static -L /).
 #
 #   package_test.sh consumer BUILD SOURCE [CXX_FLAGS [LAUNCHER]]
 #     cmake --install into a temporary prefix; the host project in
@@ -53,11 +55,12 @@ start_devhost() {
 }
 
 deb() {
-  local build=$1 version=$2
+  local build=$1 version=$2 arch=$3
+  shift 3
+  local run=("$@")  # the emulator, if any
   (cd "$build" && quiet "$tmp/cpack.log" cpack -G DEB -B "$tmp/out")
-  local package
-  package=$(find "$tmp/out" -maxdepth 1 -name '*.deb')
-  [ -f "$package" ] || fail "cpack made no .deb"
+  local package=$tmp/out/acl-service_${version}_$arch.deb
+  [ -f "$package" ] || fail "cpack made no $(basename "$package")"
 
   local depends
   depends=$(dpkg-deb -f "$package" Depends)
@@ -68,14 +71,14 @@ deb() {
 
   dpkg -x "$package" "$tmp/root"
   local bin=$tmp/root/usr/bin
-  [ "$("$bin/acl-devhost" --version)" = "acl-devhost $version" ] ||
+  [ "$("${run[@]}" "$bin/acl-devhost" --version)" = "acl-devhost $version" ] ||
     fail "acl-devhost --version"
-  [ "$("$bin/aclctl" --version)" = "aclctl $version" ] ||
+  [ "$("${run[@]}" "$bin/aclctl" --version)" = "aclctl $version" ] ||
     fail "aclctl --version"
 
-  start_devhost "$bin/acl-devhost"
+  start_devhost "${run[@]}" "$bin/acl-devhost"
   local answer
-  answer=$("$bin/aclctl" --addr "$addr" --token "$TOKEN" --raw Base) ||
+  answer=$("${run[@]}" "$bin/aclctl" --addr "$addr" --token "$TOKEN" --raw Base) ||
     fail "aclctl Base"
   [ "$answer" = '{"Base":{"ProcessingStatus":1}}' ] ||
     fail "unexpected answer: $answer"
