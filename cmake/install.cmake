@@ -22,9 +22,12 @@
 include(CMakePackageConfigHelpers)
 
 install(TARGETS acl_service LIBRARY DESTINATION ${ACL_MODULE_INSTALL_DIR})
-install(TARGETS acl-devhost aclctl acl-exporter
-        RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(FILES exporter/acl-exporter.service DESTINATION lib/systemd/system)
+install(TARGETS acl-devhost aclctl RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+if(TARGET acl-exporter)
+  install(TARGETS acl-exporter RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(FILES exporter/acl-exporter.service
+          DESTINATION lib/systemd/system)
+endif()
 install(FILES host/host_api.h DESTINATION ${ACL_INCLUDE_INSTALL_DIR}/host)
 install(FILES tree/tree.h DESTINATION ${ACL_INCLUDE_INSTALL_DIR}/tree)
 install(FILES hostcheck/hostcheck.h

@@ -21,6 +21,16 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_STRIP_FILES ON)  # programs and module without their debug data
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The package's architecture is the target's: a cross build's is not the
+# build machine's (dpkg-shlibdeps then reads the target's libraries' shlibs,
+# which the multiarch packages or the sysroot provide).
+if(CMAKE_CROSSCOMPILING)
+  if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(aarch64|arm64)$")
+    set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE arm64)
+  else()
+    message(FATAL_ERROR "no Debian architecture for ${CMAKE_SYSTEM_PROCESSOR}")
+  endif()
+endif()
 # The Python example compiles the schema and calls with grpcio.
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS
     "python3-grpcio, python3-protobuf, protobuf-compiler-grpc")

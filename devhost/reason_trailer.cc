@@ -11,7 +11,8 @@ namespace {
 std::string Printable(std::string_view text) {
   std::string out(text);
   for (char& c : out) {
-    if (c < 0x20 || c > 0x7E) c = '?';
+    const auto byte = static_cast<unsigned char>(c);  // char's sign varies
+    if (byte < 0x20 || byte > 0x7E) c = '?';
   }
   return out;
 }

@@ -6,8 +6,16 @@
 # curl, valgrind) and the fleet plot (matplotlib) need,
 # and buf (the schema linter, pinned) from npm into .tools/buf.
 # Idempotent; quick when everything is present.
+#
+# --arm64: also the cross build's packages (scripts/test_arm64.sh): Debian's
+# aarch64 compiler, qemu-user-static, and the arm64 libraries (multiarch,
+# next to the amd64 ones). Every install is simulated first and refused when
+# apt would remove a package.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+arm64=false
+[ "${1:-}" = --arm64 ] && arm64=true
 
 BUF_VERSION=1.75.0
 BUF_DIR=.tools/buf
@@ -25,6 +33,26 @@ packages=(
 # buf comes from npm: Debian's npm when the machine has none.
 command -v npm >/dev/null || packages+=(npm)
 
+# The arm64 build's packages. simdjson's -dev package cannot be installed
+# for two architectures at once: the arm64 build takes its (architecture-
+# independent) header from the amd64 one and links the arm64 run-time
+# library by path (cmake/Findsimdjson.cmake).
+arm64_packages=(
+  g++-aarch64-linux-gnu qemu-user-static
+  libgrpc++-dev:arm64 libprotobuf-dev:arm64 libgtest-dev:arm64
+  libgmock-dev:arm64 libmimalloc-dev:arm64 libsimdjson14:arm64
+  libsimdjson-dev libmimalloc-dev libcli11-dev
+)
+$arm64 && packages+=("${arm64_packages[@]}")
+
+sudo_cmd=""
+[ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
+
+if $arm64 && ! dpkg --print-foreign-architectures | grep -qx arm64; then
+  echo "setup: adding the arm64 architecture"
+  $sudo_cmd dpkg --add-architecture arm64
+fi
+
 missing=()
 for p in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed"; then
@@ -34,9 +62,13 @@ done
 
 if [ ${#missing[@]} -gt 0 ]; then
   echo "setup: installing ${missing[*]}"
-  sudo_cmd=""
-  [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
   $sudo_cmd apt-get update -qq
+  # Other builds share this machine: never take a plan that removes any.
+  plan=$(apt-get install -s --no-install-recommends "${missing[@]}")
+  if grep '^Remv ' <<<"$plan"; then
+    echo "setup: refused, apt would remove the packages above" >&2
+    exit 1
+  fi
   DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 

@@ -4,8 +4,12 @@
 # clang so that the same build links the fuzzers; then the concurrency check
 # and its racy canary under ThreadSanitizer; last, each fuzzer for a short
 # while (FUZZ_SECONDS, default 30).
+#
+# --arm64: the arm64 stage instead (scripts/test_arm64.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+if [ "${1:-}" = --arm64 ]; then exec scripts/test_arm64.sh; fi
 
 scripts/setup.sh
 

@@ -11,6 +11,11 @@ Under the sanitizer build large requests are smaller and memory is not
 measured.
 
     /usr/bin/python3 tests/e2e_test.py --build BUILD_DIR [unittest args]
+
+A cross build's host is tested from a native build's clients: --host-build
+CROSS_DIR --emulator 'qemu-aarch64-static -L /' runs CROSS_DIR's acl-devhost
+through the emulator, and HostAlikeTest compares its answers with the native
+host's.
 """
 
 import argparse
@@ -35,6 +40,7 @@ from google.protobuf import json_format
 
 SOURCE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 BUILD = os.path.join(SOURCE, "build")
+HOST = None  # the acl-devhost under test (emulator and path); BUILD's
 PYTHON = "/usr/bin/python3"
 TOKEN = "e2e-token"
 WAIT = 20  # seconds: the bound of every wait
@@ -135,9 +141,9 @@ def valued_columns(tree):
 class Devhost:
     """A running acl-devhost, up to its `listening on` line; kill() ends it."""
 
-    def __init__(self, *args, token=True):
-        command = [os.path.join(BUILD, "acl-devhost"), "--listen",
-                   "127.0.0.1:0"] + (["--token", TOKEN] if token else [])
+    def __init__(self, *args, token=True, host=None):
+        command = (host or HOST) + ["--listen", "127.0.0.1:0"] + (
+            ["--token", TOKEN] if token else [])
         self.stderr = tempfile.TemporaryFile("w+")
         self.proc = subprocess.Popen(command + list(args),
                                      stdout=subprocess.PIPE,
@@ -180,10 +186,12 @@ class Devhost:
 
 
 def call(stub, name, data=None, token=TOKEN):
-    """Calls method `name`; returns (status code, details, result pieces)."""
+    """Calls method `name` with `data` (a request, or its fields as a dict);
+    returns (status code, details, result pieces)."""
     metadata = [("token_id", token)] if token is not None else []
     rpc = getattr(stub, name)
-    request = request_of(name, data or {})
+    request = data if hasattr(data, "DESCRIPTOR") else request_of(
+        name, data or {})
     pieces = []
     try:
         if name == STREAM:
@@ -240,9 +248,9 @@ class ServerCase(unittest.TestCase):
         for server in self.servers:
             server.kill()
 
-    def start(self, *args, token=True):
+    def start(self, *args, token=True, host=None):
         """A server and a stub of it."""
-        server = Devhost(*args, token=token)
+        server = Devhost(*args, token=token, host=host)
         self.servers.append(server)
         self.channels.append(grpc.insecure_channel(server.addr))
         return server, acl_grpc.ACLServiceStub(self.channels[-1])
@@ -436,8 +444,8 @@ class ModuleLoadTest(unittest.TestCase):
         for path, word in cases:
             with self.subTest(module=path):
                 run = subprocess.run(
-                    [os.path.join(BUILD, "acl-devhost"), "--listen",
-                     "127.0.0.1:0", "--token", TOKEN, "--module", path],
+                    HOST + ["--listen", "127.0.0.1:0", "--token", TOKEN,
+                            "--module", path],
                     capture_output=True, text=True, timeout=WAIT)
                 self.assertNotEqual(0, run.returncode)
                 self.assertNotIn("listening on", run.stdout)
@@ -675,13 +683,70 @@ class StopTest(ServerCase):
                                      {Code.UNAVAILABLE, Code.CANCELLED})
 
 
+# ---- A cross build's host against the native one ------------------------------
+
+def fill(message):
+    """Sets every field of `message`, two elements of each repeated one:
+    largest numbers, addresses where the name asks for one, else multi-byte
+    UTF-8 text."""
+    texts = {"MAC": "00-1a-2B-3c-4D-5e", "IPv4": "192.0.2.1",
+             "IPv6": "2001:db8::1"}
+    for field in message.DESCRIPTOR.fields:
+        value = getattr(message, field.name)
+        numbers = {field.TYPE_BOOL: True, field.TYPE_UINT32: 2 ** 32 - 1,
+                   field.TYPE_UINT64: 2 ** 64 - 1}
+        if field.label == field.LABEL_REPEATED:
+            fill(value.add())
+            fill(value.add())
+        elif field.message_type is not None:
+            fill(value)
+        else:
+            kind = next((k for k in texts if k in field.name), None)
+            setattr(message, field.name, numbers.get(
+                field.type, texts.get(kind, "t\u00e9\u20ac\U0001F600")))
+
+
+class HostAlikeTest(ServerCase):
+    """The host under test (a cross build's, emulated) answers every method,
+    with an empty request and with every field set, and aclctl, exactly as
+    the native build's host does."""
+
+    def outcomes(self, adapter, host):
+        server, stub = self.start("--adapter", adapter, "--split-bytes", "7",
+                                  host=host)
+        out = []
+        for name in methods():
+            for full in (False, True):
+                request = request_of(name, {})
+                if full:
+                    fill(request)
+                out.append(call(stub, name, request))
+            run = aclctl(server.addr, "--raw", name)
+            out.append((run.returncode, run.stdout, run.stderr))
+        return out
+
+    def test_answers_alike(self):
+        if HOST == [os.path.join(BUILD, "acl-devhost")]:
+            self.skipTest("the host under test is the native one")
+        for adapter in ("json", "echo"):
+            with self.subTest(adapter=adapter):
+                native = self.outcomes(
+                    adapter, [os.path.join(BUILD, "acl-devhost")])
+                self.assertEqual(native, self.outcomes(adapter, HOST))
+
+
 def parse_args():
-    """Takes --build DIR into BUILD; returns the other arguments."""
-    global BUILD
+    """Takes --build DIR into BUILD, the host under test into HOST; returns
+    the other arguments."""
+    global BUILD, HOST
     parser = argparse.ArgumentParser(add_help=False)
     parser.add_argument("--build", default=BUILD)
+    parser.add_argument("--host-build")
+    parser.add_argument("--emulator", default="")
     args, rest = parser.parse_known_args()
     BUILD = os.path.abspath(args.build)
+    HOST = args.emulator.split() + [os.path.join(
+        os.path.abspath(args.host_build or BUILD), "acl-devhost")]
     return rest
 
 

@@ -2,12 +2,14 @@
 # The release as its users get it, from the build directory BUILD (a plain
 # or a sanitizer build):
 #
-#   package_test.sh deb BUILD VERSION
-#     cpack -G DEB; the package's dependencies name the Debian gRPC and
-#     protobuf runtime packages; unpacked into a temporary root, its
-#     acl-devhost serves with the packaged module (found by itself) and its
-#     aclctl gets the answer; both print VERSION, as does acl-exporter,
-#     whose systemd unit runs it as a dynamic (non-root) user.
+#   package_test.sh deb BUILD VERSION ARCH [EMULATOR...]
+#     cpack -G DEB; the package is acl-service_VERSION_ARCH.deb and its
+#     dependencies name the Debian gRPC and protobuf runtime packages;
+#     unpacked into a temporary root, its acl-devhost serves with the
+#     packaged module (found by itself) and its aclctl gets the answer; both
+#     print VERSION, as does acl-exporter (native builds only), whose systemd
+#     unit runs it as a dynamic (non-root) user. A cross build's programs run
+#     through EMULATOR (such as qemu-aarch64-static -L /).
 #
 #   package_test.sh consumer BUILD SOURCE [CXX_FLAGS [LAUNCHER [CXX]]]
 #     cmake --install into a temporary prefix; the host project in
@@ -55,11 +57,12 @@ start_devhost() {
 }
 
 deb() {
-  local build=$1 version=$2
+  local build=$1 version=$2 arch=$3
+  shift 3
+  local run=("$@")  # the emulator, if any
   (cd "$build" && quiet "$tmp/cpack.log" cpack -G DEB -B "$tmp/out")
-  local package
-  package=$(find "$tmp/out" -maxdepth 1 -name '*.deb')
-  [ -f "$package" ] || fail "cpack made no .deb"
+  local package=$tmp/out/acl-service_${version}_$arch.deb
+  [ -f "$package" ] || fail "cpack made no $(basename "$package")"
 
   local depends
   depends=$(dpkg-deb -f "$package" Depends)
@@ -70,19 +73,21 @@ deb() {
 
   dpkg -x "$package" "$tmp/root"
   local bin=$tmp/root/usr/bin
-  [ "$("$bin/acl-devhost" --version)" = "acl-devhost $version" ] ||
+  [ "$("${run[@]}" "$bin/acl-devhost" --version)" = "acl-devhost $version" ] ||
     fail "acl-devhost --version"
-  [ "$("$bin/aclctl" --version)" = "aclctl $version" ] ||
+  [ "$("${run[@]}" "$bin/aclctl" --version)" = "aclctl $version" ] ||
     fail "aclctl --version"
-  [ "$("$bin/acl-exporter" --version)" = "acl-exporter $version" ] ||
-    fail "acl-exporter --version"
-  grep -qx 'DynamicUser=yes' \
-      "$tmp/root/usr/lib/systemd/system/acl-exporter.service" ||
-    fail "no acl-exporter unit with DynamicUser=yes"
+  if [ ${#run[@]} -eq 0 ]; then  # the exporter is not cross-built
+    [ "$("$bin/acl-exporter" --version)" = "acl-exporter $version" ] ||
+      fail "acl-exporter --version"
+    grep -qx 'DynamicUser=yes' \
+        "$tmp/root/usr/lib/systemd/system/acl-exporter.service" ||
+      fail "no acl-exporter unit with DynamicUser=yes"
+  fi
 
-  start_devhost "$bin/acl-devhost"
+  start_devhost "${run[@]}" "$bin/acl-devhost"
   local answer
-  answer=$("$bin/aclctl" --addr "$addr" --token "$TOKEN" --raw Base) ||
+  answer=$("${run[@]}" "$bin/aclctl" --addr "$addr" --token "$TOKEN" --raw Base) ||
     fail "aclctl Base"
   [ "$answer" = '{"Base":{"ProcessingStatus":1}}' ] ||
     fail "unexpected answer: $answer"

@@ -82,25 +82,41 @@ struct tagGrpcTableOrRow {
   void* reserved2;
 };
 
+// The adapter reads these bytes as a 64-bit little-endian machine writes
+// them (amd64 and arm64 alike); a build for any other machine would hand it
+// records it cannot read.
+static_assert(sizeof(void*) == 8, "the records hold 64-bit pointers");
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
+              "the records' numbers are little-endian");
+static_assert(alignof(tagGrpcColumn) == 8 && alignof(tagGrpcSubEntry) == 8 &&
+                  alignof(tagGrpcTableOrRow) == 8,
+              "records follow one another at 8-byte boundaries");
 static_assert(sizeof(tagZormMorValue) == 8, "value slot");
+static_assert(offsetof(tagZormMorValue, u32) == 0 &&
+                  offsetof(tagZormMorValue, bytes) == 0,
+              "a number and the MAC bytes start the slot");
 static_assert(sizeof(tagGrpcColumn) == 32, "column record");
 static_assert(offsetof(tagGrpcColumn, next) == 0, "column.next");
 static_assert(offsetof(tagGrpcColumn, morId) == 8, "column.morId");
 static_assert(offsetof(tagGrpcColumn, typeCode) == 12, "column.typeCode");
 static_assert(offsetof(tagGrpcColumn, value) == 16, "column.value");
 static_assert(offsetof(tagGrpcColumn, noValue) == 24, "column.noValue");
+static_assert(offsetof(tagGrpcColumn, padding) == 26, "column.padding");
 static_assert(sizeof(tagGrpcSubEntry) == 32, "sub-entry");
 static_assert(offsetof(tagGrpcSubEntry, name) == 8, "subEntry.name");
 static_assert(offsetof(tagGrpcSubEntry, columnHead) == 16, "subEntry.head");
 static_assert(offsetof(tagGrpcSubEntry, columnTail) == 24, "subEntry.tail");
 static_assert(sizeof(tagGrpcTableOrRow) == 88, "table or row node");
+static_assert(offsetof(tagGrpcTableOrRow, kind) == 0, "node.kind");
 static_assert(offsetof(tagGrpcTableOrRow, firstRow) == 8, "node.firstRow");
 static_assert(offsetof(tagGrpcTableOrRow, next) == 16, "node.next");
 static_assert(offsetof(tagGrpcTableOrRow, columnHead) == 24, "node.colHead");
 static_assert(offsetof(tagGrpcTableOrRow, columnTail) == 32, "node.colTail");
 static_assert(offsetof(tagGrpcTableOrRow, subHead) == 40, "node.subHead");
 static_assert(offsetof(tagGrpcTableOrRow, subTail) == 48, "node.subTail");
+static_assert(offsetof(tagGrpcTableOrRow, reserved1) == 56, "node.reserved1");
 static_assert(offsetof(tagGrpcTableOrRow, regNode) == 72, "node.regNode");
+static_assert(offsetof(tagGrpcTableOrRow, reserved2) == 80, "node.reserved2");
 
 namespace zorm_mor_value {
 
