@@ -23,15 +23,9 @@ WAIT=20  # seconds: the bound of every wait
 TOKEN=package-test
 
 devhost_pid=
-stop_devhost() {
-  [ -n "$devhost_pid" ] && kill "$devhost_pid" 2>/dev/null || true
-}
-trap stop_devhost EXIT
+trap '[ -n "$devhost_pid" ] && kill "$devhost_pid" 2>/dev/null || true' EXIT
 
-fail() {
-  echo "FAIL: $*" >&2
-  exit 1
-}
+fail() { echo "FAIL: $*" >&2; exit 1; }
 
 # Runs a command with its output in LOG, shown only when it fails.
 quiet() {
@@ -70,12 +64,10 @@ deb() {
 
   dpkg -x "$package" "$tmp/root"
   local bin=$tmp/root/usr/bin
-  [ "$("$bin/acl-devhost" --version)" = "acl-devhost $version" ] ||
-    fail "acl-devhost --version"
-  [ "$("$bin/aclctl" --version)" = "aclctl $version" ] ||
-    fail "aclctl --version"
-  [ "$("$bin/acl-exporter" --version)" = "acl-exporter $version" ] ||
-    fail "acl-exporter --version"
+  for program in acl-devhost aclctl acl-exporter; do
+    [ "$("$bin/$program" --version)" = "$program $version" ] ||
+      fail "$program --version"
+  done
   grep -qx 'DynamicUser=yes' \
       "$tmp/root/usr/lib/systemd/system/acl-exporter.service" ||
     fail "no acl-exporter unit with DynamicUser=yes"
