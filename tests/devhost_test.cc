@@ -434,14 +434,16 @@ std::string Answer(const Adapter& adapter, const char* table,
   return text;
 }
 
-// Rows that name a table's first row columns are looked up by them; the
-// answer is the one a scan of every row gives.
-TEST(AdapterTest, JsonAnswersTheRowsOrInstanceTheRequestSelects) {
+// The rows or instance a request selects, over kConfig unless a case has a
+// configuration of its own. Rows that name a table's first row columns are
+// looked up by them; the answer is the one a scan of every row gives.
+TEST(AdapterTest, JsonAnswersWhatTheRequestSelectsAsConfigured) {
   const std::vector<int> all = {0, 1, 2, 3, 4, 5, 6, 7};
   struct Case {
     const char* request;
     std::string answer;
     const char* table = "IPv4BasicRules";
+    std::string config = kConfig;
   } cases[] = {
       // No-value columns only select; a request without rows asks for all.
       {R"([{"GroupID": null, "RuleID": null, "VRF": null}])", Rows(all)},
@@ -492,42 +494,30 @@ TEST(AdapterTest, JsonAnswersTheRowsOrInstanceTheRequestSelects) {
        R"({"PfilterIgnoreAction":{"IgnoreAction":false}})",
        "PfilterIgnoreAction"},
       {"{}", "(null)", "Nope"},  // a node of no table
-  };
-  auto adapter = MakeJsonAdapter(Small(), kConfig);
-  for (const Case& c : cases) {
-    EXPECT_EQ(Answer(*adapter, c.table, c.request), c.answer)
-        << c.table << " " << c.request;
-  }
-}
-
-// An answer gives back each configured value as it was written, keys in
-// registry order, a nested list at the place of its first column.
-TEST(AdapterTest, JsonAnswersKeepConfiguredValuesAsWritten) {
-  struct Case {
-    const char* config;
-    const char* answer;
-    const char* table = "IPv4BasicRules";
-    const char* request = "[]";
-  } cases[] = {
-      {R"({"IPv4BasicRules": {"Rule": [{"VRF": "t\u00e9\/\"\u0001\ud83d\ude00",)"
-       R"( "RuleID": -0, "GroupID": 7}]}})",
+      {R"([{"GroupIndex": null}])", R"({"NamedGroups":{"Group":[]}})",
+       "NamedGroups", "{}"},  // a table not configured
+      // Values come back as written, keys in registry order, a nested list
+      // at the place of its first column.
+      {"[]",
        "{\"IPv4BasicRules\":{\"Rule\":[{\"GroupID\":7,\"RuleID\":0,"
-       "\"VRF\":\"t\xC3\xA9/\\\"\\u0001\xF0\x9F\x98\x80\"}]}}"},
-      {R"({"IPv4BasicRules": {"Rule": [{"VRF": "x", "SrcIPv4": [)"
-       R"({"SrcIPv4Wildcard": "0.0.0.255", "SrcIPv4Addr": "010.1.1.0"}],)"
-       R"( "GroupID": 1}]}})",
+       "\"VRF\":\"t\xC3\xA9/\\\"\\u0001\xF0\x9F\x98\x80\"}]}}",
+       "IPv4BasicRules",
+       OneRule(R"({"VRF": "t\u00e9\/\"\u0001\ud83d\ude00", "RuleID": -0,)"
+               R"( "GroupID": 7})")},
+      {"[]",
        R"({"IPv4BasicRules":{"Rule":[{"GroupID":1,"SrcIPv4":[{"SrcIPv4Addr":)"
-       R"("010.1.1.0","SrcIPv4Wildcard":"0.0.0.255"}],"VRF":"x"}]}})"},
-      {R"({"PfilterIgnoreAction": {"IgnoreAction": 1}})",
+       R"("010.1.1.0","SrcIPv4Wildcard":"0.0.0.255"}],"VRF":"x"}]}})",
+       "IPv4BasicRules",
+       OneRule(R"({"VRF": "x", "SrcIPv4": [{"SrcIPv4Wildcard": "0.0.0.255",)"
+               R"( "SrcIPv4Addr": "010.1.1.0"}], "GroupID": 1})")},
+      {R"({"IgnoreAction": true})",
        R"({"PfilterIgnoreAction":{"IgnoreAction":1}})", "PfilterIgnoreAction",
-       R"({"IgnoreAction": true})"},
-      {"{}", R"({"NamedGroups":{"Group":[]}})", "NamedGroups",
-       R"([{"GroupIndex": null}])"},  // a table not configured
+       R"({"PfilterIgnoreAction": {"IgnoreAction": 1}})"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(Answer(*MakeJsonAdapter(Small(), c.config), c.table, c.request),
               c.answer)
-        << c.config;
+        << c.table << " " << c.request << " of " << c.config;
   }
 }
 
