@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <set>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -17,21 +19,9 @@ namespace {
 
 using hostcheck::Outcome;
 
-hostcheck::Options Quick() {
-  hostcheck::Options o;
-  o.threads = 4;
-  o.rounds = 30;
-  o.cycles = 500;
-  return o;
-}
-
-const hostcheck::Result* Find(const std::vector<hostcheck::Result>& results,
-                              const std::string& name) {
-  for (const hostcheck::Result& r : results) {
-    if (name == r.promise.name) return &r;
-  }
-  return nullptr;
-}
+// Threads, rounds, cycles, timeout: a smaller run than the default, which
+// is enough for the toy host.
+const hostcheck::Options kQuick{4, 30, 500, 60, {}};
 
 class HostcheckTest : public ::testing::Test {
  protected:
@@ -40,7 +30,7 @@ class HostcheckTest : public ::testing::Test {
 
 TEST_F(HostcheckTest, ToyHostKeepsEveryPromise) {
   ASSERT_TRUE(toyhost::Break(""));
-  const auto results = hostcheck::Run(toyhost::Facts(), Quick());
+  const auto results = hostcheck::Run(toyhost::Facts(), kQuick);
   ASSERT_EQ(results.size(), hostcheck::Promises().size());
   for (const hostcheck::Result& r : results) {
     EXPECT_EQ(r.outcome, Outcome::kKept) << r.promise.name << ": " << r.detail;
@@ -78,9 +68,11 @@ TEST_F(HostcheckTest, EachBrokenPromiseIsReportedByName) {
     SCOPED_TRACE(promise);
     covered.insert(promise);
     ASSERT_TRUE(toyhost::Break(promise));
-    const auto results = hostcheck::Run(toyhost::Facts(), Quick());
-    const hostcheck::Result* r = Find(results, promise);
-    ASSERT_NE(r, nullptr);
+    const auto results = hostcheck::Run(toyhost::Facts(), kQuick);
+    const auto r = std::find_if(
+        results.begin(), results.end(),
+        [&](const hostcheck::Result& x) { return promise == x.promise.name; });
+    ASSERT_NE(r, results.end());
     EXPECT_EQ(r->outcome, Outcome::kBroken) << r->detail;
     EXPECT_NE(r->detail.find(says), std::string::npos) << r->detail;
   }

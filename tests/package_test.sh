@@ -25,15 +25,9 @@ WAIT=20  # seconds: the bound of every wait
 TOKEN=package-test
 
 devhost_pid=
-stop_devhost() {
-  [ -n "$devhost_pid" ] && kill "$devhost_pid" 2>/dev/null || true
-}
-trap stop_devhost EXIT
+trap '[ -n "$devhost_pid" ] && kill "$devhost_pid" 2>/dev/null || true' EXIT
 
-fail() {
-  echo "FAIL: $*" >&2
-  exit 1
-}
+fail() { echo "FAIL: $*" >&2; exit 1; }
 
 # Runs a command with its output in LOG, shown only when it fails.
 quiet() {
@@ -73,13 +67,13 @@ deb() {
 
   dpkg -x "$package" "$tmp/root"
   local bin=$tmp/root/usr/bin
-  [ "$("${run[@]}" "$bin/acl-devhost" --version)" = "acl-devhost $version" ] ||
-    fail "acl-devhost --version"
-  [ "$("${run[@]}" "$bin/aclctl" --version)" = "aclctl $version" ] ||
-    fail "aclctl --version"
-  if [ ${#run[@]} -eq 0 ]; then  # the exporter is not cross-built
-    [ "$("$bin/acl-exporter" --version)" = "acl-exporter $version" ] ||
-      fail "acl-exporter --version"
+  local programs=(acl-devhost aclctl)
+  [ ${#run[@]} -eq 0 ] && programs+=(acl-exporter)  # not cross-built
+  for program in "${programs[@]}"; do
+    [ "$("${run[@]}" "$bin/$program" --version)" = "$program $version" ] ||
+      fail "$program --version"
+  done
+  if [ ${#run[@]} -eq 0 ]; then
     grep -qx 'DynamicUser=yes' \
         "$tmp/root/usr/lib/systemd/system/acl-exporter.service" ||
       fail "no acl-exporter unit with DynamicUser=yes"

@@ -25,7 +25,6 @@ ldd "$binary" | awk '{print $1}' |
 echo 'race:grpc::internal::CallOpClientRecvStatus::FinishOp' >>"$suppressions"
 echo "tsan_run: $(grep -c called_from_lib "$suppressions") uninstrumented libraries suppressed"
 
-status=0
+# Not exec: the EXIT trap removes the suppressions once the binary ends.
 TSAN_OPTIONS="suppressions=$suppressions halt_on_error=0 ${TSAN_OPTIONS:-}" \
-  "$binary" "$@" || status=$?
-exit "$status"
+  "$binary" "$@"
