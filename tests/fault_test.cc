@@ -26,29 +26,28 @@ constexpr long kMostPoints = 100000;  // a sweep that never ends is a fault
 class FaultSweep : public ServiceTest,
                    public ::testing::WithParamInterface<std::string> {
  protected:
-  // Failure points exercised, per method.
+  // Per method: allocation failure points exercised, values refused.
   static std::map<std::string, long>& Points() {
     static auto* points = new std::map<std::string, long>();
     return *points;
   }
-
-  static void TearDownTestSuite() {
-    long total = 0, refusals = 0;
-    std::string each;
-    for (const auto& [method, points] : Points()) {
-      total += points;
-      each += " " + method.substr(7) + "=" + std::to_string(points);
-    }
-    for (const auto& [method, count] : Refusals()) refusals += count;
-    std::printf("allocation failure points: %ld over %zu methods:%s\n", total,
-                Points().size(), each.c_str());
-    std::printf("refused values: %ld over %zu methods\n", refusals,
-                Refusals().size());
-  }
-
   static std::map<std::string, long>& Refusals() {
     static auto* refusals = new std::map<std::string, long>();
     return *refusals;
+  }
+
+  static void TearDownTestSuite() {
+    long points = 0, refusals = 0;
+    std::string each;
+    for (const auto& [method, count] : Points()) {
+      points += count;
+      each += " " + method.substr(7) + "=" + std::to_string(count);
+    }
+    for (const auto& [method, count] : Refusals()) refusals += count;
+    std::printf("allocation failure points: %ld over %zu methods:%s\n",
+                points, Points().size(), each.c_str());
+    std::printf("refused values: %ld over %zu methods\n", refusals,
+                Refusals().size());
   }
 
   void ResetHost() {

@@ -27,8 +27,7 @@ constexpr char kGroupID[] = "ACL/IPv4BasicRules/Rule/GroupID";
 constexpr char kGroupIDInvalid[] = "the value of GroupID is invalid";
 constexpr char kDefaultAnswer[] = R"({"answer":1})";
 
-const std::string kHuge(8 << 20, 'h');            // 8 MiB
-const std::string kShort = R"({"Rule":[1,2,3]})";  // 16 bytes
+const std::string kHuge(8 << 20, 'h');  // 8 MiB
 
 // `text` cut into pieces of `size` bytes.
 Texts Pieces(const std::string& text, size_t size) {
@@ -39,10 +38,12 @@ Texts Pieces(const std::string& text, size_t size) {
   return pieces;
 }
 
+using Setup = std::function<void(Config&)>;
+
 struct OutcomeCase {
   const char* name;
   const char* token;
-  std::function<void(Config&)> host;
+  Setup host;
   int code;
   std::string message;
   std::string reply;  // the unary reply's result
@@ -82,8 +83,6 @@ TEST_P(OutcomeTest, UnaryAndStreamEndAsTheHostDecides) {
   ExpectNothingLive(r);
 }
 
-using Setup = std::function<void(Config&)>;
-
 Setup AsUsual() {
   return [](Config&) {};
 }
@@ -92,7 +91,7 @@ Setup Session(uint16_t result) {
 }
 Setup Refusing(std::string reason, uint16_t result) {
   return [=](Config& c) {
-    c.rejects = {{kGroupID, std::nullopt, reason, result}};
+    c.rejects = {{kGroupID, reason, result}};
   };
 }
 Setup Answering(std::optional<std::string> text, size_t splitBytes) {
@@ -116,8 +115,6 @@ INSTANTIATE_TEST_SUITE_P(
                     "Request with no token ID", "", {}},
         OutcomeCase{"UnknownToken", "stranger", AsUsual(), 7, kInvalidToken,
                     "", {}},
-        OutcomeCase{"EmptyTokenOfALiveSession", "", Session(1), 0, "",
-                    kDefaultAnswer, Pieces(kDefaultAnswer, 4)},
         OutcomeCase{"SessionZero", kToken, Session(0), 7, kInvalidToken, "",
                     {}},
         OutcomeCase{"SessionAllOnes", kToken, Session(0xFFFF), 7,
@@ -125,16 +122,9 @@ INSTANTIATE_TEST_SUITE_P(
         OutcomeCase{"Refused", kToken, Refusing("2000 is taken", 0), 3,
                     kGroupIDInvalid, Err("2000 is taken"),
                     {Err("2000 is taken")}},
-        OutcomeCase{"RefusedEmptyReason", kToken, Refusing("", 0), 3,
-                    kGroupIDInvalid, Err(""), {Err("")}},
-        OutcomeCase{"RefusedWithAllOnes", kToken, Refusing("no", 0xFFFF), 3,
-                    kGroupIDInvalid, Err("no"), {Err("no")}},
         // A reason filling all 64 bytes without a NUL is not over-read.
-        OutcomeCase{"ReasonFillsBuffer", kToken, Refusing(k64, 0), 3,
+        OutcomeCase{"ReasonFillsBuffer", kToken, Refusing(k64, 0xFFFF), 3,
                     kGroupIDInvalid, Err(k64), {Err(k64)}},
-        OutcomeCase{"ReasonLongerThanBuffer", kToken,
-                    Refusing(k64 + "0123456789abcdef", 0), 3, kGroupIDInvalid,
-                    Err(k64), {Err(k64)}},
         OutcomeCase{"AdapterNull", kToken, Answering(std::nullopt, 4), 0, "",
                     "", {""}},
         OutcomeCase{"AdapterHuge", kToken, Answering(kHuge, 1 << 16), 0, "",
@@ -144,8 +134,6 @@ INSTANTIATE_TEST_SUITE_P(
         OutcomeCase{"SplitZeroPieces", kToken,
                     Splitting(SplitMode::kZeroPieces), 0, "", kDefaultAnswer,
                     {}},
-        OutcomeCase{"SplitThreePieces", kToken, Answering(kShort, 6), 0, "",
-                    kShort, {R"({"Rule)", R"(":[1,2)", R"(,3]})"}},
         OutcomeCase{"SplitPerByte", kToken, Answering(kHuge.substr(0, 3000), 1),
                     0, "", kHuge.substr(0, 3000),
                     Pieces(kHuge.substr(0, 3000), 1)}),

@@ -300,7 +300,6 @@ tagZormRegNode* FindChild(tagZormRegNode* handle, const char* name,
 void Release(void* value) {
   {
     std::lock_guard<std::mutex> lock(H().mu);
-    ++H().record.releases;
     const bool live = storage.erase(value) == 1;
     Require(live, "release of storage not live, or of null");
     H().record.liveValues -= live;
@@ -416,7 +415,7 @@ uint16_t GRPC_SESSION_IsExisting(const char* token) {
   call = Call();  // a new call
   call.token = token;
   r.stop = Stop::kNone;
-  r.tableFound = r.adapterNull = r.splitNull = false;
+  r.tableFound = r.adapterNull = false;
   r.sessions.push_back(token);
   r.sessionAnswers.push_back(c.sessionResult.value_or(c.tokens.count(token)));
   return r.sessionAnswers.back();
@@ -447,9 +446,7 @@ uint16_t GRPC_CheckValueOfPara(const char* token, const char* path,
     refusal = 0;
   }
   for (const Reject& rule : c.rejects) {
-    if (refusal || rule.path != path || (rule.text && *rule.text != text)) {
-      continue;
-    }
+    if (refusal || rule.path != path) continue;
     // The reason may fill the whole buffer, without a NUL.
     std::memcpy(errorText, rule.reason.data(),
                 std::min<size_t>(rule.reason.size(), errorSize));
@@ -502,7 +499,6 @@ char** GRPC_Split_MassiveData(char* text, uint64_t* count) {
   call.split = true;
   watchedText = nullptr;  // the split's now
   char** list = nullptr;
-  r.splitNull = c.split == SplitMode::kNull;
   if (c.split == SplitMode::kPieces) {
     list = devhost::SplitText(text, c.splitBytes, count);
   } else {
@@ -554,7 +550,6 @@ const tagZormTypeInfo* ZORM_GetTypeInfo(uint32_t typeCode) {
   if (acceptAll) return &kNoRelease;  // setters store nothing
   const tagZormTypeInfo* info = devhost::TypeInfo(typeCode);
   std::lock_guard<std::mutex> lock(H().mu);
-  ++H().record.typeInfoCalls;
   if (typeCode == 0 || info->typeCode == 0) {
     Breach("type asked for code " + std::to_string(typeCode));
   }

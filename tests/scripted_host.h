@@ -42,11 +42,9 @@ struct Check {
   }
 };
 
-// A value-check rule: refuse `path` (and, if set, only `text`) with
-// `reason`, answering `result`.
+// A value-check rule: refuse `path` with `reason`, answering `result`.
 struct Reject {
   std::string path;
-  std::optional<std::string> text;
   std::string reason;
   uint16_t result = 0;
 };
@@ -100,16 +98,15 @@ struct Record {
   // "Name[cols]".
   std::vector<std::string> trees;
   std::vector<std::string> pieces;  // handed out by the last split
-  int builderCalls = 0, typeInfoCalls = 0, adapterCalls = 0;
-  int releases = 0;      // release-function calls
+  int builderCalls = 0, adapterCalls = 0;
   long allocations = 0;  // tree records asked for
   // Of the last call: its walk reached the table; where it stopped (and
   // the refused path and reason, as the module must report it); the
-  // adapter answered null; the split gave no list.
+  // adapter answered null.
   bool tableFound = false;
   Stop stop = Stop::kNone;
   std::string rejectedPath, reason;
-  bool adapterNull = false, splitNull = false;
+  bool adapterNull = false;
   // The ledger of what is live: none may be after a call.
   long liveRecords = 0;   // tree records
   long liveValues = 0;    // registry storage behind value slots
