@@ -108,23 +108,14 @@ uint32_t Hash(const char* a, const char* b = "") {
 }
 
 // Writes a reason from `hash` into the zero-filled error buffer: all its 64
-// bytes without a NUL, or a shorter text, sometimes with bytes after its NUL.
+// bytes without a NUL, or a shorter text, sometimes with bytes after its NUL
+// (not part of the reason).
 void WriteReason(uint32_t hash, char* errorText) {
-  static constexpr char kAlphabet[] =
-      "abcXYZ019 -_{}:\"\\/%\x7f\x80\xc3\xa9\xff";
-  uint32_t x = hash | 1;
-  auto next = [&x] {  // xorshift
-    x ^= x << 13;
-    x ^= x >> 17;
-    x ^= x << 5;
-    return uint8_t(x);
-  };
-  auto letter = [&] { return kAlphabet[next() % (sizeof(kAlphabet) - 1)]; };
-  const size_t length = std::min<size_t>(next() % 70, kErrorSize);
-  for (size_t i = 0; i < length; ++i) errorText[i] = letter();
-  if (length < kErrorSize && (next() & 1)) {  // not part of the reason
-    for (size_t i = length + 1; i < kErrorSize; ++i) errorText[i] = letter();
-  }
+  const std::string noise = Noise(hash, kErrorSize);
+  const size_t length = std::min<size_t>(hash % 70, kErrorSize);
+  const bool trailing = length < kErrorSize && (hash >> 8 & 1);
+  std::memcpy(errorText, noise.data(), trailing ? kErrorSize : length);
+  if (trailing) errorText[length] = '\0';
 }
 
 // ---- The adapter's tree: a lone table node and its rows, all of the table
@@ -337,6 +328,20 @@ int32_t Store(const char* text, size_t length, tagZormMorValue* value,
 }
 
 }  // namespace
+
+std::string Noise(uint32_t seed, size_t length) {
+  static constexpr char kAlphabet[] =
+      "abcXYZ019 -_{}:\"\\/%\x7f\x80\xc3\xa9\xff";
+  std::string text(length, ' ');
+  uint32_t x = seed | 1;
+  for (char& c : text) {  // xorshift
+    x ^= x << 13;
+    x ^= x >> 17;
+    x ^= x << 5;
+    c = kAlphabet[x % (sizeof(kAlphabet) - 1)];
+  }
+  return text;
+}
 
 Host& TheHost() {
   static Host* host = new Host();  // never destroyed: threads may outlive

@@ -135,6 +135,10 @@ Record Snapshot();
 // REQUIRES: no call is running.
 void SetAcceptAll(bool on);
 
+// `length` bytes varied by `seed`: letters, JSON punctuation, a control
+// byte and bytes of valid and broken UTF-8; never NUL.
+std::string Noise(uint32_t seed, size_t length);
+
 }  // namespace scripted
 
 #endif  // ACL_TESTS_SCRIPTED_HOST_H_
