@@ -82,7 +82,6 @@ void Configure(const Script& script, const std::string& table) {
   c.split = script.split_mode();
   c.splitBytes = script.piece_size();
   c.failAt = script.fail_at();
-  c.recordTrees = false;
   c.abortOnBreach = true;
 }
 

@@ -118,18 +118,41 @@ void WriteReason(uint32_t hash, char* errorText) {
   if (trailing) errorText[length] = '\0';
 }
 
-// ---- The adapter's tree: a lone table node and its rows, all of the table
-// found; every column of that one table and well formed; lists whose tails
-// are their last elements.
+// ---- The adapter's tree: checked (a lone table node and its rows, all of
+// the table found; every column of that one table and well formed; lists
+// whose tails are their last elements) and put in short (Record::trees).
 
-void CheckColumns(const tagGrpcColumn* c, const tagGrpcColumn* tail,
-                  int* table) {
+std::string ValueText(const tagGrpcColumn& c) {
+  switch (c.typeCode) {
+    case mv::kTypeU64:
+      return std::to_string(c.value.u64);
+    case mv::kTypeIPv4:
+      if (H().config.ipv4InSlot) return '"' + devhost::IPv4Of(c.value) + '"';
+      [[fallthrough]];
+    case mv::kTypeString:
+    case mv::kTypeName:
+      return '"' + std::string(devhost::TextOf(c.value)) + '"';
+    case mv::kTypeMAC:
+      return '"' + devhost::MACOf(c.value) + '"';
+    default:
+      return std::to_string(c.value.u32);
+  }
+}
+
+// Checks the column list from `c` and appends it to `out`; `table` is the
+// table byte of the columns so far (-1: none yet).
+void Columns(const tagGrpcColumn* c, const tagGrpcColumn* tail, int* table,
+             std::string* out) {
   const tagGrpcColumn* last = nullptr;
-  for (; c != nullptr; last = c, c = c->next) {
+  char hex[8];
+  *out += "[";
+  for (const char* sep = ""; c != nullptr; last = c, c = c->next, sep = " ") {
     const int t = (c->morId >> 8) & 0xFF;
     Require(c->morId >> 16 == 0x0201 && (*table < 0 || t == *table),
             "MOR ID of another module or table");
     *table = t;
+    std::snprintf(hex, sizeof(hex), "%s%02x", sep, c->morId & 0xFF);
+    *out += hex;
     Require(c->noValue <= 1 &&
                 std::all_of(std::begin(c->padding), std::end(c->padding),
                             [](uint8_t b) { return b == 0; }),
@@ -160,88 +183,43 @@ void CheckColumns(const tagGrpcColumn* c, const tagGrpcColumn* tail,
       default:
         Breach("unknown MOR type code " + std::to_string(c->typeCode));
     }
+    *out += ":" + std::to_string(c->typeCode) + "=" + ValueText(*c);
   }
+  *out += "]";
   Require(last == tail, "column list tail is not its last record");
 }
 
-void CheckNode(const tagGrpcTableOrRow* node, int* table) {
+void Node(const tagGrpcTableOrRow* node, int* table, std::string* out) {
   Require(node->regNode == Handle(call.table), "node of another table");
-  CheckColumns(node->columnHead, node->columnTail, table);
+  Columns(node->columnHead, node->columnTail, table, out);
+  *out += "{";
   const tagGrpcSubEntry* last = nullptr;
   for (auto* e = node->subHead; e != nullptr; last = e, e = e->next) {
     Require(e->name != nullptr && e->name[0] != '\0', "sub-entry unnamed");
-    CheckColumns(e->columnHead, e->columnTail, table);
+    *out += std::string(last == nullptr ? "" : " ") + (e->name ? e->name : "");
+    Columns(e->columnHead, e->columnTail, table, out);
   }
+  *out += "}";
   Require(last == node->subTail, "sub-entry list tail is not its last entry");
 }
 
-void CheckTree(const tagGrpcTableOrRow* top) {
+// The checked tree in short; empty for no tree.
+std::string Tree(const tagGrpcTableOrRow* top) {
   Require(top != nullptr && top->kind == mv::kTableNode && top->next == nullptr,
           "tree root is not a lone table node");
-  if (top == nullptr) return;
+  if (top == nullptr) return "";
   int table = -1;
-  CheckNode(top, &table);
+  std::string body = "T";
+  Node(top, &table, &body);
   for (auto* row = top->firstRow; row != nullptr; row = row->next) {
     Require(row->kind == mv::kRowNode && row->firstRow == nullptr,
             "row is not a row node");
-    CheckNode(row, &table);
-  }
-}
-
-// ---- The tree in short (Record::trees) ---------------------------------------
-
-std::string ValueText(const tagGrpcColumn& c) {
-  switch (c.typeCode) {
-    case mv::kTypeU64:
-      return std::to_string(c.value.u64);
-    case mv::kTypeIPv4:
-      if (H().config.ipv4InSlot) return '"' + devhost::IPv4Of(c.value) + '"';
-      [[fallthrough]];
-    case mv::kTypeString:
-    case mv::kTypeName:
-      return '"' + std::string(devhost::TextOf(c.value)) + '"';
-    case mv::kTypeMAC:
-      return '"' + devhost::MACOf(c.value) + '"';
-    default:
-      return std::to_string(c.value.u32);
-  }
-}
-
-void ShortColumns(const tagGrpcColumn* c, std::string* table,
-                  std::string* out) {
-  char hex[8];
-  *out += "[";
-  for (const char* sep = ""; c != nullptr; c = c->next, sep = " ") {
-    std::snprintf(hex, sizeof(hex), "%02x", (c->morId >> 8) & 0xFF);
-    if (table->empty()) *table = hex;
-    std::snprintf(hex, sizeof(hex), "%s%02x", sep, c->morId & 0xFF);
-    *out += hex;
-    if (c->noValue != 1) {
-      *out += ":" + std::to_string(c->typeCode) + "=" + ValueText(*c);
-    }
-  }
-  *out += "]";
-}
-
-void ShortNode(const tagGrpcTableOrRow* node, std::string* table,
-               std::string* out) {
-  ShortColumns(node->columnHead, table, out);
-  *out += "{";
-  for (auto* e = node->subHead; e != nullptr; e = e->next) {
-    *out += std::string(e == node->subHead ? "" : " ") + e->name;
-    ShortColumns(e->columnHead, table, out);
-  }
-  *out += "}";
-}
-
-std::string ShortTree(const tagGrpcTableOrRow* top) {
-  std::string table, body = "T";
-  ShortNode(top, &table, &body);
-  for (auto* row = top->firstRow; row != nullptr; row = row->next) {
     body += " R";
-    ShortNode(row, &table, &body);
+    Node(row, &table, &body);
   }
-  return (table.empty() ? "--" : table) + " " + body;
+  char hex[4];
+  std::snprintf(hex, sizeof(hex), "%02x", table & 0xFF);
+  return (table < 0 ? "--" : hex) + (" " + body);
 }
 
 // ---- Registry ---------------------------------------------------------------
@@ -483,9 +461,9 @@ char* GRPC_AdapterGet2Quorvex(tagGrpcTableOrRow* table, const char* module,
   Require(call.answer == nullptr && !r.adapterNull, "adapter called twice");
   Require(std::strcmp(module, kModule) == 0 && call.token == token,
           "adapter given another module or token");
-  CheckTree(table);
+  const std::string tree = Tree(table);
   ++r.adapterCalls;
-  if (c.recordTrees && table != nullptr) r.trees.push_back(ShortTree(table));
+  if (table != nullptr) r.trees.push_back(tree);
   r.adapterNull = !c.answer;
   if (!c.answer) return nullptr;
   char* text = strdup(c.answer->c_str());

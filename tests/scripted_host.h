@@ -81,7 +81,6 @@ struct Config {
   SplitMode split = SplitMode::kPieces;
   size_t splitBytes = 4;
   long failAt = 0;  // 1 and up: the k-th tree allocation since Reset fails
-  bool recordTrees = true;  // keep each adapter tree in short
   bool strict = true;
   bool abortOnBreach = false;
   grpc::ServerBuilder* builder = nullptr;

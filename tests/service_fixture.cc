@@ -29,11 +29,6 @@ Answer ServiceTest::Call(const std::string& method,
   return CallMethod(channel_, method, request, token);
 }
 
-Answer ServiceTest::CallText(const std::string& method,
-                             const std::string& request, const char* token) {
-  return Call(method, *ParseRequest(method, request), token);
-}
-
 Answer ServiceTest::Direct(const google::protobuf::Message& request,
                            const char* token) {
   const acl_tables::Table* table = nullptr;
@@ -50,20 +45,6 @@ Answer ServiceTest::Direct(const google::protobuf::Message& request,
   grpc::Status status =
       acl_service::RunUnary(&context, request, *table, &reply);
   return Answer{status.error_code(), status.error_message(), {reply.result()}};
-}
-
-std::string ServiceTest::OnlyTree() {
-  scripted::Record record = scripted::Snapshot();
-  EXPECT_EQ(record.trees.size(), 1u);
-  return record.trees.empty() ? "" : record.trees[0];
-}
-
-std::vector<std::string> ServiceTest::CheckLines() {
-  std::vector<std::string> lines;
-  for (const scripted::Check& c : scripted::Snapshot().checks) {
-    lines.push_back(c.path + " " + c.text);
-  }
-  return lines;
 }
 
 void ExpectNothingLive(const scripted::Record& r) {

@@ -24,13 +24,10 @@ class ServiceTest : public ::testing::Test {
   void TearDown() override;
 
   // Calls `method` (unary, or the streamed method read to its end) with
-  // `request`, or with the text-format `request`, sending `token` as
-  // "token_id" unless it is null.
+  // `request`, sending `token` as "token_id" unless it is null.
   Answer Call(const std::string& method,
               const google::protobuf::Message& request,
               const char* token = kToken);
-  Answer CallText(const std::string& method, const std::string& request,
-                  const char* token = kToken);
 
   // Runs the unary pipeline on `request` directly, not over the wire, with
   // `token` as the context's "token_id". The gRPC runtime sends no reply
@@ -38,12 +35,6 @@ class ServiceTest : public ::testing::Test {
   // the reply all the same.
   Answer Direct(const google::protobuf::Message& request,
                 const char* token = kToken);
-
-  // The one tree the adapter was given, in short (Record::trees).
-  std::string OnlyTree();
-
-  // The checks the host was asked for, as "path text" lines.
-  std::vector<std::string> CheckLines();
 
   std::unique_ptr<grpc::ServerBuilder> builder_;
   std::unique_ptr<grpc::Server> server_;
