@@ -64,9 +64,8 @@ struct Job {
 std::vector<Job> Jobs() {
   std::vector<Job> jobs;
   for (const std::string& method : MethodNames()) {
-    std::shared_ptr<Message> empty(RequestPrototype(method).New());
-    std::shared_ptr<Message> every(RequestPrototype(method).New());
-    FillEveryField(every.get(), 2);
+    std::shared_ptr<Message> empty = NewRequest(method);
+    std::shared_ptr<Message> every = NewRequest(method, 2);
     jobs.push_back({method, empty, kToken, 0, {}});
     jobs.push_back({method, every, kToken, 0, {}});
     jobs.push_back({method, empty, "stranger", 0, {}});

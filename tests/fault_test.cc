@@ -51,17 +51,8 @@ class FaultSweep : public ServiceTest,
   }
 
   void ResetHost() {
-    scripted::Reset();
-    scripted::TheHost().config.builder = builder_.get();
+    ServiceTest::ResetHost();
     scripted::TheHost().config.splitBytes = 1 << 20;
-  }
-
-  // Calls `method` the way that shows what was written: the pipeline
-  // directly for a unary method (its reply, even under an error status),
-  // the wire for the stream (its messages).
-  Answer Written(const std::string& method,
-                 const google::protobuf::Message& request) {
-    return method == kStreamMethod ? Call(method, request) : Direct(request);
   }
 
   // Fails each allocation of one call in turn; returns the number of
@@ -98,11 +89,8 @@ class FaultSweep : public ServiceTest,
 
 TEST_P(FaultSweep, EveryAllocationFailureIsOutOfMemory) {
   const std::string& method = GetParam();
-  std::unique_ptr<google::protobuf::Message> request(
-      RequestPrototype(method).New());
-  long points = Sweep(method, *request);
-  FillEveryField(request.get(), 3);
-  points += Sweep(method, *request);
+  const long points = Sweep(method, *NewRequest(method)) +
+                      Sweep(method, *NewRequest(method, 3));
   Points()[method] = points;
   RecordProperty("failure_points", static_cast<int>(points));
 }
@@ -114,9 +102,7 @@ std::string InvalidMessage(const std::string& path) {
 
 TEST_P(FaultSweep, EveryRefusedValueEndsTheCall) {
   const std::string& method = GetParam();
-  std::unique_ptr<google::protobuf::Message> request(
-      RequestPrototype(method).New());
-  FillEveryField(request.get(), 3);
+  const auto request = NewRequest(method, 3);
   ResetHost();
   ASSERT_EQ(Written(method, *request).code, 0);
   const std::vector<scripted::Check> all = scripted::Snapshot().checks;

@@ -153,16 +153,11 @@ TEST_P(RegistryTest, PrivateInAnyCaseThenExactNamesForEveryMethod) {
   const RegistryCase& c = GetParam();
   for (const std::string& method : MethodNames()) {
     SCOPED_TRACE(method);
-    scripted::Reset();
+    ResetHost();
     const std::string table =
         RequestPrototype(method).GetDescriptor()->name().substr(3);
-    TheHost().config.builder = builder_.get();
     c.registry(TheHost().config, table);
-    std::unique_ptr<google::protobuf::Message> request(
-        RequestPrototype(method).New());
-    FillEveryField(request.get(), 1);
-    Answer a = method == kStreamMethod ? Call(method, *request)
-                                       : Direct(*request);
+    Answer a = Written(method, *NewRequest(method, 1));
     scripted::Record r = scripted::Snapshot();
     ExpectNothingLive(r);
     if (c.found) {

@@ -4,14 +4,10 @@
 // what the module asked and what is still live. The module's tests, the
 // fuzzers and the benchmark all link it.
 //
-// Knobs: the session answer; a registry lacking a branch or spelling it in
-// another case; values refused by rule, the n-th, or by a hash of a seed,
-// the path and the text (with a reason and an answer from the hash); setters
-// failing by hash; a null, empty or huge answer; the split's modes; the k-th
-// tree allocation failing. In strict mode (the default) a rule the module
-// breaks inside a host call (a wrong argument, a call after the call had
-// failed, a malformed tree, storage released twice) is a breach: recorded,
-// or reported at once when abortOnBreach is set.
+// In strict mode (the default) a rule the module breaks inside a host call
+// (a wrong argument, a call after the call had failed, a malformed tree,
+// storage released twice) is a breach: recorded, or reported at once when
+// abortOnBreach is set.
 //
 // A call starts with its session check; per-call rules count from there.
 //

@@ -7,9 +7,8 @@
 #include "tables/tables.h"
 
 void ServiceTest::SetUp() {
-  scripted::Reset();
   builder_ = std::make_unique<grpc::ServerBuilder>();
-  scripted::TheHost().config.builder = builder_.get();
+  ResetHost();
   ASSERT_EQ(ServiceCreate(), 0);
   server_ = builder_->BuildAndStart();
   ASSERT_NE(server_, nullptr);
@@ -21,6 +20,11 @@ void ServiceTest::TearDown() {
   server_->Shutdown();
   server_->Wait();
   ServiceDestroy();
+}
+
+void ServiceTest::ResetHost() {
+  scripted::Reset();
+  scripted::TheHost().config.builder = builder_.get();
 }
 
 Answer ServiceTest::Call(const std::string& method,

@@ -23,6 +23,9 @@ class ServiceTest : public ::testing::Test {
   void SetUp() override;
   void TearDown() override;
 
+  // Restores the host's defaults, serving through this fixture's builder.
+  void ResetHost();
+
   // Calls `method` (unary, or the streamed method read to its end) with
   // `request`, sending `token` as "token_id" unless it is null.
   Answer Call(const std::string& method,
@@ -35,6 +38,13 @@ class ServiceTest : public ::testing::Test {
   // the reply all the same.
   Answer Direct(const google::protobuf::Message& request,
                 const char* token = kToken);
+
+  // Calls `method` the way that shows what was written: Direct for a unary
+  // method, the wire for the stream (its messages).
+  Answer Written(const std::string& method,
+                 const google::protobuf::Message& request) {
+    return method == kStreamMethod ? Call(method, request) : Direct(request);
+  }
 
   std::unique_ptr<grpc::ServerBuilder> builder_;
   std::unique_ptr<grpc::Server> server_;
