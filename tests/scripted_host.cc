@@ -48,8 +48,8 @@ struct Call {
   const RegNode* lastFound = nullptr;  // the walk so far
   const RegNode* table = nullptr;
   std::string tableName;
-  std::string accepted;  // the last accepted check's text, until set
-  bool acceptedPending = false;
+  std::optional<std::string> accepted;  // the last accepted check's text,
+                                       // until set
   const char* answer = nullptr;  // the adapter's text
   bool split = false;
 };
@@ -64,7 +64,6 @@ Host& H() { return TheHost(); }
 
 // REQUIRES (of both): the lock is held.
 void Breach(const std::string& what) {
-  if (!H().config.strict) return;
   if (H().config.abortOnBreach) {
     std::fprintf(stderr, "\n*** broken rule: %s\n", what.c_str());
     std::abort();
@@ -276,12 +275,13 @@ int32_t Store(const char* text, size_t length, tagZormMorValue* value,
   if (acceptAll) return 0;
   std::lock_guard<std::mutex> lock(H().mu);
   RequireRunning("setter");
-  Require(call.acceptedPending, "setter without an accepted check");
-  Require(std::strncmp(text, call.accepted.c_str(), length) == 0 &&
-              call.accepted.size() <= length,
+  Require(call.accepted.has_value(), "setter without an accepted check");
+  const std::string accepted = call.accepted.value_or("");
+  Require(std::strncmp(text, accepted.c_str(), length) == 0 &&
+              accepted.size() <= length,
           "setter given another text than the check");
-  call.acceptedPending = false;
-  if ((Hash("set", call.accepted.c_str()) & 0xFF) < H().config.setterFails) {
+  call.accepted.reset();
+  if ((Hash("set", accepted.c_str()) & 0xFF) < H().config.setterFails) {
     return -1;
   }
   if (ipv4 && H().config.ipv4InSlot) return devhost::SetIPv4(text, value);
@@ -428,7 +428,6 @@ uint16_t GRPC_CheckValueOfPara(const char* token, const char* path,
   }
   if (!refusal) {
     call.accepted = text;
-    call.acceptedPending = true;
     return 1;
   }
   r.stop = Stop::kRejected;

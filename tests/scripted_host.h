@@ -4,10 +4,9 @@
 // what the module asked and what is still live. The module's tests, the
 // fuzzers and the benchmark all link it.
 //
-// In strict mode (the default) a rule the module breaks inside a host call
-// (a wrong argument, a call after the call had failed, a malformed tree,
-// storage released twice) is a breach: recorded, or reported at once when
-// abortOnBreach is set.
+// A rule the module breaks inside a host call (a wrong argument, a call
+// after the call had failed, a malformed tree, storage released twice) is a
+// breach: recorded, or reported at once when abortOnBreach is set.
 //
 // A call starts with its session check; per-call rules count from there.
 //
@@ -77,7 +76,6 @@ struct Config {
   SplitMode split = SplitMode::kPieces;
   size_t splitBytes = 4;
   long failAt = 0;  // 1 and up: the k-th tree allocation since Reset fails
-  bool strict = true;
   bool abortOnBreach = false;
   grpc::ServerBuilder* builder = nullptr;
 };

@@ -105,9 +105,9 @@ void CheckColumns(const Descriptor* message, acl_tables::Span<Column> columns,
     SCOPED_TRACE(c.path);
     const FieldDescriptor* field = message->FindFieldByNumber(c.field);
     ASSERT_NE(field, nullptr);
-    EXPECT_TRUE(described.insert(c.field).second) << "described twice";
-    EXPECT_GT(c.field, previous) << "columns go in field order";
+    EXPECT_GT(c.field, previous) << "columns in field order, each once";
     previous = c.field;
+    described.insert(c.field);
     EXPECT_FALSE(field->is_repeated());
     EXPECT_TRUE(field->has_presence());
     EXPECT_EQ(std::string(c.path), prefix + field->name());
@@ -135,7 +135,6 @@ void CheckSubEntries(const Table& table, const Descriptor* message,
     const FieldDescriptor* field = message->FindFieldByNumber(sub.list.field);
     ASSERT_NE(field, nullptr) << sub.name;
     ASSERT_EQ(field->type(), FieldDescriptor::TYPE_MESSAGE) << sub.name;
-    EXPECT_TRUE(field->is_repeated());
     EXPECT_EQ(std::string(sub.name), field->message_type()->name());
     described.push_back(sub.list.field);
     CheckList(message, sub.list);
@@ -157,7 +156,6 @@ TEST(Tables, EveryFieldDescribedOnceAndReadByItsRow) {
       const FieldDescriptor* rows =
           request->FindFieldByNumber(table->rows.field);
       ASSERT_NE(rows, nullptr);
-      ASSERT_TRUE(rows->is_repeated());
       ASSERT_EQ(rows->type(), FieldDescriptor::TYPE_MESSAGE);
       CheckList(request, table->rows);
       described = rows->message_type();
