@@ -44,8 +44,8 @@ class FaultSweep : public ServiceTest,
       each += " " + method.substr(7) + "=" + std::to_string(count);
     }
     for (const auto& [method, count] : Refusals()) refusals += count;
-    std::printf("allocation failure points: %ld over %zu methods:%s\n",
-                points, Points().size(), each.c_str());
+    std::printf("allocation failure points: %ld over %zu methods:%s\n", points,
+                Points().size(), each.c_str());
     std::printf("refused values: %ld over %zu methods\n", refusals,
                 Refusals().size());
   }

@@ -42,7 +42,6 @@ using Setup = std::function<void(Config&)>;
 
 struct OutcomeCase {
   const char* name;
-  const char* token;
   Setup host;
   int code;
   std::string message;
@@ -57,8 +56,8 @@ TEST_P(OutcomeTest, UnaryAndStreamEndAsTheHostDecides) {
   const OutcomeCase& c = GetParam();
   c.host(TheHost().config);
   auto request = ParseRequest(kUnary, kRequest);
-  Answer unary = Direct(*request, c.token);
-  Answer stream = Call(kStreamMethod, *request, c.token);
+  Answer unary = Direct(*request);
+  Answer stream = Call(kStreamMethod, *request);
   for (const Answer* a : {&unary, &stream}) {
     EXPECT_EQ(a->code, c.code);
     EXPECT_EQ(a->message, c.message);
@@ -74,25 +73,17 @@ TEST_P(OutcomeTest, UnaryAndStreamEndAsTheHostDecides) {
     EXPECT_TRUE(std::equal(r.checks.begin(), r.checks.begin() + 3,
                            r.checks.begin() + 3));
   }
-  if (c.token == nullptr) {
-    EXPECT_TRUE(r.sessions.empty());
-  }
   if (c.code == 7) {
     EXPECT_TRUE(r.lookups.empty()) << "registry asked";
   }
   ExpectNothingLive(r);
 }
 
-Setup AsUsual() {
-  return [](Config&) {};
-}
 Setup Session(uint16_t result) {
   return [=](Config& c) { c.sessionResult = result; };
 }
 Setup Refusing(std::string reason, uint16_t result) {
-  return [=](Config& c) {
-    c.rejects = {{kGroupID, reason, result}};
-  };
+  return [=](Config& c) { c.rejects = {{kGroupID, reason, result}}; };
 }
 Setup Answering(std::optional<std::string> text, size_t splitBytes) {
   return [=](Config& c) {
@@ -111,32 +102,21 @@ const std::string k64(64, 'r');
 INSTANTIATE_TEST_SUITE_P(
     Host, OutcomeTest,
     ::testing::Values(
-        OutcomeCase{"NoToken", nullptr, AsUsual(), 7,
-                    "Request with no token ID", "", {}},
-        OutcomeCase{"UnknownToken", "stranger", AsUsual(), 7, kInvalidToken,
-                    "", {}},
-        OutcomeCase{"SessionZero", kToken, Session(0), 7, kInvalidToken, "",
+        OutcomeCase{"SessionZero", Session(0), 7, kInvalidToken, "", {}},
+        OutcomeCase{"SessionAllOnes", Session(0xFFFF), 7, kInvalidToken, "",
                     {}},
-        OutcomeCase{"SessionAllOnes", kToken, Session(0xFFFF), 7,
-                    kInvalidToken, "", {}},
-        OutcomeCase{"Refused", kToken, Refusing("2000 is taken", 0), 3,
-                    kGroupIDInvalid, Err("2000 is taken"),
-                    {Err("2000 is taken")}},
         // A reason filling all 64 bytes without a NUL is not over-read.
-        OutcomeCase{"ReasonFillsBuffer", kToken, Refusing(k64, 0xFFFF), 3,
+        OutcomeCase{"ReasonFillsBuffer", Refusing(k64, 0xFFFF), 3,
                     kGroupIDInvalid, Err(k64), {Err(k64)}},
-        OutcomeCase{"AdapterNull", kToken, Answering(std::nullopt, 4), 0, "",
-                    "", {""}},
-        OutcomeCase{"AdapterHuge", kToken, Answering(kHuge, 1 << 16), 0, "",
-                    kHuge, Pieces(kHuge, 1 << 16)},
-        OutcomeCase{"SplitNull", kToken, Splitting(SplitMode::kNull), 0, "",
+        OutcomeCase{"AdapterNull", Answering(std::nullopt, 4), 0, "", "", {""}},
+        OutcomeCase{"AdapterHuge", Answering(kHuge, 1 << 16), 0, "", kHuge,
+                    Pieces(kHuge, 1 << 16)},
+        OutcomeCase{"SplitNull", Splitting(SplitMode::kNull), 0, "",
                     kDefaultAnswer, {}},
-        OutcomeCase{"SplitZeroPieces", kToken,
-                    Splitting(SplitMode::kZeroPieces), 0, "", kDefaultAnswer,
-                    {}},
-        OutcomeCase{"SplitPerByte", kToken, Answering(kHuge.substr(0, 3000), 1),
-                    0, "", kHuge.substr(0, 3000),
-                    Pieces(kHuge.substr(0, 3000), 1)}),
+        OutcomeCase{"SplitZeroPieces", Splitting(SplitMode::kZeroPieces), 0,
+                    "", kDefaultAnswer, {}},
+        OutcomeCase{"SplitPerByte", Answering(kHuge.substr(0, 3000), 1), 0, "",
+                    kHuge.substr(0, 3000), Pieces(kHuge.substr(0, 3000), 1)}),
     CaseName());
 
 // A registry laid out differently, asked through every method.
@@ -162,8 +142,7 @@ TEST_P(RegistryTest, PrivateInAnyCaseThenExactNamesForEveryMethod) {
     ExpectNothingLive(r);
     if (c.found) {
       EXPECT_EQ(a.code, 0) << a.message;
-      EXPECT_EQ(r.lookups,
-                (Texts{"<root>", "private", "ACL", table}));
+      EXPECT_EQ(r.lookups, (Texts{"<root>", "private", "ACL", table}));
       continue;
     }
     EXPECT_EQ(a.code, 8);

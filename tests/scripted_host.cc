@@ -48,8 +48,8 @@ struct Call {
   const RegNode* lastFound = nullptr;  // the walk so far
   const RegNode* table = nullptr;
   std::string tableName;
-  std::optional<std::string> accepted;  // the last accepted check's text,
-                                       // until set
+  // The last accepted check's text, until set.
+  std::optional<std::string> accepted;
   const char* answer = nullptr;  // the adapter's text
   bool split = false;
 };
