@@ -62,7 +62,8 @@ constexpr const char* kPrivateSpellings[] = {"private", "PRIVATE", "Private",
 void Configure(const Script& script, const std::string& table) {
   scripted::Reset();
   scripted::Config& c = scripted::TheHost().config;
-  c.sessionResult = kSessionAnswers[script.session % std::size(kSessionAnswers)];
+  c.sessionResult =
+      kSessionAnswers[script.session % std::size(kSessionAnswers)];
   c.privateName = kPrivateSpellings[(script.registry >> 3) & 0x3];
   switch (script.registry & 0x7) {  // which lookup finds nothing
     case 0: c.noRoot = true; break;
@@ -156,9 +157,9 @@ Outcome Expect(const Record& seen, const std::optional<std::string>& token) {
   if (!token) {
     o.code = grpc::PERMISSION_DENIED;
     o.message = kNoToken;
-  } else if (seen.sessionAnswers.empty()) {
+  } else if (seen.sessions.empty()) {
     Fail("session not checked");
-  } else if (seen.sessionAnswers.back() != 1) {
+  } else if (scripted::TheHost().config.sessionResult != 1) {
     o.code = grpc::PERMISSION_DENIED;
     o.message = kInvalidToken;
   } else if (!seen.tableFound) {

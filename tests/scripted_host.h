@@ -53,9 +53,7 @@ enum class SplitMode { kPieces, kNull, kZeroPieces };
 enum class Stop { kNone, kRejected, kOutOfMemory };
 
 struct Config {
-  // Session: a fixed answer, else 1 for the listed tokens and 0 otherwise.
-  std::set<std::string> tokens = {"good-token"};
-  std::optional<uint16_t> sessionResult;
+  uint16_t sessionResult = 1;  // for any token
   // Registry: root / privateName (found in any case) / moduleName / tables.
   bool noRoot = false;
   std::string privateName = "private";
@@ -82,7 +80,6 @@ struct Config {
 
 struct Record {
   std::vector<std::string> sessions;  // tokens asked about
-  std::vector<uint16_t> sessionAnswers;
   std::vector<std::string> lookups;  // registry names asked for, in order
   std::vector<Check> checks;
   // Each adapter tree in short: "TT T[cols]{subs} R[cols]{subs} R...", TT
