@@ -28,13 +28,11 @@ void ServiceTest::ResetHost() {
 }
 
 Answer ServiceTest::Call(const std::string& method,
-                         const google::protobuf::Message& request,
-                         const char* token) {
-  return CallMethod(channel_, method, request, token);
+                         const google::protobuf::Message& request) {
+  return CallMethod(channel_, method, request, kToken);
 }
 
-Answer ServiceTest::Direct(const google::protobuf::Message& request,
-                           const char* token) {
+Answer ServiceTest::Direct(const google::protobuf::Message& request) {
   const acl_tables::Table* table = nullptr;
   for (const acl_tables::Table* t : acl_tables::kAllTables) {
     if (request.GetDescriptor()->name() == std::string("ACL") + t->name) {
@@ -44,7 +42,7 @@ Answer ServiceTest::Direct(const google::protobuf::Message& request,
   EXPECT_NE(table, nullptr);
   grpc::ServerContext context;
   grpc::testing::ServerContextTestSpouse spouse(&context);
-  if (token != nullptr) spouse.AddClientMetadata("token_id", token);
+  spouse.AddClientMetadata("token_id", kToken);
   grpc_service::GetJsonReply reply;
   grpc::Status status =
       acl_service::RunUnary(&context, request, *table, &reply);

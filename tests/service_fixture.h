@@ -27,17 +27,14 @@ class ServiceTest : public ::testing::Test {
   void ResetHost();
 
   // Calls `method` (unary, or the streamed method read to its end) with
-  // `request`, sending `token` as "token_id" unless it is null.
+  // `request` and kToken.
   Answer Call(const std::string& method,
-              const google::protobuf::Message& request,
-              const char* token = kToken);
+              const google::protobuf::Message& request);
 
-  // Runs the unary pipeline on `request` directly, not over the wire, with
-  // `token` as the context's "token_id". The gRPC runtime sends no reply
-  // message with a status other than OK; this shows what the module put in
-  // the reply all the same.
-  Answer Direct(const google::protobuf::Message& request,
-                const char* token = kToken);
+  // Runs the unary pipeline on `request` with kToken directly, not over the
+  // wire. The gRPC runtime sends no reply message with a status other than
+  // OK; this shows what the module put in the reply all the same.
+  Answer Direct(const google::protobuf::Message& request);
 
   // Calls `method` the way that shows what was written: Direct for a unary
   // method, the wire for the stream (its messages).
