@@ -83,7 +83,7 @@ Setup Session(uint16_t result) {
   return [=](Config& c) { c.sessionResult = result; };
 }
 Setup Refusing(std::string reason, uint16_t result) {
-  return [=](Config& c) { c.rejects = {{kGroupID, reason, result}}; };
+  return [=](Config& c) { c.reject = {kGroupID, reason, result}; };
 }
 Setup Answering(std::optional<std::string> text, size_t splitBytes) {
   return [=](Config& c) {
