@@ -153,33 +153,28 @@ struct Outcome {
 
 // The outcome the host's record implies.
 Outcome Expect(const Record& seen, const std::optional<std::string>& token) {
-  Outcome o;
-  if (!token) {
-    o.code = grpc::PERMISSION_DENIED;
-    o.message = kNoToken;
-  } else if (seen.sessions.empty()) {
-    Fail("session not checked");
-  } else if (scripted::TheHost().config.sessionResult != 1) {
-    o.code = grpc::PERMISSION_DENIED;
-    o.message = kInvalidToken;
-  } else if (!seen.tableFound) {
-    o.code = grpc::RESOURCE_EXHAUSTED;
-    o.message = kUnimplemented;
-  } else if (seen.stop == Stop::kOutOfMemory) {
-    o.code = grpc::RESOURCE_EXHAUSTED;
-    o.message = kOutOfMemory;
-  } else if (seen.stop == Stop::kRejected) {
-    const std::string& path = seen.rejectedPath;
-    o.code = grpc::INVALID_ARGUMENT;
-    o.message = "the value of " + path.substr(path.rfind('/') + 1) +
-                " is invalid";
-    o.reply = "{Err:" + seen.reason + "}";
-    o.writes = {o.reply};
-  } else {
-    o.reply = scripted::TheHost().config.answer.value_or("");
-    o.writes = seen.adapterNull ? std::vector<std::string>{""} : seen.pieces;
+  const scripted::Config& config = scripted::TheHost().config;
+  if (!token) return {grpc::PERMISSION_DENIED, kNoToken, "", {}};
+  if (seen.sessions.empty()) Fail("session not checked");
+  if (config.sessionResult != 1) {
+    return {grpc::PERMISSION_DENIED, kInvalidToken, "", {}};
   }
-  return o;
+  if (!seen.tableFound) {
+    return {grpc::RESOURCE_EXHAUSTED, kUnimplemented, "", {}};
+  }
+  if (seen.stop == Stop::kOutOfMemory) {
+    return {grpc::RESOURCE_EXHAUSTED, kOutOfMemory, "", {}};
+  }
+  if (seen.stop == Stop::kRejected) {
+    const std::string& path = seen.rejectedPath;
+    const std::string reply = "{Err:" + seen.reason + "}";
+    return {grpc::INVALID_ARGUMENT,
+            "the value of " + path.substr(path.rfind('/') + 1) + " is invalid",
+            reply,
+            {reply}};
+  }
+  return {grpc::OK, "", config.answer.value_or(""),
+          seen.adapterNull ? std::vector<std::string>{""} : seen.pieces};
 }
 
 std::string Show(const std::vector<std::string>& texts) {
