@@ -7,14 +7,14 @@
 // nothing the call made may be left live. AddressSanitizer and UBSan watch
 // the rest.
 
-#include <cstddef>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <iterator>
-#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <google/protobuf/descriptor.h>
@@ -36,7 +36,6 @@ using Reply = grpc_service::GetJsonReply;
 using scripted::Record;
 using scripted::Stop;
 
-constexpr char kService[] = "acl.ACLService";
 constexpr char kTokenKey[] = "token_id";
 constexpr char kSecondToken[] = "second-token";
 // Keys a careless lookup of "token_id" might take for it.
@@ -58,24 +57,13 @@ constexpr const char* kPrivateSpellings[] = {"private", "PRIVATE", "Private",
   std::abort();
 }
 
-// An answer of `length` bytes, never NUL, varied by `seed`.
-std::string AnswerText(uint32_t seed, size_t length) {
-  static constexpr char kAlphabet[] =
-      "abcXYZ019 -_{}:\"\\/%\x7f\x80\xc3\xa9\xff";
-  std::string text;
-  for (size_t i = 0; i < length; ++i) {
-    seed = seed * 1103515245u + 12345u;
-    text += kAlphabet[(seed >> 16) % (sizeof(kAlphabet) - 1)];
-  }
-  return text;
-}
-
 // Configures the host as `script` says, for a call of the method reading
 // the registry table `table`.
 void Configure(const Script& script, const std::string& table) {
   scripted::Reset();
   scripted::Config& c = scripted::TheHost().config;
-  c.sessionResult = kSessionAnswers[script.session % std::size(kSessionAnswers)];
+  c.sessionResult =
+      kSessionAnswers[script.session % std::size(kSessionAnswers)];
   c.privateName = kPrivateSpellings[(script.registry >> 3) & 0x3];
   switch (script.registry & 0x7) {  // which lookup finds nothing
     case 0: c.noRoot = true; break;
@@ -86,24 +74,16 @@ void Configure(const Script& script, const std::string& table) {
   c.table = table;
   c.rejectBelow = script.rejectBelow;
   c.setterFails = script.setterFails;
-  c.seed = script.seed;
+  c.seed = script.seed_value();
   c.ipv4InSlot = false;  // addresses kept as registry storage
   c.answer.reset();      // adapter 0: null; 1: empty; n: n - 2 bytes
   if (script.adapter > 0) {
-    c.answer = AnswerText(script.seed, script.adapter - std::min(script.adapter, uint8_t{2}));
+    c.answer = scripted::Noise(c.seed, std::max<size_t>(script.adapter, 2) - 2);
   }
   c.split = script.split_mode();
   c.splitBytes = script.piece_size();
-  c.failAt = script.failAt;
-  c.recordTrees = false;
+  c.failAt = script.fail_at();
   c.abortOnBreach = true;
-}
-
-const google::protobuf::ServiceDescriptor& Service() {
-  static const auto* service =
-      google::protobuf::DescriptorPool::generated_pool()->FindServiceByName(
-          kService);
-  return *service;
 }
 
 // The Table of `method`: the one named as its request message without the
@@ -143,29 +123,24 @@ class RecordingWriter final : public grpc::ServerWriterInterface<Reply> {
 // Adds the script's metadata; returns the token as the host must see it
 // (up to its first NUL), or nothing when no "token_id" is sent.
 std::optional<std::string> AddMetadata(
-    const Script& script, grpc::testing::ServerContextTestSpouse* spouse) {
-  const std::string seen = script.token.c_str();
-  switch (script.token_mode()) {
-    case TokenMode::kAbsent:
-      return std::nullopt;
-    case TokenMode::kOnce:
-      spouse->AddClientMetadata(kTokenKey, script.token);
-      return seen;
-    case TokenMode::kTwice:
-      spouse->AddClientMetadata(kTokenKey, script.token);
-      spouse->AddClientMetadata(kTokenKey, kSecondToken);
-      return seen;
-    case TokenMode::kDecoys:
-      for (const char* key : kDecoyKeys) {
-        spouse->AddClientMetadata(key, kSecondToken);
-      }
-      if ((script.metadata & fuzzscript::kDecoysWithToken) == 0) {
-        return std::nullopt;
-      }
-      spouse->AddClientMetadata(kTokenKey, script.token);
-      return seen;
+    const Script& script, const std::string& token,
+    grpc::testing::ServerContextTestSpouse* spouse) {
+  const TokenMode mode = script.token_mode();
+  if (mode == TokenMode::kDecoys) {
+    for (const char* key : kDecoyKeys) {
+      spouse->AddClientMetadata(key, kSecondToken);
+    }
   }
-  return std::nullopt;
+  if (mode == TokenMode::kAbsent ||
+      (mode == TokenMode::kDecoys &&
+       (script.metadata & fuzzscript::kDecoysWithToken) == 0)) {
+    return std::nullopt;
+  }
+  spouse->AddClientMetadata(kTokenKey, token);
+  if (mode == TokenMode::kTwice) {
+    spouse->AddClientMetadata(kTokenKey, kSecondToken);
+  }
+  return std::string(token.c_str());
 }
 
 // What one call must give.
@@ -178,33 +153,28 @@ struct Outcome {
 
 // The outcome the host's record implies.
 Outcome Expect(const Record& seen, const std::optional<std::string>& token) {
-  Outcome o;
-  if (!token) {
-    o.code = grpc::PERMISSION_DENIED;
-    o.message = kNoToken;
-  } else if (seen.sessionAnswers.empty()) {
-    Fail("session not checked");
-  } else if (seen.sessionAnswers.back() != 1) {
-    o.code = grpc::PERMISSION_DENIED;
-    o.message = kInvalidToken;
-  } else if (!seen.tableFound) {
-    o.code = grpc::RESOURCE_EXHAUSTED;
-    o.message = kUnimplemented;
-  } else if (seen.stop == Stop::kOutOfMemory) {
-    o.code = grpc::RESOURCE_EXHAUSTED;
-    o.message = kOutOfMemory;
-  } else if (seen.stop == Stop::kRejected) {
-    const std::string& path = seen.rejectedPath;
-    o.code = grpc::INVALID_ARGUMENT;
-    o.message = "the value of " + path.substr(path.rfind('/') + 1) +
-                " is invalid";
-    o.reply = "{Err:" + seen.reason + "}";
-    o.writes = {o.reply};
-  } else {
-    o.reply = scripted::TheHost().config.answer.value_or("");
-    o.writes = seen.adapterNull ? std::vector<std::string>{""} : seen.pieces;
+  const scripted::Config& config = scripted::TheHost().config;
+  if (!token) return {grpc::PERMISSION_DENIED, kNoToken, "", {}};
+  if (seen.sessions.empty()) Fail("session not checked");
+  if (config.sessionResult != 1) {
+    return {grpc::PERMISSION_DENIED, kInvalidToken, "", {}};
   }
-  return o;
+  if (!seen.tableFound) {
+    return {grpc::RESOURCE_EXHAUSTED, kUnimplemented, "", {}};
+  }
+  if (seen.stop == Stop::kOutOfMemory) {
+    return {grpc::RESOURCE_EXHAUSTED, kOutOfMemory, "", {}};
+  }
+  if (seen.stop == Stop::kRejected) {
+    const std::string& path = seen.rejectedPath;
+    const std::string reply = "{Err:" + seen.reason + "}";
+    return {grpc::INVALID_ARGUMENT,
+            "the value of " + path.substr(path.rfind('/') + 1) + " is invalid",
+            reply,
+            {reply}};
+  }
+  return {grpc::OK, "", config.answer.value_or(""),
+          seen.adapterNull ? std::vector<std::string>{""} : seen.pieces};
 }
 
 std::string Show(const std::vector<std::string>& texts) {
@@ -243,44 +213,44 @@ void CheckCall(const Record& seen, const std::optional<std::string>& token,
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Script script;
-  const uint8_t* bytes = nullptr;
-  size_t count = 0;
-  if (!fuzzscript::Decode(data, size, &script, &bytes, &count)) return -1;
-
+  std::string_view tokenBytes, bytes;
+  if (!fuzzscript::Decode({reinterpret_cast<const char*>(data), size},
+                          &script, &tokenBytes, &bytes)) {
+    return -1;
+  }
+  static const auto* service =
+      google::protobuf::DescriptorPool::generated_pool()->FindServiceByName(
+          "acl.ACLService");
   const MethodDescriptor& method =
-      *Service().method(script.method % Service().method_count());
+      *service->method(script.method % service->method_count());
   const acl_tables::Table& table = TableOf(method);
   std::unique_ptr<google::protobuf::Message> request(
       google::protobuf::MessageFactory::generated_factory()
           ->GetPrototype(method.input_type())
           ->New());
-  if (!request->ParseFromArray(bytes, static_cast<int>(count))) return -1;
-
+  if (!request->ParseFromArray(bytes.data(), static_cast<int>(bytes.size()))) {
+    return -1;
+  }
   grpc::ServerContext context;
   grpc::testing::ServerContextTestSpouse spouse(&context);
-  const std::optional<std::string> token = AddMetadata(script, &spouse);
+  const std::optional<std::string> token =
+      AddMetadata(script, std::string(tokenBytes), &spouse);
   Configure(script, table.name);
 
-  if (method.server_streaming()) {
-    RecordingWriter writer(script.writes);
-    const grpc::Status status =
-        acl_service::RunStream(&context, *request, table, &writer);
-    const Record seen = scripted::Snapshot();
-    const Outcome want = Expect(seen, token);
-    CheckCall(seen, token, status, want);
-    if (writer.results != want.writes) {
-      Fail("stream " + Show(writer.results) + ", want " + Show(want.writes));
-    }
-  } else {
-    Reply reply;
-    const grpc::Status status =
-        acl_service::RunUnary(&context, *request, table, &reply);
-    const Record seen = scripted::Snapshot();
-    const Outcome want = Expect(seen, token);
-    CheckCall(seen, token, status, want);
-    if (reply.result() != want.reply) {
-      Fail("reply \"" + reply.result() + "\", want \"" + want.reply + "\"");
-    }
+  RecordingWriter writer(script.writes);
+  Reply reply;
+  const grpc::Status status =
+      method.server_streaming()
+          ? acl_service::RunStream(&context, *request, table, &writer)
+          : acl_service::RunUnary(&context, *request, table, &reply);
+  const Record seen = scripted::Snapshot();
+  const Outcome want = Expect(seen, token);
+  CheckCall(seen, token, status, want);
+  if (method.server_streaming() ? writer.results != want.writes
+                                : reply.result() != want.reply) {
+    Fail((method.server_streaming() ? "stream " + Show(writer.results)
+                                    : "reply \"" + reply.result() + "\"") +
+         ", want " + Show(want.writes) + " / \"" + want.reply + "\"");
   }
   return 0;
 }

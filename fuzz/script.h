@@ -18,15 +18,17 @@
 //       15     1  tokenSize     n, then n bytes of token
 //   16 + n     -  request       the rest
 //
-// A plain value type; the fuzzer decodes one per input and the seed
-// generator encodes its seeds with it.
+// A plain value type, the header byte for byte (little-endian numbers); the
+// fuzzer decodes one per input and the seed generator encodes its seeds.
 
 #ifndef ACL_FUZZ_SCRIPT_H_
 #define ACL_FUZZ_SCRIPT_H_
 
-#include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
+#include <string_view>
+#include <type_traits>
 
 #include "tests/scripted_host.h"
 
@@ -50,9 +52,9 @@ struct Script {
   uint8_t split = 0;
   uint8_t writes = 0;
   uint8_t setterFails = 0;
-  uint16_t failAt = 0;
-  uint32_t seed = 0;
-  std::string token = "token";
+  uint8_t failAt[2] = {};
+  uint8_t seed[4] = {};
+  uint8_t tokenSize = 0;
 
   TokenMode token_mode() const { return TokenMode(metadata & 0x3); }
   scripted::SplitMode split_mode() const {  // 0 and 3 pieces, 1 null, 2 none
@@ -62,18 +64,35 @@ struct Script {
                        : scripted::SplitMode::kPieces;
   }
   size_t piece_size() const { return (split >> 2) + 1u; }
+  long fail_at() const { return failAt[0] | failAt[1] << 8; }
+  uint32_t seed_value() const {
+    return seed[0] | seed[1] << 8 | seed[2] << 16 | uint32_t(seed[3]) << 24;
+  }
 };
-
 constexpr size_t kHeaderSize = 16;
+static_assert(sizeof(Script) == kHeaderSize &&
+              std::is_trivially_copyable_v<Script>);
 
-// Splits an input into its script and request bytes. False when the input
-// is too short for its header.
-bool Decode(const uint8_t* data, size_t size, Script* script,
-            const uint8_t** request, size_t* requestSize);
+// Splits an input into its script, token and request bytes. False when the
+// input is too short for its header and token.
+inline bool Decode(std::string_view input, Script* script,
+                   std::string_view* token, std::string_view* request) {
+  if (input.size() < kHeaderSize) return false;
+  std::memcpy(script, input.data(), kHeaderSize);
+  if (input.size() < kHeaderSize + script->tokenSize) return false;
+  *token = input.substr(kHeaderSize, script->tokenSize);
+  *request = input.substr(kHeaderSize + script->tokenSize);
+  return true;
+}
 
-// The input that decodes to `script` and `request`.
-// REQUIRES: script.token.size() <= 255.
-std::string Encode(const Script& script, const std::string& request);
+// The input that decodes to `script`, `token` and `request`.
+// REQUIRES: token.size() <= 255.
+inline std::string Encode(Script script, const std::string& token,
+                          const std::string& request) {
+  script.tokenSize = static_cast<uint8_t>(token.size());
+  return std::string(reinterpret_cast<const char*>(&script), kHeaderSize) +
+         token + request;
+}
 
 }  // namespace fuzzscript
 

@@ -30,8 +30,6 @@ using google::protobuf::Message;
 using google::protobuf::MethodDescriptor;
 using fuzzscript::Script;
 
-constexpr char kService[] = "acl.ACLService";
-
 // MAC texts: prefixes, signs, white space, overflow, a text cut short.
 constexpr const char* kMacTexts[] = {
     "00-1a-2B-3c-4D-5e",     "ff-ff-ff-00-00-00",     "0-1-2-a-B-f",
@@ -59,10 +57,10 @@ Script VariantScript(size_t variant) {
   switch (variant) {
     case 1:  // some value refused
       script.rejectBelow = 48;
-      script.seed = 7;
+      script.seed[0] = 7;
       break;
     case 2:  // the third tree record not allocated
-      script.failAt = 3;
+      script.failAt[0] = 3;
       break;
     case 3:  // a 58-byte answer streamed in pieces of 8
       script.adapter = 60;
@@ -82,26 +80,23 @@ int main(int argc, char** argv) {
   const std::string requestDir = argv[1], macDir = argv[2];
   const auto* service =
       google::protobuf::DescriptorPool::generated_pool()->FindServiceByName(
-          kService);
+          "acl.ACLService");
   auto* factory = google::protobuf::MessageFactory::generated_factory();
   bool ok = true;
 
   for (int m = 0; m < service->method_count(); ++m) {
     const MethodDescriptor* method = service->method(m);
-    const Message* prototype = factory->GetPrototype(method->input_type());
-    std::unique_ptr<Message> requests[3] = {
-        std::unique_ptr<Message>(prototype->New()),
-        std::unique_ptr<Message>(prototype->New()),
-        std::unique_ptr<Message>(prototype->New())};
-    FillEveryField(requests[1].get(), 1);
-    FillEveryField(requests[2].get(), 2);
-    for (int r = 0; r < 3; ++r) {
+    for (int elements = 0; elements < 3; ++elements) {  // 0: empty
+      std::unique_ptr<Message> request(
+          factory->GetPrototype(method->input_type())->New());
+      if (elements > 0) FillEveryField(request.get(), elements);
       for (size_t v = 0; v < std::size(kVariants); ++v) {
         Script script = VariantScript(v);
         script.method = static_cast<uint8_t>(m);
         ok &= Write(requestDir + "/" + method->name() + "-" +
-                        std::to_string(r) + "-" + kVariants[v],
-                    fuzzscript::Encode(script, requests[r]->SerializeAsString()));
+                        std::to_string(elements) + "-" + kVariants[v],
+                    fuzzscript::Encode(script, "token",
+                                       request->SerializeAsString()));
       }
     }
   }

@@ -64,9 +64,8 @@ struct Job {
 std::vector<Job> Jobs() {
   std::vector<Job> jobs;
   for (const std::string& method : MethodNames()) {
-    std::shared_ptr<Message> empty(RequestPrototype(method).New());
-    std::shared_ptr<Message> every(RequestPrototype(method).New());
-    FillEveryField(every.get(), 2);
+    std::shared_ptr<Message> empty = NewRequest(method);
+    std::shared_ptr<Message> every = NewRequest(method, 2);
     jobs.push_back({method, empty, kToken, 0, {}});
     jobs.push_back({method, every, kToken, 0, {}});
     jobs.push_back({method, empty, "stranger", 0, {}});
@@ -80,48 +79,6 @@ std::vector<Job> Jobs() {
   return jobs;
 }
 
-// The process's one server, its host set up once and left unchanged while
-// calls run.
-class ConcurrencyTest : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    devhost::Host& host = devhost::TheHost();
-    host.registry = devhost::Registry::BuiltIn();
-    host.checker = std::make_unique<devhost::Checker>(
-        *host.registry, std::vector<devhost::RejectRule>{});
-    host.adapter =
-        devhost::MakeJsonAdapter(*host.registry, devhost::SampleConfig());
-    host.tokens = {kToken};
-    host.splitBytes = kSplitBytes;
-    host.builder = new grpc::ServerBuilder();
-    int port = 0;
-    host.builder->AddListeningPort(kLoopback + std::string(":0"),
-                                   grpc::InsecureServerCredentials(), &port);
-    ASSERT_EQ(ServiceCreate(), 0);
-    server_ = host.builder->BuildAndStart().release();
-    ASSERT_NE(server_, nullptr);
-    ASSERT_NE(port, 0);
-    channel_ = new std::shared_ptr<grpc::Channel>(
-        grpc::CreateChannel(kLoopback + (":" + std::to_string(port)),
-                            grpc::InsecureChannelCredentials()));
-  }
-
-  static void TearDownTestSuite() {
-    delete channel_;
-    server_->Shutdown();
-    server_->Wait();
-    delete server_;
-    ServiceDestroy();
-    delete devhost::TheHost().builder;
-  }
-
-  static grpc::Server* server_;
-  static std::shared_ptr<grpc::Channel>* channel_;
-};
-
-grpc::Server* ConcurrencyTest::server_ = nullptr;
-std::shared_ptr<grpc::Channel>* ConcurrencyTest::channel_ = nullptr;
-
 // A cancelled stream keeps what arrived before the cancel, in order; if
 // the cancel came too late the whole answer stands.
 bool Fits(const Job& job, const Answer& got) {
@@ -133,11 +90,32 @@ bool Fits(const Job& job, const Answer& got) {
                     job.alone.results.begin());
 }
 
-TEST_F(ConcurrencyTest, EveryReplyEqualsTheAnswerAlone) {
+// One server, its host set up once and left unchanged while calls run.
+TEST(Concurrency, EveryReplyEqualsTheAnswerAlone) {
+  devhost::Host& host = devhost::TheHost();
+  host.registry = devhost::Registry::BuiltIn();
+  host.checker = std::make_unique<devhost::Checker>(
+      *host.registry, std::vector<devhost::RejectRule>{});
+  host.adapter =
+      devhost::MakeJsonAdapter(*host.registry, devhost::SampleConfig());
+  host.tokens = {kToken};
+  host.splitBytes = kSplitBytes;
+  grpc::ServerBuilder builder;
+  host.builder = &builder;
+  int port = 0;
+  builder.AddListeningPort(kLoopback + std::string(":0"),
+                           grpc::InsecureServerCredentials(), &port);
+  ASSERT_EQ(ServiceCreate(), 0);
+  std::unique_ptr<grpc::Server> server = builder.BuildAndStart();
+  ASSERT_NE(server, nullptr);
+  const std::shared_ptr<grpc::Channel> channel =
+      grpc::CreateChannel(kLoopback + (":" + std::to_string(port)),
+                          grpc::InsecureChannelCredentials());
+
   std::vector<Job> jobs = Jobs();
   int codes[17] = {};
   for (Job& job : jobs) {
-    job.alone = CallMethod(*channel_, job.method, *job.request, job.token);
+    job.alone = CallMethod(channel, job.method, *job.request, job.token);
     ++codes[job.alone.code];
   }
   // The mix holds accepted, rejected and unauthorised calls.
@@ -152,8 +130,8 @@ TEST_F(ConcurrencyTest, EveryReplyEqualsTheAnswerAlone) {
     threads.emplace_back([&, t] {
       for (int i = 0; i < kCallsPerThread; ++i) {
         const Job& job = jobs[(t * 131 + i * 17) % jobs.size()];
-        Answer got = CallMethod(*channel_, job.method, *job.request,
-                                job.token, job.cancelAfter);
+        Answer got = CallMethod(channel, job.method, *job.request, job.token,
+                                job.cancelAfter);
         if (got.code == grpc::StatusCode::CANCELLED) ++cancelled;
         if (!Fits(job, got)) {
           wrong[t].push_back(job.method + " gave " + std::to_string(got.code) +
@@ -173,6 +151,9 @@ TEST_F(ConcurrencyTest, EveryReplyEqualsTheAnswerAlone) {
   RecordProperty("concurrent_calls", static_cast<int>(checked));
   std::printf("concurrent calls checked: %ld (%ld cancelled streams)\n",
               checked.load(), cancelled.load());
+  server->Shutdown();
+  server->Wait();
+  ServiceDestroy();
 }
 
 }  // namespace

@@ -5,9 +5,14 @@
 
 #include <google/protobuf/message.h>
 
-// Sets every field of `message`: numbers and booleans to non-zero values,
-// strings to a text that reads as an address, each repeated message field to
-// `elements` elements, themselves filled the same way.
+// Sets the scalar `field` of `message`: a number or boolean to a non-zero
+// value no other field of the message holds (64-bit ones above 32 bits), a
+// string to a text that reads as an address.
+void SetField(google::protobuf::Message* message,
+              const google::protobuf::FieldDescriptor* field);
+
+// Sets every field of `message` as SetField does, and each repeated message
+// field to `elements` elements, themselves filled the same way.
 void FillEveryField(google::protobuf::Message* message, int elements);
 
 #endif  // ACL_TESTS_EVERY_FIELD_H_

@@ -26,43 +26,33 @@ constexpr long kMostPoints = 100000;  // a sweep that never ends is a fault
 class FaultSweep : public ServiceTest,
                    public ::testing::WithParamInterface<std::string> {
  protected:
-  // Failure points exercised, per method.
+  // Per method: allocation failure points exercised, values refused.
   static std::map<std::string, long>& Points() {
     static auto* points = new std::map<std::string, long>();
     return *points;
   }
-
-  static void TearDownTestSuite() {
-    long total = 0, refusals = 0;
-    std::string each;
-    for (const auto& [method, points] : Points()) {
-      total += points;
-      each += " " + method.substr(7) + "=" + std::to_string(points);
-    }
-    for (const auto& [method, count] : Refusals()) refusals += count;
-    std::printf("allocation failure points: %ld over %zu methods:%s\n", total,
-                Points().size(), each.c_str());
-    std::printf("refused values: %ld over %zu methods\n", refusals,
-                Refusals().size());
-  }
-
   static std::map<std::string, long>& Refusals() {
     static auto* refusals = new std::map<std::string, long>();
     return *refusals;
   }
 
-  void ResetHost() {
-    scripted::Reset();
-    scripted::TheHost().config.builder = builder_.get();
-    scripted::TheHost().config.splitBytes = 1 << 20;
+  static void TearDownTestSuite() {
+    long points = 0, refusals = 0;
+    std::string each;
+    for (const auto& [method, count] : Points()) {
+      points += count;
+      each += " " + method.substr(7) + "=" + std::to_string(count);
+    }
+    for (const auto& [method, count] : Refusals()) refusals += count;
+    std::printf("allocation failure points: %ld over %zu methods:%s\n", points,
+                Points().size(), each.c_str());
+    std::printf("refused values: %ld over %zu methods\n", refusals,
+                Refusals().size());
   }
 
-  // Calls `method` the way that shows what was written: the pipeline
-  // directly for a unary method (its reply, even under an error status),
-  // the wire for the stream (its messages).
-  Answer Written(const std::string& method,
-                 const google::protobuf::Message& request) {
-    return method == kStreamMethod ? Call(method, request) : Direct(request);
+  void ResetHost() {
+    ServiceTest::ResetHost();
+    scripted::TheHost().config.splitBytes = 1 << 20;
   }
 
   // Fails each allocation of one call in turn; returns the number of
@@ -99,11 +89,8 @@ class FaultSweep : public ServiceTest,
 
 TEST_P(FaultSweep, EveryAllocationFailureIsOutOfMemory) {
   const std::string& method = GetParam();
-  std::unique_ptr<google::protobuf::Message> request(
-      RequestPrototype(method).New());
-  long points = Sweep(method, *request);
-  FillEveryField(request.get(), 3);
-  points += Sweep(method, *request);
+  const long points = Sweep(method, *NewRequest(method)) +
+                      Sweep(method, *NewRequest(method, 3));
   Points()[method] = points;
   RecordProperty("failure_points", static_cast<int>(points));
 }
@@ -115,9 +102,7 @@ std::string InvalidMessage(const std::string& path) {
 
 TEST_P(FaultSweep, EveryRefusedValueEndsTheCall) {
   const std::string& method = GetParam();
-  std::unique_ptr<google::protobuf::Message> request(
-      RequestPrototype(method).New());
-  FillEveryField(request.get(), 3);
+  const auto request = NewRequest(method, 3);
   ResetHost();
   ASSERT_EQ(Written(method, *request).code, 0);
   const std::vector<scripted::Check> all = scripted::Snapshot().checks;

@@ -41,14 +41,8 @@ std::set<std::string> Symbols(const std::string& nmFlags) {
   std::set<std::string> names;
   FILE* pipe = popen(command.c_str(), "r");
   if (pipe == nullptr) return names;
-  char line[512];
-  while (std::fgets(line, sizeof(line), pipe) != nullptr) {
-    std::string name(line);
-    while (!name.empty() && (name.back() == '\n' || name.back() == ' ')) {
-      name.pop_back();
-    }
-    names.insert(name);
-  }
+  char name[512];
+  while (std::fscanf(pipe, "%511s", name) == 1) names.insert(name);
   pclose(pipe);
   return names;
 }

@@ -28,24 +28,15 @@ namespace mv = zorm_mor_value;
 constexpr char kModule[] = "ACL";
 constexpr uint32_t kErrorSize = 64;
 constexpr uint16_t kRefusals[] = {0, 2, 0x101, 0xFFFF};  // never exactly 1
-// clang-format off
-constexpr const char* kTableNames[] = {
-    "Base", "Capability", "Groups", "NamedGroups", "IPv4BasicRules",
-    "IPv4NamedBasicRules", "IPv6BasicRules", "IPv6NamedBasicRules",
-    "IPv4AdvanceRules", "IPv4NamedAdvanceRules", "IPv6AdvanceRules",
-    "IPv6NamedAdvanceRules", "MACRules", "MACNamedRules", "UserRules",
-    "UserNamedRules", "Intervals", "PfilterDefAction", "PfilterApply",
-    "PfilterGroupRunInfo", "PfilterRuleRunInfo", "PfilterStatisticSum",
-    "ZonePairPfilter", "ZonePairPfilterRules", "PfilterIgnoreAction"};
-// clang-format on
 
 // A registry node, handed out as tagZormRegNode (whose layout is every
 // host's own: the development host's may be linked in the same program).
+// Any table name is found, as the call's one table: that the module asks
+// for the right names, the registry and hostile-host tests prove.
 struct RegNode {
-  int depth;  // 0 root, 1 private, 2 module, 3 a table
-  const char* name;
+  int depth;  // 0 root, 1 private, 2 module, 3 the table
 };
-RegNode nodes[3 + std::size(kTableNames)];  // root, private, module, tables
+constexpr RegNode nodes[] = {{0}, {1}, {2}, {3}};
 
 tagZormRegNode* Handle(const RegNode* node) {
   return reinterpret_cast<tagZormRegNode*>(const_cast<RegNode*>(node));
@@ -56,8 +47,9 @@ struct Call {
   std::string token;
   const RegNode* lastFound = nullptr;  // the walk so far
   const RegNode* table = nullptr;
-  std::string accepted;  // the last accepted check's text, until set
-  bool acceptedPending = false;
+  std::string tableName;
+  // The last accepted check's text, until set.
+  std::optional<std::string> accepted;
   const char* answer = nullptr;  // the adapter's text
   bool split = false;
 };
@@ -72,7 +64,6 @@ Host& H() { return TheHost(); }
 
 // REQUIRES (of both): the lock is held.
 void Breach(const std::string& what) {
-  if (!H().config.strict) return;
   if (H().config.abortOnBreach) {
     std::fprintf(stderr, "\n*** broken rule: %s\n", what.c_str());
     std::abort();
@@ -108,37 +99,51 @@ uint32_t Hash(const char* a, const char* b = "") {
 }
 
 // Writes a reason from `hash` into the zero-filled error buffer: all its 64
-// bytes without a NUL, or a shorter text, sometimes with bytes after its NUL.
+// bytes without a NUL, or a shorter text, sometimes with bytes after its NUL
+// (not part of the reason).
 void WriteReason(uint32_t hash, char* errorText) {
-  static constexpr char kAlphabet[] =
-      "abcXYZ019 -_{}:\"\\/%\x7f\x80\xc3\xa9\xff";
-  uint32_t x = hash | 1;
-  auto next = [&x] {  // xorshift
-    x ^= x << 13;
-    x ^= x >> 17;
-    x ^= x << 5;
-    return uint8_t(x);
-  };
-  auto letter = [&] { return kAlphabet[next() % (sizeof(kAlphabet) - 1)]; };
-  const size_t length = std::min<size_t>(next() % 70, kErrorSize);
-  for (size_t i = 0; i < length; ++i) errorText[i] = letter();
-  if (length < kErrorSize && (next() & 1)) {  // not part of the reason
-    for (size_t i = length + 1; i < kErrorSize; ++i) errorText[i] = letter();
+  const std::string noise = Noise(hash, kErrorSize);
+  const size_t length = std::min<size_t>(hash % 70, kErrorSize);
+  const bool trailing = length < kErrorSize && (hash >> 8 & 1);
+  std::memcpy(errorText, noise.data(), trailing ? kErrorSize : length);
+  if (trailing) errorText[length] = '\0';
+}
+
+// ---- The adapter's tree: checked (a lone table node and its rows, all of
+// the table found; every column of that one table and well formed; lists
+// whose tails are their last elements) and put in short (Record::trees).
+
+std::string ValueText(const tagGrpcColumn& c) {
+  switch (c.typeCode) {
+    case mv::kTypeU64:
+      return std::to_string(c.value.u64);
+    case mv::kTypeIPv4:
+      if (H().config.ipv4InSlot) return '"' + devhost::IPv4Of(c.value) + '"';
+      [[fallthrough]];
+    case mv::kTypeString:
+    case mv::kTypeName:
+      return '"' + std::string(devhost::TextOf(c.value)) + '"';
+    case mv::kTypeMAC:
+      return '"' + devhost::MACOf(c.value) + '"';
+    default:
+      return std::to_string(c.value.u32);
   }
 }
 
-// ---- The adapter's tree: a lone table node and its rows, all of the table
-// found; every column of that one table and well formed; lists whose tails
-// are their last elements.
-
-void CheckColumns(const tagGrpcColumn* c, const tagGrpcColumn* tail,
-                  int* table) {
+// Checks the column list from `c` and appends it to `out`; `table` is the
+// table byte of the columns so far (-1: none yet).
+void Columns(const tagGrpcColumn* c, const tagGrpcColumn* tail, int* table,
+             std::string* out) {
   const tagGrpcColumn* last = nullptr;
-  for (; c != nullptr; last = c, c = c->next) {
+  char hex[8];
+  *out += "[";
+  for (const char* sep = ""; c != nullptr; last = c, c = c->next, sep = " ") {
     const int t = (c->morId >> 8) & 0xFF;
     Require(c->morId >> 16 == 0x0201 && (*table < 0 || t == *table),
             "MOR ID of another module or table");
     *table = t;
+    std::snprintf(hex, sizeof(hex), "%s%02x", sep, c->morId & 0xFF);
+    *out += hex;
     Require(c->noValue <= 1 &&
                 std::all_of(std::begin(c->padding), std::end(c->padding),
                             [](uint8_t b) { return b == 0; }),
@@ -169,88 +174,43 @@ void CheckColumns(const tagGrpcColumn* c, const tagGrpcColumn* tail,
       default:
         Breach("unknown MOR type code " + std::to_string(c->typeCode));
     }
+    *out += ":" + std::to_string(c->typeCode) + "=" + ValueText(*c);
   }
+  *out += "]";
   Require(last == tail, "column list tail is not its last record");
 }
 
-void CheckNode(const tagGrpcTableOrRow* node, int* table) {
+void Node(const tagGrpcTableOrRow* node, int* table, std::string* out) {
   Require(node->regNode == Handle(call.table), "node of another table");
-  CheckColumns(node->columnHead, node->columnTail, table);
+  Columns(node->columnHead, node->columnTail, table, out);
+  *out += "{";
   const tagGrpcSubEntry* last = nullptr;
   for (auto* e = node->subHead; e != nullptr; last = e, e = e->next) {
     Require(e->name != nullptr && e->name[0] != '\0', "sub-entry unnamed");
-    CheckColumns(e->columnHead, e->columnTail, table);
+    *out += std::string(last == nullptr ? "" : " ") + (e->name ? e->name : "");
+    Columns(e->columnHead, e->columnTail, table, out);
   }
+  *out += "}";
   Require(last == node->subTail, "sub-entry list tail is not its last entry");
 }
 
-void CheckTree(const tagGrpcTableOrRow* top) {
+// The checked tree in short; empty for no tree.
+std::string Tree(const tagGrpcTableOrRow* top) {
   Require(top != nullptr && top->kind == mv::kTableNode && top->next == nullptr,
           "tree root is not a lone table node");
-  if (top == nullptr) return;
+  if (top == nullptr) return "";
   int table = -1;
-  CheckNode(top, &table);
+  std::string body = "T";
+  Node(top, &table, &body);
   for (auto* row = top->firstRow; row != nullptr; row = row->next) {
     Require(row->kind == mv::kRowNode && row->firstRow == nullptr,
             "row is not a row node");
-    CheckNode(row, &table);
-  }
-}
-
-// ---- The tree in short (Record::trees) ---------------------------------------
-
-std::string ValueText(const tagGrpcColumn& c) {
-  switch (c.typeCode) {
-    case mv::kTypeU64:
-      return std::to_string(c.value.u64);
-    case mv::kTypeIPv4:
-      if (H().config.ipv4InSlot) return '"' + devhost::IPv4Of(c.value) + '"';
-      [[fallthrough]];
-    case mv::kTypeString:
-    case mv::kTypeName:
-      return '"' + std::string(devhost::TextOf(c.value)) + '"';
-    case mv::kTypeMAC:
-      return '"' + devhost::MACOf(c.value) + '"';
-    default:
-      return std::to_string(c.value.u32);
-  }
-}
-
-void ShortColumns(const tagGrpcColumn* c, std::string* table,
-                  std::string* out) {
-  char hex[8];
-  *out += "[";
-  for (const char* sep = ""; c != nullptr; c = c->next, sep = " ") {
-    std::snprintf(hex, sizeof(hex), "%02x", (c->morId >> 8) & 0xFF);
-    if (table->empty()) *table = hex;
-    std::snprintf(hex, sizeof(hex), "%s%02x", sep, c->morId & 0xFF);
-    *out += hex;
-    if (c->noValue != 1) {
-      *out += ":" + std::to_string(c->typeCode) + "=" + ValueText(*c);
-    }
-  }
-  *out += "]";
-}
-
-void ShortNode(const tagGrpcTableOrRow* node, std::string* table,
-               std::string* out) {
-  ShortColumns(node->columnHead, table, out);
-  *out += "{";
-  for (auto* e = node->subHead; e != nullptr; e = e->next) {
-    *out += std::string(e == node->subHead ? "" : " ") + e->name;
-    ShortColumns(e->columnHead, table, out);
-  }
-  *out += "}";
-}
-
-std::string ShortTree(const tagGrpcTableOrRow* top) {
-  std::string table, body = "T";
-  ShortNode(top, &table, &body);
-  for (auto* row = top->firstRow; row != nullptr; row = row->next) {
     body += " R";
-    ShortNode(row, &table, &body);
+    Node(row, &table, &body);
   }
-  return (table.empty() ? "--" : table) + " " + body;
+  char hex[4];
+  std::snprintf(hex, sizeof(hex), "%02x", table & 0xFF);
+  return (table < 0 ? "--" : hex) + (" " + body);
 }
 
 // ---- Registry ---------------------------------------------------------------
@@ -265,12 +225,9 @@ const RegNode* Child(const RegNode* parent, const char* name, bool anyCase) {
   if (parent->depth == 1) return match(c.moduleName) ? &nodes[2] : nullptr;
   Require(parent->depth == 2, "lookup below the table");
   Require(c.table.empty() || c.table == name, "another table asked for");
-  for (size_t i = 0; i < std::size(kTableNames); ++i) {
-    if (match(kTableNames[i]) && !c.missingTables.count(kTableNames[i])) {
-      return &nodes[3 + i];
-    }
-  }
-  return nullptr;
+  if (c.missingTables.count(name)) return nullptr;
+  call.tableName = name;
+  return &nodes[3];
 }
 
 tagZormRegNode* FindChild(tagZormRegNode* handle, const char* name,
@@ -300,7 +257,6 @@ tagZormRegNode* FindChild(tagZormRegNode* handle, const char* name,
 void Release(void* value) {
   {
     std::lock_guard<std::mutex> lock(H().mu);
-    ++H().record.releases;
     const bool live = storage.erase(value) == 1;
     Require(live, "release of storage not live, or of null");
     H().record.liveValues -= live;
@@ -319,12 +275,13 @@ int32_t Store(const char* text, size_t length, tagZormMorValue* value,
   if (acceptAll) return 0;
   std::lock_guard<std::mutex> lock(H().mu);
   RequireRunning("setter");
-  Require(call.acceptedPending, "setter without an accepted check");
-  Require(std::strncmp(text, call.accepted.c_str(), length) == 0 &&
-              call.accepted.size() <= length,
+  Require(call.accepted.has_value(), "setter without an accepted check");
+  const std::string accepted = call.accepted.value_or("");
+  Require(std::strncmp(text, accepted.c_str(), length) == 0 &&
+              accepted.size() <= length,
           "setter given another text than the check");
-  call.acceptedPending = false;
-  if ((Hash("set", call.accepted.c_str()) & 0xFF) < H().config.setterFails) {
+  call.accepted.reset();
+  if ((Hash("set", accepted.c_str()) & 0xFF) < H().config.setterFails) {
     return -1;
   }
   if (ipv4 && H().config.ipv4InSlot) return devhost::SetIPv4(text, value);
@@ -338,6 +295,20 @@ int32_t Store(const char* text, size_t length, tagZormMorValue* value,
 }
 
 }  // namespace
+
+std::string Noise(uint32_t seed, size_t length) {
+  static constexpr char kAlphabet[] =
+      "abcXYZ019 -_{}:\"\\/%\x7f\x80\xc3\xa9\xff";
+  std::string text(length, ' ');
+  uint32_t x = seed | 1;
+  for (char& c : text) {  // xorshift
+    x ^= x << 13;
+    x ^= x >> 17;
+    x ^= x << 5;
+    c = kAlphabet[x % (sizeof(kAlphabet) - 1)];
+  }
+  return text;
+}
 
 Host& TheHost() {
   static Host* host = new Host();  // never destroyed: threads may outlive
@@ -353,9 +324,6 @@ void Reset() {
   H().record = Record();
   call = Call();
   watchedText = watchedList = nullptr;
-  for (size_t i = 0; i < std::size(nodes); ++i) {
-    nodes[i] = {std::min(int(i), 3), i < 3 ? "" : kTableNames[i - 3]};
-  }
 }
 
 Record Snapshot() {
@@ -411,15 +379,13 @@ grpc::ServerBuilder* GRPC_GetServerBuilder() {
 uint16_t GRPC_SESSION_IsExisting(const char* token) {
   if (acceptAll) return 1;
   std::lock_guard<std::mutex> lock(H().mu);
-  const Config& c = H().config;
   Record& r = H().record;
   call = Call();  // a new call
   call.token = token;
   r.stop = Stop::kNone;
-  r.tableFound = r.adapterNull = r.splitNull = false;
+  r.tableFound = r.adapterNull = false;
   r.sessions.push_back(token);
-  r.sessionAnswers.push_back(c.sessionResult.value_or(c.tokens.count(token)));
-  return r.sessionAnswers.back();
+  return H().config.sessionResult;
 }
 
 uint16_t GRPC_CheckValueOfPara(const char* token, const char* path,
@@ -433,7 +399,7 @@ uint16_t GRPC_CheckValueOfPara(const char* token, const char* path,
   Require(r.tableFound && call.token == token,
           "value check before the walk, or given another token");
   const std::string prefix =
-      std::string(kModule) + "/" + (call.table ? call.table->name : "?") + "/";
+      std::string(kModule) + "/" + (call.table ? call.tableName : "?") + "/";
   Require(std::strncmp(path, prefix.c_str(), prefix.size()) == 0,
           "column path outside the table");
   Require(
@@ -446,14 +412,11 @@ uint16_t GRPC_CheckValueOfPara(const char* token, const char* path,
     std::strncpy(errorText, kNthReason, errorSize);
     refusal = 0;
   }
-  for (const Reject& rule : c.rejects) {
-    if (refusal || rule.path != path || (rule.text && *rule.text != text)) {
-      continue;
-    }
+  if (!refusal && c.reject && c.reject->path == path) {
     // The reason may fill the whole buffer, without a NUL.
-    std::memcpy(errorText, rule.reason.data(),
-                std::min<size_t>(rule.reason.size(), errorSize));
-    refusal = rule.result;
+    std::memcpy(errorText, c.reject->reason.data(),
+                std::min<size_t>(c.reject->reason.size(), errorSize));
+    refusal = c.reject->result;
   }
   const uint32_t hash = Hash(path, text);
   if (!refusal && (hash & 0xFF) < c.rejectBelow) {
@@ -462,7 +425,6 @@ uint16_t GRPC_CheckValueOfPara(const char* token, const char* path,
   }
   if (!refusal) {
     call.accepted = text;
-    call.acceptedPending = true;
     return 1;
   }
   r.stop = Stop::kRejected;
@@ -481,9 +443,9 @@ char* GRPC_AdapterGet2Quorvex(tagGrpcTableOrRow* table, const char* module,
   Require(call.answer == nullptr && !r.adapterNull, "adapter called twice");
   Require(std::strcmp(module, kModule) == 0 && call.token == token,
           "adapter given another module or token");
-  CheckTree(table);
+  const std::string tree = Tree(table);
   ++r.adapterCalls;
-  if (c.recordTrees && table != nullptr) r.trees.push_back(ShortTree(table));
+  if (table != nullptr) r.trees.push_back(tree);
   r.adapterNull = !c.answer;
   if (!c.answer) return nullptr;
   char* text = strdup(c.answer->c_str());
@@ -502,7 +464,6 @@ char** GRPC_Split_MassiveData(char* text, uint64_t* count) {
   call.split = true;
   watchedText = nullptr;  // the split's now
   char** list = nullptr;
-  r.splitNull = c.split == SplitMode::kNull;
   if (c.split == SplitMode::kPieces) {
     list = devhost::SplitText(text, c.splitBytes, count);
   } else {
@@ -554,7 +515,6 @@ const tagZormTypeInfo* ZORM_GetTypeInfo(uint32_t typeCode) {
   if (acceptAll) return &kNoRelease;  // setters store nothing
   const tagZormTypeInfo* info = devhost::TypeInfo(typeCode);
   std::lock_guard<std::mutex> lock(H().mu);
-  ++H().record.typeInfoCalls;
   if (typeCode == 0 || info->typeCode == 0) {
     Breach("type asked for code " + std::to_string(typeCode));
   }

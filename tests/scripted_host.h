@@ -4,14 +4,9 @@
 // what the module asked and what is still live. The module's tests, the
 // fuzzers and the benchmark all link it.
 //
-// Knobs: the session answer; a registry lacking a branch or spelling it in
-// another case; values refused by rule, the n-th, or by a hash of a seed,
-// the path and the text (with a reason and an answer from the hash); setters
-// failing by hash; a null, empty or huge answer; the split's modes; the k-th
-// tree allocation failing. In strict mode (the default) a rule the module
-// breaks inside a host call (a wrong argument, a call after the call had
-// failed, a malformed tree, storage released twice) is a breach: recorded,
-// or reported at once when abortOnBreach is set.
+// A rule the module breaks inside a host call (a wrong argument, a call
+// after the call had failed, a malformed tree, storage released twice) is a
+// breach: recorded, or reported at once when abortOnBreach is set.
 //
 // A call starts with its session check; per-call rules count from there.
 //
@@ -42,11 +37,9 @@ struct Check {
   }
 };
 
-// A value-check rule: refuse `path` (and, if set, only `text`) with
-// `reason`, answering `result`.
+// A value-check rule: refuse `path` with `reason`, answering `result`.
 struct Reject {
   std::string path;
-  std::optional<std::string> text;
   std::string reason;
   uint16_t result = 0;
 };
@@ -60,9 +53,7 @@ enum class SplitMode { kPieces, kNull, kZeroPieces };
 enum class Stop { kNone, kRejected, kOutOfMemory };
 
 struct Config {
-  // Session: a fixed answer, else 1 for the listed tokens and 0 otherwise.
-  std::set<std::string> tokens = {"good-token"};
-  std::optional<uint16_t> sessionResult;
+  uint16_t sessionResult = 1;  // for any token
   // Registry: root / privateName (found in any case) / moduleName / tables.
   bool noRoot = false;
   std::string privateName = "private";
@@ -71,7 +62,7 @@ struct Config {
   std::string table;  // when set, the only table a call may ask for
   // Value checks, tried in this order.
   size_t rejectNth = 0;  // 1 and up: refuse the n-th check
-  std::vector<Reject> rejects;
+  std::optional<Reject> reject;
   uint8_t rejectBelow = 0;  // refuse when the check's hash byte is below
   uint8_t setterFails = 0;  // a setter fails when its hash byte is below
   uint32_t seed = 0;        // varies every hash
@@ -83,15 +74,12 @@ struct Config {
   SplitMode split = SplitMode::kPieces;
   size_t splitBytes = 4;
   long failAt = 0;  // 1 and up: the k-th tree allocation since Reset fails
-  bool recordTrees = true;  // keep each adapter tree in short
-  bool strict = true;
   bool abortOnBreach = false;
   grpc::ServerBuilder* builder = nullptr;
 };
 
 struct Record {
   std::vector<std::string> sessions;  // tokens asked about
-  std::vector<uint16_t> sessionAnswers;
   std::vector<std::string> lookups;  // registry names asked for, in order
   std::vector<Check> checks;
   // Each adapter tree in short: "TT T[cols]{subs} R[cols]{subs} R...", TT
@@ -100,16 +88,15 @@ struct Record {
   // "Name[cols]".
   std::vector<std::string> trees;
   std::vector<std::string> pieces;  // handed out by the last split
-  int builderCalls = 0, typeInfoCalls = 0, adapterCalls = 0;
-  int releases = 0;      // release-function calls
+  int builderCalls = 0, adapterCalls = 0;
   long allocations = 0;  // tree records asked for
   // Of the last call: its walk reached the table; where it stopped (and
   // the refused path and reason, as the module must report it); the
-  // adapter answered null; the split gave no list.
+  // adapter answered null.
   bool tableFound = false;
   Stop stop = Stop::kNone;
   std::string rejectedPath, reason;
-  bool adapterNull = false, splitNull = false;
+  bool adapterNull = false;
   // The ledger of what is live: none may be after a call.
   long liveRecords = 0;   // tree records
   long liveValues = 0;    // registry storage behind value slots
@@ -137,6 +124,10 @@ Record Snapshot();
 
 // REQUIRES: no call is running.
 void SetAcceptAll(bool on);
+
+// `length` bytes varied by `seed`: letters, JSON punctuation, a control
+// byte and bytes of valid and broken UTF-8; never NUL.
+std::string Noise(uint32_t seed, size_t length);
 
 }  // namespace scripted
 

@@ -7,9 +7,8 @@
 #include "tables/tables.h"
 
 void ServiceTest::SetUp() {
-  scripted::Reset();
   builder_ = std::make_unique<grpc::ServerBuilder>();
-  scripted::TheHost().config.builder = builder_.get();
+  ResetHost();
   ASSERT_EQ(ServiceCreate(), 0);
   server_ = builder_->BuildAndStart();
   ASSERT_NE(server_, nullptr);
@@ -23,19 +22,17 @@ void ServiceTest::TearDown() {
   ServiceDestroy();
 }
 
+void ServiceTest::ResetHost() {
+  scripted::Reset();
+  scripted::TheHost().config.builder = builder_.get();
+}
+
 Answer ServiceTest::Call(const std::string& method,
-                         const google::protobuf::Message& request,
-                         const char* token) {
-  return CallMethod(channel_, method, request, token);
+                         const google::protobuf::Message& request) {
+  return CallMethod(channel_, method, request, kToken);
 }
 
-Answer ServiceTest::CallText(const std::string& method,
-                             const std::string& request, const char* token) {
-  return Call(method, *ParseRequest(method, request), token);
-}
-
-Answer ServiceTest::Direct(const google::protobuf::Message& request,
-                           const char* token) {
+Answer ServiceTest::Direct(const google::protobuf::Message& request) {
   const acl_tables::Table* table = nullptr;
   for (const acl_tables::Table* t : acl_tables::kAllTables) {
     if (request.GetDescriptor()->name() == std::string("ACL") + t->name) {
@@ -45,25 +42,11 @@ Answer ServiceTest::Direct(const google::protobuf::Message& request,
   EXPECT_NE(table, nullptr);
   grpc::ServerContext context;
   grpc::testing::ServerContextTestSpouse spouse(&context);
-  if (token != nullptr) spouse.AddClientMetadata("token_id", token);
+  spouse.AddClientMetadata("token_id", kToken);
   grpc_service::GetJsonReply reply;
   grpc::Status status =
       acl_service::RunUnary(&context, request, *table, &reply);
   return Answer{status.error_code(), status.error_message(), {reply.result()}};
-}
-
-std::string ServiceTest::OnlyTree() {
-  scripted::Record record = scripted::Snapshot();
-  EXPECT_EQ(record.trees.size(), 1u);
-  return record.trees.empty() ? "" : record.trees[0];
-}
-
-std::vector<std::string> ServiceTest::CheckLines() {
-  std::vector<std::string> lines;
-  for (const scripted::Check& c : scripted::Snapshot().checks) {
-    lines.push_back(c.path + " " + c.text);
-  }
-  return lines;
 }
 
 void ExpectNothingLive(const scripted::Record& r) {

@@ -23,27 +23,25 @@ class ServiceTest : public ::testing::Test {
   void SetUp() override;
   void TearDown() override;
 
+  // Restores the host's defaults, serving through this fixture's builder.
+  void ResetHost();
+
   // Calls `method` (unary, or the streamed method read to its end) with
-  // `request`, or with the text-format `request`, sending `token` as
-  // "token_id" unless it is null.
+  // `request` and kToken.
   Answer Call(const std::string& method,
-              const google::protobuf::Message& request,
-              const char* token = kToken);
-  Answer CallText(const std::string& method, const std::string& request,
-                  const char* token = kToken);
+              const google::protobuf::Message& request);
 
-  // Runs the unary pipeline on `request` directly, not over the wire, with
-  // `token` as the context's "token_id". The gRPC runtime sends no reply
-  // message with a status other than OK; this shows what the module put in
-  // the reply all the same.
-  Answer Direct(const google::protobuf::Message& request,
-                const char* token = kToken);
+  // Runs the unary pipeline on `request` with kToken directly, not over the
+  // wire. The gRPC runtime sends no reply message with a status other than
+  // OK; this shows what the module put in the reply all the same.
+  Answer Direct(const google::protobuf::Message& request);
 
-  // The one tree the adapter was given, in short (Record::trees).
-  std::string OnlyTree();
-
-  // The checks the host was asked for, as "path text" lines.
-  std::vector<std::string> CheckLines();
+  // Calls `method` the way that shows what was written: Direct for a unary
+  // method, the wire for the stream (its messages).
+  Answer Written(const std::string& method,
+                 const google::protobuf::Message& request) {
+    return method == kStreamMethod ? Call(method, request) : Direct(request);
+  }
 
   std::unique_ptr<grpc::ServerBuilder> builder_;
   std::unique_ptr<grpc::Server> server_;

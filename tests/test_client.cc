@@ -74,6 +74,12 @@ const Message& RequestPrototype(const std::string& method) {
       m->input_type());
 }
 
+std::unique_ptr<Message> NewRequest(const std::string& method, int elements) {
+  std::unique_ptr<Message> request(RequestPrototype(method).New());
+  if (elements > 0) FillEveryField(request.get(), elements);
+  return request;
+}
+
 std::unique_ptr<Message> ParseRequest(const std::string& method,
                                       const std::string& text) {
   std::unique_ptr<Message> message(RequestPrototype(method).New());

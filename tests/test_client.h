@@ -44,6 +44,11 @@ std::vector<std::string> MethodNames();
 // The request prototype of `method`.
 const google::protobuf::Message& RequestPrototype(const std::string& method);
 
+// A request of `method`: empty, or with every field set and `elements`
+// elements in every repeated field (FillEveryField).
+std::unique_ptr<google::protobuf::Message> NewRequest(const std::string& method,
+                                                      int elements = 0);
+
 // A request of `method` parsed from its text format (a failed parse fails
 // the test).
 std::unique_ptr<google::protobuf::Message> ParseRequest(

@@ -28,11 +28,16 @@ class TreeTest : public ServiceTest,
 
 TEST_P(TreeTest, GivesTheTreeAndChecks) {
   const TreeCase& c = GetParam();
-  Answer a = CallText(c.method, c.request);
+  Answer a = Call(c.method, *ParseRequest(c.method, c.request));
   ASSERT_EQ(a.code, 0) << a.message;
-  EXPECT_EQ(OnlyTree(), c.tree);
-  EXPECT_EQ(CheckLines(), c.checks);
-  ExpectNothingLive(scripted::Snapshot());
+  const scripted::Record r = scripted::Snapshot();
+  EXPECT_EQ(r.trees, std::vector<std::string>{c.tree});
+  std::vector<std::string> checks;
+  for (const scripted::Check& k : r.checks) {
+    checks.push_back(k.path + " " + k.text);
+  }
+  EXPECT_EQ(checks, c.checks);
+  ExpectNothingLive(r);
 }
 
 INSTANTIATE_TEST_SUITE_P(
