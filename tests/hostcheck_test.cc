@@ -71,7 +71,9 @@ TEST_F(HostcheckTest, EachBrokenPromiseIsReportedByName) {
     const auto results = hostcheck::Run(toyhost::Facts(), kQuick);
     const auto r = std::find_if(
         results.begin(), results.end(),
-        [&](const hostcheck::Result& x) { return promise == x.promise.name; });
+        [name = std::string(promise)](const hostcheck::Result& x) {
+          return name == x.promise.name;
+        });
     ASSERT_NE(r, results.end());
     EXPECT_EQ(r->outcome, Outcome::kBroken) << r->detail;
     EXPECT_NE(r->detail.find(says), std::string::npos) << r->detail;
