@@ -427,7 +427,8 @@ NodePtr Tree(const char* table, const ordered_json& request) {
 
 std::string Answer(const Adapter& adapter, const char* table,
                    const char* request) {
-  NodePtr tree = Tree(table, ordered_json::parse(request));
+  const ordered_json shape = ordered_json::parse(request);  // the tree's keys
+  NodePtr tree = Tree(table, shape);
   char* answer = adapter.Answer(tree.get(), "ACL");
   std::string text = answer != nullptr ? answer : "(null)";
   std::free(answer);
