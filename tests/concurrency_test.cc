@@ -153,6 +153,7 @@ TEST(Concurrency, EveryReplyEqualsTheAnswerAlone) {
               checked.load(), cancelled.load());
   server->Shutdown();
   server->Wait();
+  server.reset();  // joins the server's threads before the service goes
   ServiceDestroy();
 }
 
