@@ -17,7 +17,7 @@ run() {  # run DIR [cmake options...]
   local dir=$1; shift
   scripts/configure.sh "$dir" "$@"
   cmake --build "$dir"
-  (cd "$dir" && ctest --output-on-failure)
+  (cd "$dir" && ctest --output-on-failure -j2)
 }
 
 run build
