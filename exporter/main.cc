@@ -79,7 +79,11 @@ int main(int argc, char** argv) {
                  "in acl_probe_series_dropped")
       ->check(CLI::Range(size_t{1}, size_t{1} << 32))
       ->capture_default_str();
-  CLI11_PARSE(app, argc, argv);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    return app.exit(e) == 0 ? 0 : 2;  // --help, --version; else a usage error
+  }
 
   // Large blocks (table answers) come from mmap and go back when freed, and
   // grow by mremap without a copy (reply_buffer.h). One malloc arena per
