@@ -33,6 +33,8 @@ import tempfile
 import threading
 import time
 import unittest
+import urllib.parse
+import urllib.request
 
 import grpc
 from google.protobuf import json_format
@@ -212,6 +214,13 @@ def cpu_seconds(pid):
     with open("/proc/%d/stat" % pid) as f:
         fields = f.read().rsplit(")", 1)[1].split()
     return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+def free_port():
+    """A loopback port that nothing listens on (right after the call)."""
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
 
 
 def wait_until(predicate, seconds=WAIT):
@@ -489,11 +498,8 @@ class TargetsTest(ServerCase):
         super().setUp()
         a, _ = self.start("--reject", "ACL/IPv4BasicRules/Rule/GroupID")
         b, _ = self.start("--token", "b-token", token=False)
-        with socket.socket() as s:  # a port that nothing listens on
-            s.bind(("127.0.0.1", 0))
-            down = s.getsockname()[1]
         self.lines = {"a": "a %s" % a.addr, "b": "b %s b-token" % b.addr,
-                      "down": "down 127.0.0.1:%d" % down}
+                      "down": "down 127.0.0.1:%d" % free_port()}
 
     def targets(self, names, *args, extra=""):
         path = os.path.join(_tmp.name, "targets")
@@ -540,6 +546,140 @@ class TargetsTest(ServerCase):
         self.assertEqual(2, run.returncode)
         self.assertIn("targets:3:", run.stderr)
         self.assertEqual("", run.stdout)
+
+
+# ---- acl-exporter under a real Prometheus ------------------------------------
+
+PROMETHEUS = "/usr/bin/prometheus"
+APPLIED = {"object_type": "AppObjType", "object_index": "AppObjIndex",
+           "direction": "AppDirection", "acl_type": "AppAclType",
+           "group": "AppAclGroup"}
+# metric -> (table, {label: column}, value column); rule tables apart
+COUNTERS = {
+    "acl_group_deny_bytes_total": ("PfilterGroupRunInfo", APPLIED,
+                                   "AclGroupDenyBytes"),
+    "acl_rule_match_packets_total": ("PfilterRuleRunInfo", dict(
+        APPLIED, rule="AppAclRuleIndex"), "AclRuleMatchPkts"),
+    "acl_rule_count_total": (None, {"rule": "RuleID"}, "Count")}
+
+
+def expected(config, metric):
+    """{frozenset(labels): value} of `metric` for a configuration."""
+    table, labels, column = COUNTERS[metric]
+    group = lambda r: str(r.get("GroupID", r.get("GroupIndex")))
+    rows = [({}, row) for row in next(iter(config[table].values()))] if table \
+        else [({"table": t, "group": group(r)}, r)
+              for t, body in config.items()
+              if t.endswith(("BasicRules", "AdvanceRules"))
+              for r in body["Rule"] if "Count" in r]
+    return {frozenset(dict(fixed, **{k: str(row[c]) for k, c in
+                                     labels.items()}).items()): row[column]
+            for fixed, row in rows}
+
+
+class PrometheusTest(ServerCase):
+    """Prometheus scrapes acl-exporter for three devices with different
+    generated configurations: each device's series equal its counters, and a
+    stopped device's acl_up turns 0 while the others stay 1. Before that,
+    probes of a bad target, of malformed JSON and of an answer over the
+    limit give acl_up 0 and are counted."""
+
+    def write(self, name, text):
+        path = os.path.join(_tmp.name, name)
+        with open(path, "w") as f:
+            f.write(text)
+        return path
+
+    def query(self, promql):  # {frozenset(labels but __name__, job): value}
+        try:
+            with urllib.request.urlopen(
+                    "http://%s/api/v1/query?query=%s" % (
+                        self.web, urllib.parse.quote(promql)),
+                    timeout=5) as r:
+                result = json.load(r)["data"]["result"]
+        except OSError:
+            return {}
+        return {frozenset((k, v) for k, v in s["metric"].items()
+                          if k not in ("__name__", "job")):
+                float(s["value"][1]) for s in result}
+
+    def up(self):
+        return {dict(k)["instance"]: v
+                for k, v in self.query("acl_up").items()}
+
+    def test_series_equal_the_configurations(self):
+        self.assertTrue(os.access(PROMETHEUS, os.X_OK),
+                        "run scripts/setup.sh (package prometheus)")
+        configs, devices = [], []
+        for n, (table, rules) in enumerate([("IPv4BasicRules", 40),
+                                            ("IPv4AdvanceRules", 30),
+                                            ("IPv6NamedBasicRules", 20)]):
+            text = subprocess.run(
+                [PYTHON, os.path.join(SOURCE, "scripts", "gen_config.py"),
+                 "--rules", str(rules), "--table", table, "--seed", str(n)],
+                capture_output=True, text=True, check=True).stdout
+            configs.append(json.loads(text))
+            # A token of each device's own, from the exporter's token file.
+            server, _ = self.start("--token", "t%d" % n, "--config",
+                                   self.write("d%d" % n, text), token=False)
+            devices.append(server)
+        faults = {cause: self.start("--adapter", "fixed", "--answer-file",
+                                    self.write(cause, text))[0].addr
+                  for cause, text in [("json", "{not json"), ("too_large",
+                                      '{"x":"%s"}' % ("a" * 70000))]}
+        faults["target"] = "no-port"
+        tokens = self.write("tokens", "".join(
+            "%s %s\n" % (s.addr, "t%d" % n if n < 3 else TOKEN)
+            for n, s in enumerate(self.servers)))
+        exporter = Devhost("--token-file", tokens, "--max-reply-bytes",
+                           "65536", token=False,
+                           host=[os.path.join(BUILD, "acl-exporter")])
+        self.servers.append(exporter)
+        get = lambda path: urllib.request.urlopen("http://%s/%s" % (
+            exporter.addr, path), timeout=WAIT).read().decode()
+        for cause, target in faults.items():
+            with self.subTest(fault=cause):
+                self.assertIn("\nacl_up 0\n", get("probe?target=" + target))
+                self.assertIn('failures_total{cause="%s"} 1\n' % cause,
+                              get("metrics"))
+
+        # Prometheus reads YAML, of which JSON is a part.
+        addrs = [d.addr for d in devices]
+        relabel = [{"source_labels": ["__address__"],
+                    "target_label": "__param_target"},
+                   {"source_labels": ["__param_target"],
+                    "target_label": "instance"},
+                   {"target_label": "__address__",
+                    "replacement": exporter.addr}]
+        job = {"job_name": "acl", "metrics_path": "/probe",
+               "scrape_interval": "1s", "scrape_timeout": "1s",
+               "static_configs": [{"targets": addrs}],
+               "relabel_configs": relabel}
+        self.web = "127.0.0.1:%d" % free_port()
+        prometheus = subprocess.Popen(
+            [PROMETHEUS, "--config.file", self.write("prometheus.yml",
+                                                     json.dumps({
+                                                         "scrape_configs":
+                                                         [job]})),
+             "--storage.tsdb.path", os.path.join(_tmp.name, "tsdb"),
+             "--web.listen-address", self.web],
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.addCleanup(prometheus.wait)
+        self.addCleanup(prometheus.kill)
+        self.assertTrue(wait_until(lambda: self.up() == dict.fromkeys(
+            addrs, 1.0), 3 * WAIT), self.up())
+        for metric in COUNTERS:
+            for addr, config in zip(addrs, configs):
+                with self.subTest(metric=metric, device=addr):
+                    want = {k | {("instance", addr)}: float(v)
+                            for k, v in expected(config, metric).items()}
+                    self.assertTrue(want)
+                    self.assertEqual(want, self.query(
+                        '%s{instance="%s"}' % (metric, addr)))
+        devices[2].kill()
+        self.assertTrue(wait_until(lambda: self.up() == {
+            addrs[0]: 1.0, addrs[1]: 1.0, addrs[2]: 0.0}, 3 * WAIT),
+            self.up())
 
 
 # ---- Bad input, vanishing clients, memory, stopping --------------------------
