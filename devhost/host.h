@@ -47,6 +47,11 @@ struct Host {
 // The one Host of the process.
 Host& TheHost();
 
+// Sets `host` up as `acl-devhost --token TOKEN` serves: the built-in
+// registry and sample configuration through the json adapter, no value
+// refused by rule, one live session.
+void UseBuiltInSample(Host* host, const std::string& token);
+
 }  // namespace devhost
 
 #endif  // ACL_DEVHOST_HOST_H_

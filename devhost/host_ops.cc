@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <vector>
 
 #include "devhost/call_scope.h"
 #include "devhost/host.h"
@@ -23,6 +24,14 @@ namespace devhost {
 Host& TheHost() {
   static Host* host = new Host();  // never destroyed: threads may outlive main
   return *host;
+}
+
+void UseBuiltInSample(Host* host, const std::string& token) {
+  host->registry = Registry::BuiltIn();
+  host->checker =
+      std::make_unique<Checker>(*host->registry, std::vector<RejectRule>{});
+  host->adapter = MakeJsonAdapter(*host->registry, SampleConfig());
+  host->tokens = {token};
 }
 
 namespace {

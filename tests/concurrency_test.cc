@@ -93,12 +93,7 @@ bool Fits(const Job& job, const Answer& got) {
 // One server, its host set up once and left unchanged while calls run.
 TEST(Concurrency, EveryReplyEqualsTheAnswerAlone) {
   devhost::Host& host = devhost::TheHost();
-  host.registry = devhost::Registry::BuiltIn();
-  host.checker = std::make_unique<devhost::Checker>(
-      *host.registry, std::vector<devhost::RejectRule>{});
-  host.adapter =
-      devhost::MakeJsonAdapter(*host.registry, devhost::SampleConfig());
-  host.tokens = {kToken};
+  devhost::UseBuiltInSample(&host, kToken);
   host.splitBytes = kSplitBytes;
   grpc::ServerBuilder builder;
   host.builder = &builder;

@@ -2,16 +2,12 @@
 // operations (devhost/host_ops.cc) over its built-in registry, its value
 // checks and its json adapter on the built-in sample configuration.
 
-#include <memory>
 #include <string>
 #include <vector>
 
 #include <grpcpp/server_builder.h>
 
-#include "devhost/adapter.h"
-#include "devhost/checks.h"
 #include "devhost/host.h"
-#include "devhost/registry.h"
 #include "hostcheck/hostcheck.h"
 
 namespace hostcheck {
@@ -26,11 +22,7 @@ bool SetUpHost(const std::vector<std::string>& args, HostFacts* facts,
   static constexpr char kGroup[] = "ACL/IPv4BasicRules/Rule/GroupID";
   static constexpr char kSource[] = "ACL/IPv4BasicRules/Rule/SrcIPv4/SrcIPv4Addr";
   devhost::Host& h = devhost::TheHost();
-  h.registry = devhost::Registry::BuiltIn();
-  h.checker = std::make_unique<devhost::Checker>(
-      *h.registry, std::vector<devhost::RejectRule>{});
-  h.adapter = devhost::MakeJsonAdapter(*h.registry, devhost::SampleConfig());
-  h.tokens = {kToken};
+  devhost::UseBuiltInSample(&h, kToken);
   h.builder = new grpc::ServerBuilder();  // lives as long as the process
   facts->liveToken = kToken;
   facts->accepted = {{"ACL/Base/ProcessingStatus", "1"},
