@@ -54,11 +54,10 @@ declare -A options=(
   [config_fuzz]="-max_len=8192 -dict=$build/config.dict"
 )
 
-for target in "${targets[@]}"; do
-  corpus=$build/corpus/$target
-  log=$build/logs/$target.log
+# One target's run; its summary line, or its log's tail when it fails.
+fuzz() {
+  local target=$1 corpus=$build/corpus/$1 log=$build/logs/$1.log
   mkdir -p "$corpus"
-  echo "fuzz: $target for ${seconds}s"
   # shellcheck disable=SC2086
   if ! "$build/fuzz/$target" ${options[$target]} -max_total_time="$seconds" \
       -timeout=25 -print_final_stats=1 \
@@ -66,10 +65,24 @@ for target in "${targets[@]}"; do
       "$corpus" "$seeds/$target" >"$log" 2>&1; then
     tail -n 60 "$log"
     echo "fuzz: $target FAILED (log: $log)"
-    exit 1
+    return 1
   fi
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
   speed=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log")
   echo "fuzz: $target clean: $runs executions, $speed exec/s" \
        "($(find "$corpus" -type f | wc -l) inputs in its corpus)"
+}
+
+# As many targets at once as there are cores, each for the full time.
+failed=0
+batch=()
+for i in "${!targets[@]}"; do
+  echo "fuzz: ${targets[$i]} for ${seconds}s"
+  fuzz "${targets[$i]}" &
+  batch+=($!)
+  if [ ${#batch[@]} -ge "$(nproc)" ] || [ "$i" -eq $((${#targets[@]} - 1)) ]; then
+    for pid in "${batch[@]}"; do wait "$pid" || failed=1; done
+    batch=()
+  fi
 done
+exit $failed
