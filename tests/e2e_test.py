@@ -637,8 +637,7 @@ class BadInputTest(ServerCase):
             ("many rules", large, good, OK),
             ("many rules, last bad", rules(RULES, GroupID=1), good,
              Code.INVALID_ARGUMENT),
-            ("many rules and no token", large, [],
-             Code.PERMISSION_DENIED),
+            ("many rules and no token", large, [], Code.PERMISSION_DENIED),
         ]
         for name, request, metadata, code in cases:
             for method in (BASIC, STREAM):
