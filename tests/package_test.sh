@@ -35,21 +35,6 @@ quiet() {
   "$@" >"$log" 2>&1 || { cat "$log" >&2; fail "$*"; }
 }
 
-# Starts acl-devhost; sets devhost_pid and addr.
-start_devhost() {
-  "$@" --listen 127.0.0.1:0 --token "$TOKEN" >"$tmp/devhost.out" \
-      2>"$tmp/devhost.err" &
-  devhost_pid=$!
-  for _ in $(seq $((WAIT * 10))); do
-    addr=$(sed -n 's/^listening on //p' "$tmp/devhost.out")
-    [ -n "$addr" ] && return 0
-    kill -0 "$devhost_pid" 2>/dev/null || break
-    sleep 0.1
-  done
-  cat "$tmp/devhost.err" >&2
-  fail "acl-devhost did not listen"
-}
-
 deb() {
   local build=$1 version=$2 arch=$3
   shift 3
@@ -68,19 +53,28 @@ deb() {
   dpkg -x "$package" "$tmp/root"
   local bin=$tmp/root/usr/bin
   local programs=(acl-devhost aclctl)
-  [ ${#run[@]} -eq 0 ] && programs+=(acl-exporter)  # not cross-built
-  for program in "${programs[@]}"; do
-    [ "$("${run[@]}" "$bin/$program" --version)" = "$program $version" ] ||
-      fail "$program --version"
-  done
-  if [ ${#run[@]} -eq 0 ]; then
+  if [ ${#run[@]} -eq 0 ]; then  # acl-exporter is not cross-built
+    programs+=(acl-exporter)
     grep -qx 'DynamicUser=yes' \
         "$tmp/root/usr/lib/systemd/system/acl-exporter.service" ||
       fail "no acl-exporter unit with DynamicUser=yes"
   fi
+  for program in "${programs[@]}"; do
+    [ "$("${run[@]}" "$bin/$program" --version)" = "$program $version" ] ||
+      fail "$program --version"
+  done
 
-  start_devhost "${run[@]}" "$bin/acl-devhost"
-  local answer
+  "${run[@]}" "$bin/acl-devhost" --listen 127.0.0.1:0 --token "$TOKEN" \
+      >"$tmp/devhost.out" 2>"$tmp/devhost.err" &
+  devhost_pid=$!
+  local addr= answer
+  for _ in $(seq $((WAIT * 10))); do
+    addr=$(sed -n 's/^listening on //p' "$tmp/devhost.out")
+    [ -z "$addr" ] && kill -0 "$devhost_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  [ -n "$addr" ] ||
+    { cat "$tmp/devhost.err" >&2; fail "acl-devhost did not listen"; }
   answer=$("${run[@]}" "$bin/aclctl" --addr "$addr" --token "$TOKEN" --raw Base) ||
     fail "aclctl Base"
   [ "$answer" = '{"Base":{"ProcessingStatus":1}}' ] ||
@@ -96,8 +90,9 @@ consumer() {
       -DCMAKE_CXX_FLAGS="$flags" -DCMAKE_CXX_COMPILER_LAUNCHER="$launcher" \
       -DCMAKE_CXX_COMPILER="$cxx"
   quiet "$tmp/build.log" cmake --build "$tmp/host" -j2
-  "$tmp/host/example_host" || fail "example_host"
-  "$tmp/host/example_hostcheck" || fail "example_hostcheck"
+  for program in example_host example_hostcheck; do
+    "$tmp/host/$program" || fail "$program"
+  done
 }
 
 mode=${1:-}
