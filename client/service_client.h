@@ -72,7 +72,7 @@ using PieceCallback = std::function<bool(const std::string& result)>;
 struct CallOptions {
   std::string token;      // "": no token sent
   double timeout = 0;     // seconds to the deadline; 0: none
-  PieceCallback onPiece;  // a server-streaming method's; may be empty
+  PieceCallback onPiece = nullptr;  // a streamed method's; may be empty
 };
 
 // Calls `method` with `request` on `channel` and waits for its end: a
