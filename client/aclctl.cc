@@ -44,6 +44,7 @@
 #include <vector>
 
 #include <CLI/CLI.hpp>
+#include <absl/status/status.h>
 #include <nlohmann/json.hpp>
 
 #include "acl_version.h"
@@ -295,31 +296,11 @@ std::shared_ptr<grpc::Channel> MakeChannel(const std::string& addr,
   return grpc::CreateChannel(addr, credentials);
 }
 
-const char* CodeName(grpc::StatusCode code) {
-  static const char* const kNames[] = {
-      "OK",
-      "CANCELLED",
-      "UNKNOWN",
-      "INVALID_ARGUMENT",
-      "DEADLINE_EXCEEDED",
-      "NOT_FOUND",
-      "ALREADY_EXISTS",
-      "PERMISSION_DENIED",
-      "RESOURCE_EXHAUSTED",
-      "FAILED_PRECONDITION",
-      "ABORTED",
-      "OUT_OF_RANGE",
-      "UNIMPLEMENTED",
-      "INTERNAL",
-      "UNAVAILABLE",
-      "DATA_LOSS",
-      "UNAUTHENTICATED",
-  };
-  const int index = static_cast<int>(code);
-  if (index < 0 || index >= static_cast<int>(std::size(kNames))) {
-    return "UNKNOWN";
-  }
-  return kNames[index];
+// The code's name, such as "PERMISSION_DENIED" (gRPC's codes are abseil's).
+std::string CodeName(grpc::StatusCode code) {
+  const std::string name =
+      absl::StatusCodeToString(static_cast<absl::StatusCode>(code));
+  return name.empty() ? "UNKNOWN" : name;
 }
 
 // The answer as printed: re-indented JSON, or the text as it is.
@@ -338,19 +319,10 @@ struct Query {
   std::unique_ptr<Message> request;
 };
 
-// Runs `query` once on `channel`; `onPiece` (may be empty) sees the pieces
-// of a streamed answer.
-Outcome Call(grpc::Channel* channel, const Query& query,
-             const std::string& token, double timeout,
-             acl_client::PieceCallback onPiece) {
-  return acl_client::Call(channel, *query.method, *query.request,
-                          {token, timeout, std::move(onPiece)});
-}
-
 int Finish(const Outcome& out, const Options& options) {
   const std::string answer = out.Joined();
   if (!out.ok()) {
-    std::fprintf(stderr, "error: %s: %s\n", CodeName(out.code),
+    std::fprintf(stderr, "error: %s: %s\n", CodeName(out.code).c_str(),
                  out.message.c_str());
     if (!answer.empty()) std::fprintf(stderr, "%s\n", answer.c_str());
     if (!out.reason.empty()) {
@@ -377,8 +349,9 @@ int RunOne(const Options& options, const Query& query,
       return true;
     };
   }
-  const Outcome out =
-      Call(channel.get(), query, options.token, options.timeout, print);
+  const Outcome out = acl_client::Call(channel.get(), *query.method,
+                                       *query.request,
+                                       {options.token, options.timeout, print});
   if (print && out.ok() && query.method->server_streaming()) {
     return kExitOk;
   }
@@ -414,8 +387,9 @@ int RunMany(const Options& options, const Query& query,
   auto work = [&] {
     for (size_t i; (i = next++) < targets.size();) {
       const Target& t = targets[i];
-      const Outcome out = Call(MakeChannel(t.addr, options, caPem).get(),
-                               query, t.token, options.timeout, nullptr);
+      const Outcome out = acl_client::Call(
+          MakeChannel(t.addr, options, caPem).get(), *query.method,
+          *query.request, {t.token, options.timeout});
       std::string line = DeviceLine(t.name, out);
       std::lock_guard<std::mutex> lock(mu);
       lines[i] = std::move(line);

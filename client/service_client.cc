@@ -7,8 +7,9 @@
 
 #include <google/protobuf/util/json_util.h>
 
+#include <strings.h>
+
 #include <chrono>
-#include <cctype>
 
 namespace acl_client {
 
@@ -28,17 +29,6 @@ const char kReasonKey[] = "acl-devhost-reason";
 namespace {
 
 constexpr char kMethodPrefix[] = "GetJsonACL";
-
-bool EqualsIgnoreCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
-}
 
 void PrepareContext(const CallOptions& options,
                     grpc::ClientContext* context) {
@@ -111,8 +101,8 @@ const MethodDescriptor* FindMethod(const std::string& name) {
     if (method->name() == name || method->name() == full) return method;
   }
   for (const MethodDescriptor* method : Methods()) {
-    if (EqualsIgnoreCase(method->name(), name) ||
-        EqualsIgnoreCase(method->name(), full)) {
+    if (strcasecmp(method->name().c_str(), name.c_str()) == 0 ||
+        strcasecmp(method->name().c_str(), full.c_str()) == 0) {
       return method;
     }
   }
