@@ -19,9 +19,9 @@
 
 #include <gtest/gtest.h>
 
+#include "client/service_client.h"
 #include "devhost/host.h"
 #include "service/acl_service.h"
-#include "client/service_client.h"
 #include "tests/every_field.h"
 
 #ifdef ACL_RACY_CANARY

@@ -38,7 +38,7 @@ class ServiceTest : public ::testing::Test {
   // Calls `method` (unary, or the streamed method read to its end) with
   // `request` and kToken.
   Outcome Call(const std::string& method,
-              const google::protobuf::Message& request);
+               const google::protobuf::Message& request);
 
   // Runs the unary pipeline on `request` with kToken directly, not over the
   // wire. The gRPC runtime sends no reply message with a status other than
