@@ -1,12 +1,10 @@
 // aclctl: a command-line client for every method of acl.ACLService.
 //
-// Nothing here knows a method by name: the method table, the request types
-// and the reply type all come from the schema's descriptors linked into this
-// program (DescriptorPool::generated_pool()). A request is read as the
-// request message in the standard protobuf JSON mapping, sent as that
-// message, and the reply's `result` text is printed. Unary methods go
-// through BlockingUnaryCall, the server-streaming method through a
-// ClientReader; both carry the session token as "token_id" metadata.
+// Nothing here knows a method by name: calls go through the generic client
+// (client/service_client.h), which makes every message from the schema's
+// descriptors. A request is read as the request message in the standard
+// protobuf JSON mapping, sent as that message, and the reply's `result`
+// text is printed. The session token goes as "token_id" metadata.
 //
 // With --targets it runs one query on many devices: a few worker threads
 // (--parallel) each take the next device, call it on a channel of its own
@@ -22,27 +20,19 @@
 // with --targets: any device failed), 2 on a usage error or bad input.
 
 #include <grpcpp/grpcpp.h>
-#include <grpcpp/impl/client_unary_call.h>
-#include <grpcpp/impl/codegen/proto_utils.h>
-#include <grpcpp/impl/rpc_method.h>
-#include <grpcpp/support/sync_stream.h>
 
 #include <google/protobuf/descriptor.h>
-#include <google/protobuf/dynamic_message.h>
 #include <google/protobuf/message.h>
 #include <google/protobuf/util/json_util.h>
 
 #include <algorithm>
 #include <atomic>
-#include <cctype>
 #include <cerrno>
-#include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <functional>
 #include <iostream>
 #include <iterator>
 #include <memory>
@@ -54,24 +44,18 @@
 #include <vector>
 
 #include <CLI/CLI.hpp>
+#include <absl/status/status.h>
 #include <nlohmann/json.hpp>
 
 #include "acl_version.h"
+#include "client/service_client.h"
 
 namespace {
 
-using google::protobuf::Descriptor;
-using google::protobuf::DescriptorPool;
-using google::protobuf::FieldDescriptor;
+using acl_client::kService;
+using acl_client::Outcome;
 using google::protobuf::Message;
-using google::protobuf::MessageFactory;
 using google::protobuf::MethodDescriptor;
-using google::protobuf::ServiceDescriptor;
-
-constexpr char kService[] = "acl.ACLService";
-constexpr char kMethodPrefix[] = "GetJsonACL";
-constexpr char kTokenKey[] = "token_id";
-constexpr char kReasonKey[] = "acl-devhost-reason";
 constexpr char kDefaultAddr[] = "127.0.0.1:50051";
 constexpr double kDefaultTimeout = 30;
 
@@ -234,49 +218,13 @@ bool ReadTargets(const std::string& path, const std::string& token,
   return true;
 }
 
-bool EqualsIgnoreCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
-}
-
-const ServiceDescriptor* Service() {
-  return DescriptorPool::generated_pool()->FindServiceByName(kService);
-}
-
-// The method `name` stands for: its full name or the name without the
-// GetJsonACL prefix; exact matches first, then case-insensitive ones.
-const MethodDescriptor* FindMethod(const std::string& name) {
-  const ServiceDescriptor* service = Service();
-  const std::string full = kMethodPrefix + name;
-  for (int i = 0; i < service->method_count(); ++i) {
-    const MethodDescriptor* method = service->method(i);
-    if (method->name() == name || method->name() == full) return method;
-  }
-  for (int i = 0; i < service->method_count(); ++i) {
-    const MethodDescriptor* method = service->method(i);
-    if (EqualsIgnoreCase(method->name(), name) ||
-        EqualsIgnoreCase(method->name(), full)) {
-      return method;
-    }
-  }
-  return nullptr;
-}
-
 int ListMethods() {
-  const ServiceDescriptor* service = Service();
   size_t width = 0;
-  for (int i = 0; i < service->method_count(); ++i) {
-    width = std::max(width, service->method(i)->name().size());
+  for (const MethodDescriptor* method : acl_client::Methods()) {
+    width = std::max(width, method->name().size());
   }
   std::printf("%-*s  %s\n", static_cast<int>(width), "METHOD", "REQUEST");
-  for (int i = 0; i < service->method_count(); ++i) {
-    const MethodDescriptor* method = service->method(i);
+  for (const MethodDescriptor* method : acl_client::Methods()) {
     std::printf("%-*s  %s%s\n", static_cast<int>(width),
                 method->name().c_str(),
                 method->input_type()->full_name().c_str(),
@@ -308,12 +256,6 @@ bool ReadRequestText(const std::string& arg, std::string* text,
   }
   *text = arg;
   return true;
-}
-
-std::unique_ptr<Message> NewMessage(const Descriptor* type) {
-  const Message* prototype =
-      MessageFactory::generated_factory()->GetPrototype(type);
-  return std::unique_ptr<Message>(prototype->New());
 }
 
 // Parses `text` (JSON, may be empty or blank) into `request`.
@@ -354,55 +296,11 @@ std::shared_ptr<grpc::Channel> MakeChannel(const std::string& addr,
   return grpc::CreateChannel(addr, credentials);
 }
 
-void PrepareContext(const std::string& token, double timeout,
-                    grpc::ClientContext* context) {
-  if (!token.empty()) context->AddMetadata(kTokenKey, token);
-  if (timeout > 0) {
-    context->set_deadline(
-        std::chrono::system_clock::now() +
-        std::chrono::duration_cast<std::chrono::system_clock::duration>(
-            std::chrono::duration<double>(timeout)));
-  }
-}
-
-// The reply's `result` text; a reply type without one prints as JSON.
-std::string ResultOf(const Message& reply) {
-  const FieldDescriptor* field =
-      reply.GetDescriptor()->FindFieldByName("result");
-  if (field != nullptr && field->type() == FieldDescriptor::TYPE_STRING &&
-      !field->is_repeated()) {
-    return reply.GetReflection()->GetString(reply, field);
-  }
-  std::string json;
-  (void)google::protobuf::util::MessageToJsonString(reply, &json);
-  return json;
-}
-
-const char* CodeName(grpc::StatusCode code) {
-  static const char* const kNames[] = {
-      "OK",
-      "CANCELLED",
-      "UNKNOWN",
-      "INVALID_ARGUMENT",
-      "DEADLINE_EXCEEDED",
-      "NOT_FOUND",
-      "ALREADY_EXISTS",
-      "PERMISSION_DENIED",
-      "RESOURCE_EXHAUSTED",
-      "FAILED_PRECONDITION",
-      "ABORTED",
-      "OUT_OF_RANGE",
-      "UNIMPLEMENTED",
-      "INTERNAL",
-      "UNAVAILABLE",
-      "DATA_LOSS",
-      "UNAUTHENTICATED",
-  };
-  const int index = static_cast<int>(code);
-  if (index < 0 || index >= static_cast<int>(std::size(kNames))) {
-    return "UNKNOWN";
-  }
-  return kNames[index];
+// The code's name, such as "PERMISSION_DENIED" (gRPC's codes are abseil's).
+std::string CodeName(grpc::StatusCode code) {
+  const std::string name =
+      absl::StatusCodeToString(static_cast<absl::StatusCode>(code));
+  return name.empty() ? "UNKNOWN" : name;
 }
 
 // The answer as printed: re-indented JSON, or the text as it is.
@@ -415,86 +313,24 @@ std::string Render(const std::string& text, bool raw) {
                    nlohmann::ordered_json::error_handler_t::replace);
 }
 
-// The server's reason trailer of a finished call, or "".
-std::string ReasonOf(const grpc::ClientContext& context) {
-  const auto& trailers = context.GetServerTrailingMetadata();
-  auto it = trailers.find(kReasonKey);
-  return it == trailers.end() ? "" : std::string(it->second.data(),
-                                                 it->second.size());
-}
-
 // One query: the method and its request, read by every call.
 struct Query {
   const MethodDescriptor* method = nullptr;
-  std::string path;  // "/acl.ACLService/METHOD"
   std::unique_ptr<Message> request;
 };
 
-// How a call ended.
-struct Outcome {
-  grpc::Status status;
-  std::string answer;  // the reply's result; the streamed pieces joined
-  std::string reason;  // the server's reason trailer, or ""
-};
-
-// Sees each piece of a streamed answer as it arrives.
-using PieceSink = std::function<void(const std::string&)>;
-
-Outcome CallUnary(grpc::Channel* channel, const Query& query,
-                  grpc::ClientContext* context) {
-  const grpc::internal::RpcMethod rpc(query.path.c_str(),
-                                      grpc::internal::RpcMethod::NORMAL_RPC);
-  std::unique_ptr<Message> reply = NewMessage(query.method->output_type());
-  Outcome out;
-  out.status = grpc::internal::BlockingUnaryCall<Message, Message>(
-      channel, rpc, context, *query.request, reply.get());
-  out.answer = ResultOf(*reply);
-  return out;
-}
-
-Outcome CallStream(grpc::Channel* channel, const Query& query,
-                   grpc::ClientContext* context, const PieceSink& sink) {
-  const grpc::internal::RpcMethod rpc(
-      query.path.c_str(), grpc::internal::RpcMethod::SERVER_STREAMING);
-  std::unique_ptr<grpc::ClientReader<Message>> reader(
-      grpc::internal::ClientReaderFactory<Message>::Create(
-          channel, rpc, context, *query.request));
-  std::unique_ptr<Message> piece = NewMessage(query.method->output_type());
-  Outcome out;
-  while (reader->Read(piece.get())) {
-    const std::string text = ResultOf(*piece);
-    if (sink) sink(text);
-    out.answer += text;
-    piece->Clear();
-  }
-  out.status = reader->Finish();
-  return out;
-}
-
-// Runs `query` once on `channel`; `sink` (may be empty) sees the pieces of
-// a streamed answer.
-Outcome Call(grpc::Channel* channel, const Query& query,
-             const std::string& token, double timeout, const PieceSink& sink) {
-  grpc::ClientContext context;
-  PrepareContext(token, timeout, &context);
-  Outcome out = query.method->server_streaming()
-                    ? CallStream(channel, query, &context, sink)
-                    : CallUnary(channel, query, &context);
-  out.reason = ReasonOf(context);
-  return out;
-}
-
 int Finish(const Outcome& out, const Options& options) {
-  if (!out.status.ok()) {
-    std::fprintf(stderr, "error: %s: %s\n", CodeName(out.status.error_code()),
-                 out.status.error_message().c_str());
-    if (!out.answer.empty()) std::fprintf(stderr, "%s\n", out.answer.c_str());
+  const std::string answer = out.Joined();
+  if (!out.ok()) {
+    std::fprintf(stderr, "error: %s: %s\n", CodeName(out.code).c_str(),
+                 out.message.c_str());
+    if (!answer.empty()) std::fprintf(stderr, "%s\n", answer.c_str());
     if (!out.reason.empty()) {
       std::fprintf(stderr, "reason: %s\n", out.reason.c_str());
     }
     return kExitFailed;
   }
-  std::string text = Render(out.answer, options.raw);
+  std::string text = Render(answer, options.raw);
   text.push_back('\n');
   std::fwrite(text.data(), 1, text.size(), stdout);
   return kExitOk;
@@ -504,17 +340,19 @@ int RunOne(const Options& options, const Query& query,
            const std::string& caPem) {
   const std::shared_ptr<grpc::Channel> channel =
       MakeChannel(options.addr, options, caPem);
-  PieceSink sink;
+  acl_client::PieceCallback print;
   if (options.pieces) {
-    sink = [](const std::string& text) {
+    print = [](const std::string& text) {
       std::fwrite(text.data(), 1, text.size(), stdout);
       std::fputc('\n', stdout);
       std::fflush(stdout);
+      return true;
     };
   }
-  const Outcome out =
-      Call(channel.get(), query, options.token, options.timeout, sink);
-  if (sink && out.status.ok() && query.method->server_streaming()) {
+  const Outcome out = acl_client::Call(channel.get(), *query.method,
+                                       *query.request,
+                                       {options.token, options.timeout, print});
+  if (print && out.ok() && query.method->server_streaming()) {
     return kExitOk;
   }
   return Finish(out, options);
@@ -523,13 +361,14 @@ int RunOne(const Options& options, const Query& query,
 // A device's line of --targets output: one JSON object.
 std::string DeviceLine(const std::string& name, const Outcome& out) {
   using Json = nlohmann::ordered_json;
-  Json line = {{"device", name}, {"code", CodeName(out.status.error_code())}};
-  if (out.status.ok()) {
-    Json result = Json::parse(out.answer, nullptr, /*allow_exceptions=*/false);
-    line["result"] = result.is_discarded() ? Json(out.answer) : result;
+  const std::string answer = out.Joined();
+  Json line = {{"device", name}, {"code", CodeName(out.code)}};
+  if (out.ok()) {
+    Json result = Json::parse(answer, nullptr, /*allow_exceptions=*/false);
+    line["result"] = result.is_discarded() ? Json(answer) : result;
   } else {
-    line["message"] = out.status.error_message();
-    if (!out.answer.empty()) line["answer"] = out.answer;
+    line["message"] = out.message;
+    if (!answer.empty()) line["answer"] = answer;
     if (!out.reason.empty()) line["reason"] = out.reason;
   }
   return line.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
@@ -548,12 +387,13 @@ int RunMany(const Options& options, const Query& query,
   auto work = [&] {
     for (size_t i; (i = next++) < targets.size();) {
       const Target& t = targets[i];
-      const Outcome out = Call(MakeChannel(t.addr, options, caPem).get(),
-                               query, t.token, options.timeout, nullptr);
+      const Outcome out = acl_client::Call(
+          MakeChannel(t.addr, options, caPem).get(), *query.method,
+          *query.request, {t.token, options.timeout});
       std::string line = DeviceLine(t.name, out);
       std::lock_guard<std::mutex> lock(mu);
       lines[i] = std::move(line);
-      failed += out.status.ok() ? 0 : 1;
+      failed += out.ok() ? 0 : 1;
       done.notify_one();
     }
   };
@@ -575,7 +415,7 @@ int RunMany(const Options& options, const Query& query,
 }
 
 int Run(const Options& options) {
-  if (Service() == nullptr) {
+  if (acl_client::Service() == nullptr) {
     std::cerr << "aclctl: the schema of " << kService << " is not built in\n";
     return kExitUsage;
   }
@@ -584,13 +424,11 @@ int Run(const Options& options) {
     return ListMethods();
   }
   Query query;
-  query.method = FindMethod(options.method);
+  query.method = acl_client::FindMethod(options.method);
   if (query.method == nullptr) {
     return UsageError("no method '" + options.method + "' (see 'aclctl list')");
   }
-  query.path = "/" + query.method->service()->full_name() + "/" +
-               query.method->name();
-  query.request = NewMessage(query.method->input_type());
+  query.request = acl_client::NewMessage(query.method->input_type());
   std::string text, error;
   std::vector<Target> targets;
   if ((options.haveRequest &&

@@ -81,15 +81,12 @@ int main(int argc, char** argv) {
   const auto* service =
       google::protobuf::DescriptorPool::generated_pool()->FindServiceByName(
           "acl.ACLService");
-  auto* factory = google::protobuf::MessageFactory::generated_factory();
   bool ok = true;
 
   for (int m = 0; m < service->method_count(); ++m) {
     const MethodDescriptor* method = service->method(m);
     for (int elements = 0; elements < 3; ++elements) {  // 0: empty
-      std::unique_ptr<Message> request(
-          factory->GetPrototype(method->input_type())->New());
-      if (elements > 0) FillEveryField(request.get(), elements);
+      std::unique_ptr<Message> request = NewRequest(*method, elements);
       for (size_t v = 0; v < std::size(kVariants); ++v) {
         Script script = VariantScript(v);
         script.method = static_cast<uint8_t>(m);

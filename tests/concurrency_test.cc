@@ -19,9 +19,10 @@
 
 #include <gtest/gtest.h>
 
+#include "client/service_client.h"
 #include "devhost/host.h"
 #include "service/acl_service.h"
-#include "tests/test_client.h"
+#include "tests/every_field.h"
 
 #ifdef ACL_RACY_CANARY
 // Linked with --wrap=GRPC_SESSION_IsExisting: every session check of every
@@ -36,7 +37,9 @@ extern "C" uint16_t __wrap_GRPC_SESSION_IsExisting(const char* token) {
 
 namespace {
 
+using acl_client::Outcome;
 using google::protobuf::Message;
+using google::protobuf::MethodDescriptor;
 
 constexpr char kToken[] = "concurrent";
 // Calls go over loopback TCP, not an in-process channel: that way no buffer
@@ -54,23 +57,23 @@ constexpr size_t kSplitBytes = 16;
 // One call to make: a method, a request, a token, and for a stream the
 // number of messages after which the client cancels (0: never).
 struct Job {
-  std::string method;
+  const MethodDescriptor* method;
   std::shared_ptr<Message> request;
-  const char* token;
+  const char* token;  // "": none
   int cancelAfter;
-  Answer alone;  // the answer of the same call made uncancelled, alone
+  Outcome alone;  // the outcome of the same call made uncancelled, alone
 };
 
 std::vector<Job> Jobs() {
   std::vector<Job> jobs;
-  for (const std::string& method : MethodNames()) {
-    std::shared_ptr<Message> empty = NewRequest(method);
-    std::shared_ptr<Message> every = NewRequest(method, 2);
+  for (const MethodDescriptor* method : acl_client::Methods()) {
+    std::shared_ptr<Message> empty = NewRequest(*method);
+    std::shared_ptr<Message> every = NewRequest(*method, 2);
     jobs.push_back({method, empty, kToken, 0, {}});
     jobs.push_back({method, every, kToken, 0, {}});
     jobs.push_back({method, empty, "stranger", 0, {}});
-    jobs.push_back({method, every, nullptr, 0, {}});
-    if (method == kStreamMethod) {
+    jobs.push_back({method, every, "", 0, {}});
+    if (method->server_streaming()) {
       for (int after : {1, 3, 10}) {
         jobs.push_back({method, empty, kToken, after, {}});
       }
@@ -81,13 +84,21 @@ std::vector<Job> Jobs() {
 
 // A cancelled stream keeps what arrived before the cancel, in order; if
 // the cancel came too late the whole answer stands.
-bool Fits(const Job& job, const Answer& got) {
+bool Fits(const Job& job, const Outcome& got) {
   if (job.cancelAfter == 0 || got.code != grpc::StatusCode::CANCELLED) {
     return got == job.alone;
   }
   return got.results.size() <= job.alone.results.size() &&
          std::equal(got.results.begin(), got.results.end(),
                     job.alone.results.begin());
+}
+
+// Makes `job`'s call, cancelling a stream after `cancelAfter` messages.
+Outcome Make(grpc::Channel* channel, const Job& job, int cancelAfter) {
+  int seen = 0;
+  auto stop = [&](const std::string&) { return ++seen != cancelAfter; };
+  return acl_client::Call(channel, *job.method, *job.request,
+                          {job.token, 0, stop});
 }
 
 // One server, its host set up once and left unchanged while calls run.
@@ -110,7 +121,7 @@ TEST(Concurrency, EveryReplyEqualsTheAnswerAlone) {
   std::vector<Job> jobs = Jobs();
   int codes[17] = {};
   for (Job& job : jobs) {
-    job.alone = CallMethod(channel, job.method, *job.request, job.token);
+    job.alone = Make(channel.get(), job, 0);
     ++codes[job.alone.code];
   }
   // The mix holds accepted, rejected and unauthorised calls.
@@ -125,12 +136,11 @@ TEST(Concurrency, EveryReplyEqualsTheAnswerAlone) {
     threads.emplace_back([&, t] {
       for (int i = 0; i < kCallsPerThread; ++i) {
         const Job& job = jobs[(t * 131 + i * 17) % jobs.size()];
-        Answer got = CallMethod(channel, job.method, *job.request, job.token,
-                                job.cancelAfter);
+        Outcome got = Make(channel.get(), job, job.cancelAfter);
         if (got.code == grpc::StatusCode::CANCELLED) ++cancelled;
         if (!Fits(job, got)) {
-          wrong[t].push_back(job.method + " gave " + std::to_string(got.code) +
-                             " " + got.message);
+          wrong[t].push_back(job.method->name() + " gave " +
+                             std::to_string(got.code) + " " + got.message);
         }
         ++checked;
       }

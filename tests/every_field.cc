@@ -2,6 +2,7 @@
 
 using google::protobuf::FieldDescriptor;
 using google::protobuf::Message;
+using google::protobuf::MessageFactory;
 
 void SetField(Message* message, const FieldDescriptor* f) {
   const auto* reflection = message->GetReflection();
@@ -40,4 +41,13 @@ void FillEveryField(Message* message, int elements) {
                      elements);
     }
   }
+}
+
+std::unique_ptr<Message> NewRequest(
+    const google::protobuf::MethodDescriptor& method, int elements) {
+  std::unique_ptr<Message> request(
+      MessageFactory::generated_factory()->GetPrototype(method.input_type())
+          ->New());
+  if (elements > 0) FillEveryField(request.get(), elements);
+  return request;
 }

@@ -24,7 +24,8 @@ namespace {
 constexpr long kMostPoints = 100000;  // a sweep that never ends is a fault
 
 class FaultSweep : public ServiceTest,
-                   public ::testing::WithParamInterface<std::string> {
+                   public ::testing::WithParamInterface<
+                       const google::protobuf::MethodDescriptor*> {
  protected:
   // Per method: allocation failure points exercised, values refused.
   static std::map<std::string, long>& Points() {
@@ -63,7 +64,7 @@ class FaultSweep : public ServiceTest,
     for (; k < kMostPoints; ++k) {
       ResetHost();
       scripted::TheHost().config.failAt = k;
-      Answer a = Written(method, request);
+      Outcome a = Written(method, request);
       scripted::Record r = scripted::Snapshot();
       const bool fired = r.stop == scripted::Stop::kOutOfMemory;
       SCOPED_TRACE(method + " k=" + std::to_string(k));
@@ -88,9 +89,9 @@ class FaultSweep : public ServiceTest,
 };
 
 TEST_P(FaultSweep, EveryAllocationFailureIsOutOfMemory) {
-  const std::string& method = GetParam();
-  const long points = Sweep(method, *NewRequest(method)) +
-                      Sweep(method, *NewRequest(method, 3));
+  const std::string& method = GetParam()->name();
+  const long points = Sweep(method, *NewRequest(*GetParam())) +
+                      Sweep(method, *NewRequest(*GetParam(), 3));
   Points()[method] = points;
   RecordProperty("failure_points", static_cast<int>(points));
 }
@@ -101,8 +102,8 @@ std::string InvalidMessage(const std::string& path) {
 }
 
 TEST_P(FaultSweep, EveryRefusedValueEndsTheCall) {
-  const std::string& method = GetParam();
-  const auto request = NewRequest(method, 3);
+  const std::string& method = GetParam()->name();
+  const auto request = NewRequest(*GetParam(), 3);
   ResetHost();
   ASSERT_EQ(Written(method, *request).code, 0);
   const std::vector<scripted::Check> all = scripted::Snapshot().checks;
@@ -113,7 +114,7 @@ TEST_P(FaultSweep, EveryRefusedValueEndsTheCall) {
                  all[n - 1].path);
     ResetHost();
     scripted::TheHost().config.rejectNth = n;
-    Answer a = Written(method, *request);
+    Outcome a = Written(method, *request);
     scripted::Record r = scripted::Snapshot();
     EXPECT_EQ(a.code, 3);
     EXPECT_EQ(a.message, InvalidMessage(all[n - 1].path));
@@ -128,7 +129,7 @@ TEST_P(FaultSweep, EveryRefusedValueEndsTheCall) {
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryMethod, FaultSweep,
-                         ::testing::ValuesIn(MethodNames()),
-                         [](const auto& info) { return info.param; });
+                         ::testing::ValuesIn(acl_client::Methods()),
+                         [](const auto& info) { return info.param->name(); });
 
 }  // namespace

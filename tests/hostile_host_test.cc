@@ -56,9 +56,9 @@ TEST_P(OutcomeTest, UnaryAndStreamEndAsTheHostDecides) {
   const OutcomeCase& c = GetParam();
   c.host(TheHost().config);
   auto request = ParseRequest(kUnary, kRequest);
-  Answer unary = Direct(*request);
-  Answer stream = Call(kStreamMethod, *request);
-  for (const Answer* a : {&unary, &stream}) {
+  Outcome unary = Direct(*request);
+  Outcome stream = Call(kStreamMethod, *request);
+  for (const Outcome* a : {&unary, &stream}) {
     EXPECT_EQ(a->code, c.code);
     EXPECT_EQ(a->message, c.message);
   }
@@ -131,13 +131,12 @@ class RegistryTest : public ServiceTest,
 
 TEST_P(RegistryTest, PrivateInAnyCaseThenExactNamesForEveryMethod) {
   const RegistryCase& c = GetParam();
-  for (const std::string& method : MethodNames()) {
-    SCOPED_TRACE(method);
+  for (const auto* method : acl_client::Methods()) {
+    SCOPED_TRACE(method->name());
     ResetHost();
-    const std::string table =
-        RequestPrototype(method).GetDescriptor()->name().substr(3);
+    const std::string table = method->input_type()->name().substr(3);
     c.registry(TheHost().config, table);
-    Answer a = Written(method, *NewRequest(method, 1));
+    Outcome a = Written(method->name(), *NewRequest(*method, 1));
     scripted::Record r = scripted::Snapshot();
     ExpectNothingLive(r);
     if (c.found) {
@@ -147,7 +146,7 @@ TEST_P(RegistryTest, PrivateInAnyCaseThenExactNamesForEveryMethod) {
     }
     EXPECT_EQ(a.code, 8);
     EXPECT_EQ(a.message, "Service is unimplemented");
-    EXPECT_EQ(a.results, method == kStreamMethod ? Texts{} : Texts{""});
+    EXPECT_EQ(a.results, method->name() == kStreamMethod ? Texts{} : Texts{""});
     EXPECT_TRUE(r.checks.empty());
     EXPECT_TRUE(r.trees.empty());
   }

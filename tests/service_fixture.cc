@@ -1,10 +1,22 @@
 #include "tests/service_fixture.h"
 
+#include <google/protobuf/text_format.h>
 #include <grpcpp/test/server_context_test_spouse.h>
 
 #include "service/acl_service.h"
 #include "service/pipeline.h"
 #include "tables/tables.h"
+
+std::unique_ptr<google::protobuf::Message> ParseRequest(
+    const std::string& method, const std::string& text) {
+  const auto* m = acl_client::FindMethod(method);
+  EXPECT_NE(m, nullptr) << method;
+  auto request = acl_client::NewMessage(m->input_type());
+  EXPECT_TRUE(
+      google::protobuf::TextFormat::ParseFromString(text, request.get()))
+      << text;
+  return request;
+}
 
 void ServiceTest::SetUp() {
   builder_ = std::make_unique<grpc::ServerBuilder>();
@@ -27,12 +39,13 @@ void ServiceTest::ResetHost() {
   scripted::TheHost().config.builder = builder_.get();
 }
 
-Answer ServiceTest::Call(const std::string& method,
-                         const google::protobuf::Message& request) {
-  return CallMethod(channel_, method, request, kToken);
+Outcome ServiceTest::Call(const std::string& method,
+                          const google::protobuf::Message& request) {
+  return acl_client::Call(channel_.get(), *acl_client::FindMethod(method),
+                          request, {kToken});
 }
 
-Answer ServiceTest::Direct(const google::protobuf::Message& request) {
+Outcome ServiceTest::Direct(const google::protobuf::Message& request) {
   const acl_tables::Table* table = nullptr;
   for (const acl_tables::Table* t : acl_tables::kAllTables) {
     if (request.GetDescriptor()->name() == std::string("ACL") + t->name) {
@@ -46,7 +59,7 @@ Answer ServiceTest::Direct(const google::protobuf::Message& request) {
   grpc_service::GetJsonReply reply;
   grpc::Status status =
       acl_service::RunUnary(&context, request, *table, &reply);
-  return Answer{status.error_code(), status.error_message(), {reply.result()}};
+  return {status.error_code(), status.error_message(), {reply.result()}, ""};
 }
 
 void ExpectNothingLive(const scripted::Record& r) {

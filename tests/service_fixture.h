@@ -12,11 +12,20 @@
 #include <grpcpp/grpcpp.h>
 #include <gtest/gtest.h>
 
+#include "client/service_client.h"
 #include "proto/acl_tree.grpc.pb.h"
-#include "tests/test_client.h"
+#include "tests/every_field.h"
 #include "tests/scripted_host.h"
 
+using acl_client::Outcome;
+
 constexpr char kToken[] = "good-token";
+constexpr char kStreamMethod[] = "GetJsonACLIPv4BasicRulesStream";
+
+// A request of `method` parsed from its text format (a failed parse fails
+// the test).
+std::unique_ptr<google::protobuf::Message> ParseRequest(
+    const std::string& method, const std::string& text);
 
 class ServiceTest : public ::testing::Test {
  protected:
@@ -28,18 +37,18 @@ class ServiceTest : public ::testing::Test {
 
   // Calls `method` (unary, or the streamed method read to its end) with
   // `request` and kToken.
-  Answer Call(const std::string& method,
-              const google::protobuf::Message& request);
+  Outcome Call(const std::string& method,
+               const google::protobuf::Message& request);
 
   // Runs the unary pipeline on `request` with kToken directly, not over the
   // wire. The gRPC runtime sends no reply message with a status other than
   // OK; this shows what the module put in the reply all the same.
-  Answer Direct(const google::protobuf::Message& request);
+  Outcome Direct(const google::protobuf::Message& request);
 
   // Calls `method` the way that shows what was written: Direct for a unary
   // method, the wire for the stream (its messages).
-  Answer Written(const std::string& method,
-                 const google::protobuf::Message& request) {
+  Outcome Written(const std::string& method,
+                  const google::protobuf::Message& request) {
     return method == kStreamMethod ? Call(method, request) : Direct(request);
   }
 

@@ -28,7 +28,7 @@ class TreeTest : public ServiceTest,
 
 TEST_P(TreeTest, GivesTheTreeAndChecks) {
   const TreeCase& c = GetParam();
-  Answer a = Call(c.method, *ParseRequest(c.method, c.request));
+  Outcome a = Call(c.method, *ParseRequest(c.method, c.request));
   ASSERT_EQ(a.code, 0) << a.message;
   const scripted::Record r = scripted::Snapshot();
   EXPECT_EQ(r.trees, std::vector<std::string>{c.tree});
