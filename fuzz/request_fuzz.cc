@@ -30,7 +30,6 @@
 namespace {
 
 using fuzzscript::Script;
-using fuzzscript::TokenMode;
 using google::protobuf::MethodDescriptor;
 using Reply = grpc_service::GetJsonReply;
 using scripted::Record;
@@ -51,6 +50,9 @@ constexpr char kOutOfMemory[] = "Out of Memory";
 constexpr uint16_t kSessionAnswers[] = {1, 1, 1, 1, 0, 2, 0x101, 0xFFFF};
 constexpr const char* kPrivateSpellings[] = {"private", "PRIVATE", "Private",
                                              "pRIVATE"};
+constexpr scripted::SplitMode kSplitModes[] = {
+    scripted::SplitMode::kPieces, scripted::SplitMode::kNull,
+    scripted::SplitMode::kZeroPieces, scripted::SplitMode::kPieces};
 
 [[noreturn]] void Fail(const std::string& what) {
   std::fprintf(stderr, "\n*** broken rule: %s\n", what.c_str());
@@ -74,15 +76,15 @@ void Configure(const Script& script, const std::string& table) {
   c.table = table;
   c.rejectBelow = script.rejectBelow;
   c.setterFails = script.setterFails;
-  c.seed = script.seed_value();
+  c.seed = script.seed;
   c.ipv4InSlot = false;  // addresses kept as registry storage
   c.answer.reset();      // adapter 0: null; 1: empty; n: n - 2 bytes
   if (script.adapter > 0) {
     c.answer = scripted::Noise(c.seed, std::max<size_t>(script.adapter, 2) - 2);
   }
-  c.split = script.split_mode();
-  c.splitBytes = script.piece_size();
-  c.failAt = script.fail_at();
+  c.split = kSplitModes[script.split & 0x3];
+  c.splitBytes = (script.split >> 2) + 1u;
+  c.failAt = script.failAt;
   c.abortOnBreach = true;
 }
 
@@ -125,19 +127,17 @@ class RecordingWriter final : public grpc::ServerWriterInterface<Reply> {
 std::optional<std::string> AddMetadata(
     const Script& script, const std::string& token,
     grpc::testing::ServerContextTestSpouse* spouse) {
-  const TokenMode mode = script.token_mode();
-  if (mode == TokenMode::kDecoys) {
+  const int mode = script.metadata & 0x3;  // absent, once, twice, decoys
+  if (mode == 3) {
     for (const char* key : kDecoyKeys) {
       spouse->AddClientMetadata(key, kSecondToken);
     }
   }
-  if (mode == TokenMode::kAbsent ||
-      (mode == TokenMode::kDecoys &&
-       (script.metadata & fuzzscript::kDecoysWithToken) == 0)) {
+  if (mode == 0 || (mode == 3 && (script.metadata & 0x4) == 0)) {
     return std::nullopt;
   }
   spouse->AddClientMetadata(kTokenKey, token);
-  if (mode == TokenMode::kTwice) {
+  if (mode == 2) {
     spouse->AddClientMetadata(kTokenKey, kSecondToken);
   }
   return std::string(token.c_str());
@@ -191,6 +191,9 @@ void CheckCall(const Record& seen, const std::optional<std::string>& token,
     Fail("session checked " + Show(seen.sessions));
   }
   if (seen.builderCalls != 0) Fail("server builder asked for during a call");
+  if (want.code == grpc::PERMISSION_DENIED && !seen.lookups.empty()) {
+    Fail("registry walked without a session");
+  }
   if (status.error_code() != want.code ||
       status.error_message() != want.message) {
     Fail("status " + std::to_string(status.error_code()) + " \"" +

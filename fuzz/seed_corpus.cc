@@ -4,8 +4,8 @@
 //
 // REQUEST_DIR gets, for every method of acl.ACLService, the empty request
 // and requests with every field set (one and two elements per repeated
-// field), each behind a few host scripts (everything accepted, a value
-// refused, an allocation failed, the stream cut small). MAC_DIR gets MAC
+// field), each behind every host script of kVariants: everything accepted,
+// and each outcome a hostile or broken host forces. MAC_DIR gets MAC
 // texts in the forms the tests and the hosts use, and the edges of a
 // "%hhx" reading.
 //
@@ -17,6 +17,7 @@
 #include <iterator>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include <google/protobuf/descriptor.h>
 #include <google/protobuf/message.h>
@@ -49,26 +50,26 @@ bool Write(const std::string& path, const std::string& bytes) {
   return static_cast<bool>(out);
 }
 
-// The scripts each request is sent behind.
-constexpr const char* kVariants[] = {"accept", "refuse", "oom", "pieces"};
-
-Script VariantScript(size_t variant) {
-  Script script;
-  switch (variant) {
-    case 1:  // some value refused
-      script.rejectBelow = 48;
-      script.seed[0] = 7;
-      break;
-    case 2:  // the third tree record not allocated
-      script.failAt[0] = 3;
-      break;
-    case 3:  // a 58-byte answer streamed in pieces of 8
-      script.adapter = 60;
-      script.split = 7 << 2;
-      break;
-  }
-  return script;
-}
+// The scripts each request is sent behind, named; each changes the default
+// script (everything accepted, an empty answer) so.
+constexpr std::pair<const char*, void (*)(Script&)> kVariants[] = {
+    {"accept", [](Script&) {}},
+    // Some value refused, with reasons of every length up to all 64 bytes.
+    {"refuse", [](Script& s) { s.rejectBelow = 48; s.seed = 7; }},
+    {"oom", [](Script& s) { s.failAt = 3; }},  // the third tree record
+    {"pieces", [](Script& s) { s.adapter = 60; s.split = 7 << 2; }},
+    {"perbyte", [](Script& s) { s.adapter = 255; }},  // pieces of one byte
+    {"nulltext", [](Script& s) { s.adapter = 0; }},
+    {"nulllist", [](Script& s) { s.adapter = 60; s.split = 1; }},
+    {"nopiece", [](Script& s) { s.adapter = 60; s.split = 2; }},
+    {"session0", [](Script& s) { s.session = 4; }},
+    {"sessionffff", [](Script& s) { s.session = 7; }},
+    {"privatecase", [](Script& s) { s.registry = 0x7 | 3 << 3; }},
+    {"noroot", [](Script& s) { s.registry = 0; }},
+    {"noprivate", [](Script& s) { s.registry = 1; }},
+    {"modulecase", [](Script& s) { s.registry = 2; }},
+    {"notable", [](Script& s) { s.registry = 3; }},
+};
 
 }  // namespace
 
@@ -87,11 +88,12 @@ int main(int argc, char** argv) {
     const MethodDescriptor* method = service->method(m);
     for (int elements = 0; elements < 3; ++elements) {  // 0: empty
       std::unique_ptr<Message> request = NewRequest(*method, elements);
-      for (size_t v = 0; v < std::size(kVariants); ++v) {
-        Script script = VariantScript(v);
+      for (const auto& [name, change] : kVariants) {
+        Script script;
+        change(script);
         script.method = static_cast<uint8_t>(m);
         ok &= Write(requestDir + "/" + method->name() + "-" +
-                        std::to_string(elements) + "-" + kVariants[v],
+                        std::to_string(elements) + "-" + name,
                     fuzzscript::Encode(script, "token",
                                        request->SerializeAsString()));
       }

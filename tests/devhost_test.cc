@@ -403,32 +403,26 @@ void Fill(tagGrpcTableOrRow* node, const RegTable& t, const ordered_json& shape,
   }
 }
 
-// The tree the module builds for `table` from `request`: a list of rows
-// (linked front first, as the module links them) or an object, the table
-// node's own columns and sub-entries.
-NodePtr Tree(const char* table, const ordered_json& request) {
+// The adapter's answer to the tree the module builds for `table` from
+// `request`: a list of rows (linked front first, as the module links them)
+// or an object, the table node's own columns and sub-entries.
+std::string Answer(const Adapter& adapter, const char* table,
+                   const char* request) {
+  const ordered_json shape = ordered_json::parse(request);  // the tree's keys
   tagZormRegNode* acl = Registry::Child(
       Registry::Child(Small().root(), "private", true), "ACL", false);
   tagZormRegNode* node = Registry::Child(acl, table, false);
   NodePtr tree = mv::MakeNode(mv::kTableNode, node);
   const RegTable* t = Small().TableOf(node);
-  if (t == nullptr) return tree;
-  if (request.is_object()) {
-    Fill(tree.get(), *t, request, &tree->columnHead, &tree->columnTail);
-    return tree;
+  if (t != nullptr && shape.is_object()) {
+    Fill(tree.get(), *t, shape, &tree->columnHead, &tree->columnTail);
+  } else if (t != nullptr) {
+    for (const ordered_json& row : shape) {
+      NodePtr r = mv::MakeNode(mv::kRowNode, node);
+      Fill(r.get(), *t, row, &r->columnHead, &r->columnTail);
+      mv::LinkRowFront(tree.get(), std::move(r));
+    }
   }
-  for (const ordered_json& shape : request) {
-    NodePtr row = mv::MakeNode(mv::kRowNode, node);
-    Fill(row.get(), *t, shape, &row->columnHead, &row->columnTail);
-    mv::LinkRowFront(tree.get(), std::move(row));
-  }
-  return tree;
-}
-
-std::string Answer(const Adapter& adapter, const char* table,
-                   const char* request) {
-  const ordered_json shape = ordered_json::parse(request);  // the tree's keys
-  NodePtr tree = Tree(table, shape);
   char* answer = adapter.Answer(tree.get(), "ACL");
   std::string text = answer != nullptr ? answer : "(null)";
   std::free(answer);

@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <map>
 #include <string>
+#include <utility>
 
 #include "tests/scripted_host.h"
 #include "tests/service_fixture.h"
@@ -28,27 +29,23 @@ class FaultSweep : public ServiceTest,
                        const google::protobuf::MethodDescriptor*> {
  protected:
   // Per method: allocation failure points exercised, values refused.
-  static std::map<std::string, long>& Points() {
-    static auto* points = new std::map<std::string, long>();
-    return *points;
-  }
-  static std::map<std::string, long>& Refusals() {
-    static auto* refusals = new std::map<std::string, long>();
-    return *refusals;
+  static std::map<std::string, std::pair<long, long>>& Counts() {
+    static auto* counts = new std::map<std::string, std::pair<long, long>>();
+    return *counts;
   }
 
   static void TearDownTestSuite() {
     long points = 0, refusals = 0;
     std::string each;
-    for (const auto& [method, count] : Points()) {
-      points += count;
-      each += " " + method.substr(7) + "=" + std::to_string(count);
+    for (const auto& [method, count] : Counts()) {
+      points += count.first;
+      refusals += count.second;
+      each += " " + method.substr(7) + "=" + std::to_string(count.first);
     }
-    for (const auto& [method, count] : Refusals()) refusals += count;
     std::printf("allocation failure points: %ld over %zu methods:%s\n", points,
-                Points().size(), each.c_str());
+                Counts().size(), each.c_str());
     std::printf("refused values: %ld over %zu methods\n", refusals,
-                Refusals().size());
+                Counts().size());
   }
 
   void ResetHost() {
@@ -92,7 +89,7 @@ TEST_P(FaultSweep, EveryAllocationFailureIsOutOfMemory) {
   const std::string& method = GetParam()->name();
   const long points = Sweep(method, *NewRequest(*GetParam())) +
                       Sweep(method, *NewRequest(*GetParam(), 3));
-  Points()[method] = points;
+  Counts()[method].first = points;
   RecordProperty("failure_points", static_cast<int>(points));
 }
 
@@ -125,7 +122,7 @@ TEST_P(FaultSweep, EveryRefusedValueEndsTheCall) {
     EXPECT_TRUE(r.trees.empty()) << "adapter called";
     ExpectNothingLive(r);
   }
-  Refusals()[method] = static_cast<long>(all.size());
+  Counts()[method].second = static_cast<long>(all.size());
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryMethod, FaultSweep,

@@ -412,12 +412,6 @@ uint16_t GRPC_CheckValueOfPara(const char* token, const char* path,
     std::strncpy(errorText, kNthReason, errorSize);
     refusal = 0;
   }
-  if (!refusal && c.reject && c.reject->path == path) {
-    // The reason may fill the whole buffer, without a NUL.
-    std::memcpy(errorText, c.reject->reason.data(),
-                std::min<size_t>(c.reject->reason.size(), errorSize));
-    refusal = c.reject->result;
-  }
   const uint32_t hash = Hash(path, text);
   if (!refusal && (hash & 0xFF) < c.rejectBelow) {
     WriteReason(hash >> 8, errorText);

@@ -37,13 +37,6 @@ struct Check {
   }
 };
 
-// A value-check rule: refuse `path` with `reason`, answering `result`.
-struct Reject {
-  std::string path;
-  std::string reason;
-  uint16_t result = 0;
-};
-
 // The reason given for the n-th check refused by Config::rejectNth.
 constexpr char kNthReason[] = "refused in turn";
 
@@ -62,7 +55,6 @@ struct Config {
   std::string table;  // when set, the only table a call may ask for
   // Value checks, tried in this order.
   size_t rejectNth = 0;  // 1 and up: refuse the n-th check
-  std::optional<Reject> reject;
   uint8_t rejectBelow = 0;  // refuse when the check's hash byte is below
   uint8_t setterFails = 0;  // a setter fails when its hash byte is below
   uint32_t seed = 0;        // varies every hash

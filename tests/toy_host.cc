@@ -98,12 +98,6 @@ void WriteReason(const char* reason, uint32_t size, char* out) {
   }
 }
 
-size_t CountColumns(const tagGrpcColumn* column) {
-  size_t n = 0;
-  for (; column != nullptr; column = column->next) ++n;
-  return n;
-}
-
 void ReleaseText(void* value) { std::free(value); }
 void KeepText(void*) {}
 
@@ -208,12 +202,9 @@ char* GRPC_AdapterGet2Quorvex(tagGrpcTableOrRow* table, const char* module,
   if (Broken("adapter.tree") && table->columnHead != nullptr) {
     table->columnHead->noValue ^= 1;
   }
-  char text[256];
-  std::snprintf(text, sizeof(text),
-                "{\"module\":\"%s\",\"table\":\"%s\",\"columns\":%zu}", module,
-                table->regNode->name.c_str(),
-                toyhost::CountColumns(table->columnHead));
-  return strdup(text);
+  const std::string text = std::string("{\"module\":\"") + module +
+                           "\",\"table\":\"" + table->regNode->name + "\"}";
+  return strdup(text.c_str());
 }
 
 char** GRPC_Split_MassiveData(char* text, uint64_t* count) {

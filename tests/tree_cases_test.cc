@@ -22,10 +22,6 @@ struct TreeCase {
 class TreeTest : public ServiceTest,
                  public ::testing::WithParamInterface<TreeCase> {};
 
-#define V4_ADVANCE_ROW(GROUP, COUNTING)                                    \
-  "01" GROUP " 02 03 04 05 08 0b 40 0c 0d 1a 1d 1e 1f 35 36 34 26 27 2a " \
-  "33 20" COUNTING " 21 22 23 24 25 37 38 39"
-
 TEST_P(TreeTest, GivesTheTreeAndChecks) {
   const TreeCase& c = GetParam();
   Outcome a = Call(c.method, *ParseRequest(c.method, c.request));
@@ -68,7 +64,8 @@ INSTANTIATE_TEST_SUITE_P(
                  R"(rule { GroupID: 3000 Counting: false srcport { )"
                  R"(SrcPortOp: 1 } srcipv4 { SrcIPv4Addr: "10.0.0.1" } )"
                  "srcipv4 {} }",
-                 "09 T[]{} R[" V4_ADVANCE_ROW(":1=3000", ":15=0") "]"
+                 "09 T[]{} R[01:1=3000 02 03 04 05 08 0b 40 0c 0d 1a 1d 1e "
+                 "1f 35 36 34 26 27 2a 33 20:15=0 21 22 23 24 25 37 38 39]"
                  R"({SrcIPv4[06:5="10.0.0.1" 07] SrcIPv4[06 07] )"
                  "SrcPort[0e:1=1 0f 10]}",
                  {"ACL/IPv4AdvanceRules/Rule/GroupID 3000",
@@ -86,7 +83,5 @@ INSTANTIATE_TEST_SUITE_P(
         TreeCase{"StreamedDefaultRow", kStreamMethod, "",
                  "05 T[]{} R[01 02 03 04 07 08 09 0a 0b 0c 0d 0e 0f]{}", {}}),
     CaseName());
-
-#undef V4_ADVANCE_ROW
 
 }  // namespace
