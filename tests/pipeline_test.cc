@@ -52,9 +52,10 @@ TEST_F(ServiceTest, HugeAnswerWholeOrInPiecesFromTheSameTree) {
   const auto request = ParseRequest(
       kUnary, R"(rule { GroupID: 2000 srcipv4 { SrcIPv4Addr: "10.1.1.0" } } )"
               R"(rule { RuleID: 5 })");
-  EXPECT_TRUE(Direct(*request) == (Answer{0, "", {huge}}));
-  EXPECT_TRUE(Call(kStreamMethod, *request) ==
-              (Answer{0, "", std::vector<std::string>(128, piece)}));
+  const Outcome whole{grpc::StatusCode::OK, "", {huge}, ""},
+      pieces{grpc::StatusCode::OK, "", std::vector<std::string>(128, piece), ""};
+  EXPECT_TRUE(Direct(*request) == whole);
+  EXPECT_TRUE(Call(kStreamMethod, *request) == pieces);
   const scripted::Record r = scripted::Snapshot();
   ASSERT_EQ(r.trees.size(), 2u);
   EXPECT_EQ(r.trees[0], r.trees[1]);
