@@ -1,15 +1,39 @@
-// The built module as a host sees it: exactly two exported names, and the
-// host and registry operations left for the loading process. (Loading it,
-// which fails for a module of another machine, and serving a call are the
-// business of the end-to-end and package tests.)
+// The built module as a host sees it: a 64-bit little-endian shared object
+// for the machine these tests are built for (so a cross build's module is
+// the target's), exactly two exported names, and the host and registry
+// operations left for the loading process. (Loading it
+// and serving a call is the business of the end-to-end and package tests.)
+
+#include <elf.h>
 
 #include <cstdio>
+#include <cstring>
+#include <fstream>
 #include <set>
 #include <string>
 
 #include <gtest/gtest.h>
 
 namespace {
+
+#if defined(__aarch64__)
+constexpr uint16_t kMachine = EM_AARCH64;
+#elif defined(__x86_64__)
+constexpr uint16_t kMachine = EM_X86_64;
+#else
+#error "name this architecture's ELF machine"
+#endif
+
+TEST(ModuleSo, IsASharedObjectForThisMachine) {
+  Elf64_Ehdr header{};
+  std::ifstream file(ACL_MODULE_PATH, std::ios::binary);
+  ASSERT_TRUE(file.read(reinterpret_cast<char*>(&header), sizeof(header)));
+  EXPECT_EQ(std::memcmp(header.e_ident, ELFMAG, SELFMAG), 0);
+  EXPECT_EQ(header.e_ident[EI_CLASS], ELFCLASS64);
+  EXPECT_EQ(header.e_ident[EI_DATA], ELFDATA2LSB);
+  EXPECT_EQ(header.e_type, ET_DYN);
+  EXPECT_EQ(header.e_machine, kMachine);
+}
 
 std::set<std::string> Symbols(const std::string& nmFlags) {
   std::string command =
