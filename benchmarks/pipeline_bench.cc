@@ -28,6 +28,8 @@
 #include <string>
 
 #include <benchmark/benchmark.h>
+#include <google/protobuf/descriptor.h>
+#include <google/protobuf/message.h>
 #include <grpcpp/grpcpp.h>
 
 #include "benchmarks/plain_service.h"
@@ -35,21 +37,49 @@
 #include "service/acl_service.h"
 #include "tables/builder.h"
 #include "tables/tables.h"
-#include "tests/every_field.h"
 #include "tests/scripted_host.h"
 #include "tree/tree_alloc.h"
 #include "tree/tree.h"
 
 namespace {
 
+using google::protobuf::FieldDescriptor;
+using google::protobuf::Message;
+using google::protobuf::Reflection;
+
 constexpr char kToken[] = "bench-token";
 constexpr char kAnswer[] = R"({"Base":{"ProcessingStatus":1}})";
 constexpr int kElements = 3;  // elements of every nested list
 
-// `n` IPv4 advance rules, every field set (tests/every_field.h).
+// Sets every scalar field of `message`, and fills every repeated nested
+// field with kElements elements set the same way.
+void FillAll(Message* message, uint32_t seed) {
+  const Reflection* r = message->GetReflection();
+  const google::protobuf::Descriptor* d = message->GetDescriptor();
+  for (int i = 0; i < d->field_count(); ++i) {
+    const FieldDescriptor* f = d->field(i);
+    const uint32_t v = seed + static_cast<uint32_t>(i);
+    switch (f->cpp_type()) {
+      case FieldDescriptor::CPPTYPE_UINT32: r->SetUInt32(message, f, v); break;
+      case FieldDescriptor::CPPTYPE_UINT64:
+        r->SetUInt64(message, f, uint64_t{v} << 32 | v);
+        break;
+      case FieldDescriptor::CPPTYPE_BOOL: r->SetBool(message, f, v & 1); break;
+      case FieldDescriptor::CPPTYPE_STRING:
+        r->SetString(message, f, "10.1." + std::to_string(v % 256) + ".7");
+        break;
+      case FieldDescriptor::CPPTYPE_MESSAGE:
+        for (int k = 0; k < kElements; ++k) FillAll(r->AddMessage(message, f), v + k);
+        break;
+      default:
+        break;
+    }
+  }
+}
+
 acl::ACLIPv4AdvanceRules FullRules(int n) {
   acl::ACLIPv4AdvanceRules request;
-  for (int i = 0; i < n; ++i) FillEveryField(request.add_rule(), kElements);
+  for (int i = 0; i < n; ++i) FillAll(request.add_rule(), static_cast<uint32_t>(i));
   return request;
 }
 

@@ -367,31 +367,15 @@ namespace zorm_mor_value {
 
 }  // namespace zorm_mor_value
 
-extern "C" {
+// The two operations called for every valued column: their recording paths
+// apart, so that in accept-all mode each costs a test and a return, as a
+// host's own answer would, and the benchmark's builder-to-floor ratio counts
+// none of the recording's set-up.
+namespace {
 
-grpc::ServerBuilder* GRPC_GetServerBuilder() {
-  if (acceptAll) return H().config.builder;
-  std::lock_guard<std::mutex> lock(H().mu);
-  ++H().record.builderCalls;
-  return H().config.builder;
-}
-
-uint16_t GRPC_SESSION_IsExisting(const char* token) {
-  if (acceptAll) return 1;
-  std::lock_guard<std::mutex> lock(H().mu);
-  Record& r = H().record;
-  call = Call();  // a new call
-  call.token = token;
-  r.stop = Stop::kNone;
-  r.tableFound = r.adapterNull = false;
-  r.sessions.push_back(token);
-  return H().config.sessionResult;
-}
-
-uint16_t GRPC_CheckValueOfPara(const char* token, const char* path,
-                               const char* text, uint32_t errorSize,
-                               char* errorText) {
-  if (acceptAll) return 1;
+[[gnu::noinline]] uint16_t CheckValue(const char* token, const char* path,
+                                      const char* text, uint32_t errorSize,
+                                      char* errorText) {
   std::lock_guard<std::mutex> lock(H().mu);
   const Config& c = H().config;
   Record& r = H().record;
@@ -425,6 +409,50 @@ uint16_t GRPC_CheckValueOfPara(const char* token, const char* path,
   r.rejectedPath = path;
   r.reason.assign(errorText, strnlen(errorText, errorSize));
   return *refusal;
+}
+
+[[gnu::noinline]] const tagZormTypeInfo* TypeInfoOf(uint32_t typeCode) {
+  const tagZormTypeInfo* info = devhost::TypeInfo(typeCode);
+  std::lock_guard<std::mutex> lock(H().mu);
+  if (typeCode == 0 || info->typeCode == 0) {
+    Breach("type asked for code " + std::to_string(typeCode));
+  }
+  for (const tagZormTypeInfo& stored : kStored) {
+    if (stored.typeCode == typeCode &&
+        (typeCode != mv::kTypeIPv4 || !H().config.ipv4InSlot)) {
+      return &stored;
+    }
+  }
+  return info;
+}
+
+}  // namespace
+
+extern "C" {
+
+grpc::ServerBuilder* GRPC_GetServerBuilder() {
+  if (acceptAll) return H().config.builder;
+  std::lock_guard<std::mutex> lock(H().mu);
+  ++H().record.builderCalls;
+  return H().config.builder;
+}
+
+uint16_t GRPC_SESSION_IsExisting(const char* token) {
+  if (acceptAll) return 1;
+  std::lock_guard<std::mutex> lock(H().mu);
+  Record& r = H().record;
+  call = Call();  // a new call
+  call.token = token;
+  r.stop = Stop::kNone;
+  r.tableFound = r.adapterNull = false;
+  r.sessions.push_back(token);
+  return H().config.sessionResult;
+}
+
+uint16_t GRPC_CheckValueOfPara(const char* token, const char* path,
+                               const char* text, uint32_t errorSize,
+                               char* errorText) {
+  return acceptAll ? 1 : CheckValue(token, path, text, errorSize, errorText);
 }
 
 char* GRPC_AdapterGet2Quorvex(tagGrpcTableOrRow* table, const char* module,
@@ -506,19 +534,8 @@ int32_t ZORM_IPV4_SetMorValue(const char* text, tagZormMorValue* value) {
 
 const tagZormTypeInfo* ZORM_GetTypeInfo(uint32_t typeCode) {
   static constexpr tagZormTypeInfo kNoRelease{0, nullptr};
-  if (acceptAll) return &kNoRelease;  // setters store nothing
-  const tagZormTypeInfo* info = devhost::TypeInfo(typeCode);
-  std::lock_guard<std::mutex> lock(H().mu);
-  if (typeCode == 0 || info->typeCode == 0) {
-    Breach("type asked for code " + std::to_string(typeCode));
-  }
-  for (const tagZormTypeInfo& stored : kStored) {
-    if (stored.typeCode == typeCode &&
-        (typeCode != mv::kTypeIPv4 || !H().config.ipv4InSlot)) {
-      return &stored;
-    }
-  }
-  return info;
+  // Accept-all: setters store nothing.
+  return acceptAll ? &kNoRelease : TypeInfoOf(typeCode);
 }
 
 }  // extern "C"
