@@ -44,7 +44,6 @@
 #include <vector>
 
 #include <CLI/CLI.hpp>
-#include <absl/status/status.h>
 #include <nlohmann/json.hpp>
 
 #include "acl_version.h"
@@ -52,8 +51,10 @@
 
 namespace {
 
+using acl_client::CodeName;
 using acl_client::kService;
 using acl_client::Outcome;
+using Credentials = std::shared_ptr<grpc::ChannelCredentials>;
 using google::protobuf::Message;
 using google::protobuf::MethodDescriptor;
 constexpr char kDefaultAddr[] = "127.0.0.1:50051";
@@ -272,37 +273,6 @@ bool ParseRequest(const std::string& text, Message* request,
   return true;
 }
 
-bool ReadFile(const std::string& path, std::string* content) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) return false;
-  std::ostringstream text;
-  text << file.rdbuf();
-  *content = text.str();
-  return true;
-}
-
-// A channel to `addr`: TLS trusting `caPem` when --tls-ca is given.
-std::shared_ptr<grpc::Channel> MakeChannel(const std::string& addr,
-                                           const Options& options,
-                                           const std::string& caPem) {
-  std::shared_ptr<grpc::ChannelCredentials> credentials;
-  if (options.tlsCA.empty()) {
-    credentials = grpc::InsecureChannelCredentials();
-  } else {
-    grpc::SslCredentialsOptions ssl;
-    ssl.pem_root_certs = caPem;
-    credentials = grpc::SslCredentials(ssl);
-  }
-  return grpc::CreateChannel(addr, credentials);
-}
-
-// The code's name, such as "PERMISSION_DENIED" (gRPC's codes are abseil's).
-std::string CodeName(grpc::StatusCode code) {
-  const std::string name =
-      absl::StatusCodeToString(static_cast<absl::StatusCode>(code));
-  return name.empty() ? "UNKNOWN" : name;
-}
-
 // The answer as printed: re-indented JSON, or the text as it is.
 std::string Render(const std::string& text, bool raw) {
   if (raw) return text;
@@ -337,9 +307,9 @@ int Finish(const Outcome& out, const Options& options) {
 }
 
 int RunOne(const Options& options, const Query& query,
-           const std::string& caPem) {
+           const Credentials& credentials) {
   const std::shared_ptr<grpc::Channel> channel =
-      MakeChannel(options.addr, options, caPem);
+      grpc::CreateChannel(options.addr, credentials);
   acl_client::PieceCallback print;
   if (options.pieces) {
     print = [](const std::string& text) {
@@ -378,7 +348,8 @@ std::string DeviceLine(const std::string& name, const Outcome& out) {
 // device's line in the targets' order as soon as it and those before it
 // are done.
 int RunMany(const Options& options, const Query& query,
-            const std::vector<Target>& targets, const std::string& caPem) {
+            const std::vector<Target>& targets,
+            const Credentials& credentials) {
   std::mutex mu;
   std::condition_variable done;
   std::vector<std::optional<std::string>> lines(targets.size());  // by mu
@@ -388,7 +359,7 @@ int RunMany(const Options& options, const Query& query,
     for (size_t i; (i = next++) < targets.size();) {
       const Target& t = targets[i];
       const Outcome out = acl_client::Call(
-          MakeChannel(t.addr, options, caPem).get(), *query.method,
+          grpc::CreateChannel(t.addr, credentials).get(), *query.method,
           *query.request, {t.token, options.timeout});
       std::string line = DeviceLine(t.name, out);
       std::lock_guard<std::mutex> lock(mu);
@@ -439,14 +410,14 @@ int Run(const Options& options) {
     std::cerr << "aclctl: " << error << "\n";
     return kExitUsage;
   }
-  std::string caPem;
-  if (!options.tlsCA.empty() && !ReadFile(options.tlsCA, &caPem)) {
-    std::cerr << "aclctl: cannot read CA file '" << options.tlsCA
-              << "': " << std::strerror(errno) << "\n";
+  const Credentials credentials =
+      acl_client::Credentials(options.tlsCA, &error);
+  if (credentials == nullptr) {
+    std::cerr << "aclctl: " << error << "\n";
     return kExitUsage;
   }
-  return targets.empty() ? RunOne(options, query, caPem)
-                         : RunMany(options, query, targets, caPem);
+  return targets.empty() ? RunOne(options, query, credentials)
+                         : RunMany(options, query, targets, credentials);
 }
 
 }  // namespace

@@ -9,7 +9,13 @@
 
 #include <strings.h>
 
+#include <absl/status/status.h>
+
+#include <cerrno>
 #include <chrono>
+#include <cstring>
+#include <fstream>
+#include <iterator>
 
 namespace acl_client {
 
@@ -71,6 +77,8 @@ grpc::Status CallStream(grpc::ChannelInterface* channel, const RpcMethod& rpc,
   return reader->Finish();
 }
 
+}  // namespace
+
 // The server's reason trailer of a finished call, or "".
 std::string ReasonOf(const grpc::ClientContext& context) {
   const auto& trailers = context.GetServerTrailingMetadata();
@@ -80,7 +88,26 @@ std::string ReasonOf(const grpc::ClientContext& context) {
                                             it->second.size());
 }
 
-}  // namespace
+std::string CodeName(grpc::StatusCode code) {
+  // gRPC's codes are abseil's.
+  const std::string name =
+      absl::StatusCodeToString(static_cast<absl::StatusCode>(code));
+  return name.empty() ? "UNKNOWN" : name;
+}
+
+std::shared_ptr<grpc::ChannelCredentials> Credentials(
+    const std::string& caFile, std::string* error) {
+  if (caFile.empty()) return grpc::InsecureChannelCredentials();
+  std::ifstream file(caFile, std::ios::binary);
+  if (!file) {
+    *error = "cannot read CA file '" + caFile + "': " + std::strerror(errno);
+    return nullptr;
+  }
+  grpc::SslCredentialsOptions ssl;
+  ssl.pem_root_certs.assign(std::istreambuf_iterator<char>(file),
+                            std::istreambuf_iterator<char>());
+  return grpc::SslCredentials(ssl);
+}
 
 const ServiceDescriptor* Service() {
   return DescriptorPool::generated_pool()->FindServiceByName(kService);

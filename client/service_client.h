@@ -48,6 +48,18 @@ std::unique_ptr<google::protobuf::Message> NewMessage(
 // The reply's `result` text; a reply type without one gives its JSON.
 std::string ResultOf(const google::protobuf::Message& reply);
 
+// The code's name, such as "PERMISSION_DENIED".
+std::string CodeName(grpc::StatusCode code);
+
+// The server's reason trailer of a finished call, or "".
+std::string ReasonOf(const grpc::ClientContext& context);
+
+// A channel's credentials: TLS trusting the CA certificates in the PEM file
+// `caFile`, or none (plaintext) when it is "". Null, with `*error` set, when
+// the file cannot be read.
+std::shared_ptr<grpc::ChannelCredentials> Credentials(
+    const std::string& caFile, std::string* error);
+
 // How a call ended.
 struct Outcome {
   grpc::StatusCode code = grpc::StatusCode::UNKNOWN;

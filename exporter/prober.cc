@@ -3,11 +3,9 @@
 #include <cctype>
 #include <condition_variable>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
-#include <sstream>
 #include <utility>
 
+#include "client/service_client.h"
 #include "exporter/metric_sink.h"
 #include "exporter/reply_buffer.h"
 #include "exporter/tables.h"
@@ -20,15 +18,7 @@ using prometheus::ClientMetric;
 using prometheus::MetricFamily;
 using prometheus::MetricType;
 
-constexpr char kTokenKey[] = "token_id";
-constexpr char kReasonKey[] = "acl-devhost-reason";
 constexpr char kUnimplemented[] = "Service is unimplemented";
-
-const char* const kCodeNames[] = {
-    "OK", "CANCELLED", "UNKNOWN", "INVALID_ARGUMENT", "DEADLINE_EXCEEDED",
-    "NOT_FOUND", "ALREADY_EXISTS", "PERMISSION_DENIED", "RESOURCE_EXHAUSTED",
-    "FAILED_PRECONDITION", "ABORTED", "OUT_OF_RANGE", "UNIMPLEMENTED",
-    "INTERNAL", "UNAVAILABLE", "DATA_LOSS", "UNAUTHENTICATED"};
 
 bool IsTooLarge(const grpc::Status& status) {
   return status.error_code() == grpc::StatusCode::RESOURCE_EXHAUSTED &&
@@ -58,15 +48,10 @@ const char* FailureOf(const grpc::Status& status) {
 
 std::string Describe(const grpc::Status& status,
                      const grpc::ClientContext& context) {
-  const int code = status.error_code();
-  std::string text = code >= 0 && code <= 16 ? kCodeNames[code] : "CODE";
-  text += ": " + status.error_message();
-  const auto& trailers = context.GetServerTrailingMetadata();
-  const auto reason = trailers.find(kReasonKey);
-  if (reason != trailers.end()) {
-    text += " (reason: " +
-            std::string(reason->second.data(), reason->second.size()) + ")";
-  }
+  std::string text = acl_client::CodeName(status.error_code()) + ": " +
+                     status.error_message();
+  const std::string reason = acl_client::ReasonOf(context);
+  if (!reason.empty()) text += " (reason: " + reason + ")";
   return text;
 }
 
@@ -75,14 +60,6 @@ MetricFamily Gauge(const char* name, const char* help, double value) {
   family.metric.emplace_back();
   family.metric.back().gauge.value = value;
   return family;
-}
-
-bool ReadFile(const std::string& path, std::string* text) {
-  std::ifstream in(path);
-  if (!in) return false;
-  text->assign(std::istreambuf_iterator<char>(in),
-               std::istreambuf_iterator<char>());
-  return !in.bad();
 }
 
 }  // namespace
@@ -119,17 +96,9 @@ bool IsHostPort(const std::string& target) {
 
 std::unique_ptr<Prober> Prober::Create(const ProberOptions& options,
                                        TokenFile* tokens, std::string* error) {
-  std::shared_ptr<grpc::ChannelCredentials> credentials;
-  if (options.caFile.empty()) {
-    credentials = grpc::InsecureChannelCredentials();
-  } else {
-    grpc::SslCredentialsOptions ssl;
-    if (!ReadFile(options.caFile, &ssl.pem_root_certs)) {
-      *error = "cannot read the CA file " + options.caFile;
-      return nullptr;
-    }
-    credentials = grpc::SslCredentials(ssl);
-  }
+  std::shared_ptr<grpc::ChannelCredentials> credentials =
+      acl_client::Credentials(options.caFile, error);
+  if (credentials == nullptr) return nullptr;
   return std::unique_ptr<Prober>(new Prober(options, tokens, credentials));
 }
 
@@ -192,7 +161,7 @@ void Prober::ReadTables(const std::string& target, const std::string& token,
     calls.push_back(std::make_unique<TableCall>());
     grpc::ClientContext& context = calls.back()->context;
     context.set_deadline(deadline);
-    if (!token.empty()) context.AddMetadata(kTokenKey, token);
+    if (!token.empty()) context.AddMetadata(acl_client::kTokenKey, token);
   }
   for (size_t i = 0; i < kTableCount; ++i) {
     if (kTables[i].start == nullptr) continue;
