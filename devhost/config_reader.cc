@@ -256,6 +256,14 @@ struct Seen {
   bool Add(uint16_t place) { return std::exchange(stamps[place], stamp) != stamp; }
 };
 
+// One object's members as they are read: reused from object to object.
+struct Scratch {
+  Seen keys;
+  std::vector<Cell> cells;
+  std::string text;  // the members rendered, in the order read
+  std::vector<Piece> pieces;
+};
+
 // The one pass over a configuration text.
 class Reader {
  public:
@@ -490,34 +498,36 @@ class Reader {
     builder.Finish();
   }
 
-  // A row or an instance.
-  void ReadEntry(const Shape& shape, ConfigBuilder* builder,
-                 od::value& value) {
-    if (Get(value.type()) != od::json_type::object) {
-      Refuse(value, "expected an object");
-      return;
-    }
+  // The members of `value` (an object) onto `scratch`: each known name of
+  // `names` as its cell and rendered text, a nested list (an entry's) through
+  // ReadList; the pieces left to order. `list` names the nested list of an
+  // element ("" for an entry).
+  void ReadMembers(const Shape& shape, const Names& names,
+                   std::string_view list, od::value& value,
+                   ConfigBuilder* builder, Scratch* scratch) {
     const int level = static_cast<int>(path_.size());
-    cells_.clear();
-    text_out_.clear();
-    pieces_.clear();
-    entryKeys_.Begin(shape.reg->columns.size());
+    scratch->cells.clear();
+    scratch->text.clear();
+    scratch->pieces.clear();
+    scratch->keys.Begin(shape.reg->columns.size());
     Members(Get(value.get_object()), nullptr,
             [&](std::string_view key, od::value& member) {
-              auto it = shape.entry.find(key);
-              if (it == shape.entry.end()) {
-                if (!entryKeys_.unknown.insert(key).second) Twice(key);
-                Refuse(member, "unknown column " + Quoted(key) + " of " +
-                                   shape.reg->name);
+              auto it = names.find(key);
+              if (it == names.end()) {
+                if (!scratch->keys.unknown.insert(key).second) Twice(key);
+                std::string of = shape.reg->name;
+                if (!list.empty()) of += "/" + std::string(list);
+                Refuse(member, "unknown column " + Quoted(key) + " of " + of);
                 return;
               }
               const Slot& slot = it->second;
-              if (!entryKeys_.Add(slot.place)) Twice(key);
-              const size_t begin = text_out_.size();
+              if (!scratch->keys.Add(slot.place)) Twice(key);
+              std::string& text = scratch->text;
+              const size_t begin = text.size();
               bool read;
               if (slot.column != nullptr) {
-                AppendKey(slot.column->name, &text_out_);
-                read = ReadValue(*slot.column, member, &cells_, &text_out_,
+                AppendKey(slot.column->name, &text);
+                read = ReadValue(*slot.column, member, &scratch->cells, &text,
                                  builder->pool());
               } else {
                 listLevel_ = level;
@@ -525,14 +535,24 @@ class Reader {
                 listLevel_ = kNoLevel;
               }
               if (read) {
-                pieces_.push_back(
-                    Piece{slot.place, begin, text_out_.size() - begin});
+                scratch->pieces.push_back(
+                    Piece{slot.place, begin, text.size() - begin});
               } else {
-                text_out_.resize(begin);
+                text.resize(begin);
               }
             });
-    AppendInOrder(&pieces_, text_out_, builder->text());
-    builder->EndEntry(cells_.data(), cells_.size());
+  }
+
+  // A row or an instance.
+  void ReadEntry(const Shape& shape, ConfigBuilder* builder,
+                 od::value& value) {
+    if (Get(value.type()) != od::json_type::object) {
+      Refuse(value, "expected an object");
+      return;
+    }
+    ReadMembers(shape, shape.entry, "", value, builder, &entry_);
+    AppendInOrder(&entry_.pieces, entry_.text, builder->text());
+    builder->EndEntry(entry_.cells.data(), entry_.cells.size());
     if (done_) {
       const size_t offset = Offset();
       if (offset - reported_ >= kReportEvery && offset < text_.size()) {
@@ -542,14 +562,15 @@ class Reader {
     }
   }
 
-  // A nested list, rendered onto text_out_.
+  // A nested list of the entry being read, rendered onto its text.
   bool ReadList(const Shape& shape, int sub, std::string_view name,
                 od::value& value, ConfigBuilder* builder) {
     if (Get(value.type()) != od::json_type::array) {
       return Refuse(value, "expected a list of " + std::string(name));
     }
-    AppendKey(name, &text_out_);
-    text_out_.push_back('[');
+    std::string& text = entry_.text;
+    AppendKey(name, &text);
+    text.push_back('[');
     builder->BeginList(static_cast<uint32_t>(sub));
     bool first = true;
     Elements(Get(value.get_array()), [&](od::value& element) {
@@ -557,43 +578,15 @@ class Reader {
         Refuse(element, "expected an object");
         return;
       }
-      if (!first) text_out_.push_back(',');
+      if (!first) text.push_back(',');
       first = false;
-      ReadElement(shape, sub, name, element, builder);
+      ReadMembers(shape, shape.subs[static_cast<size_t>(sub)], name, element,
+                  builder, &element_);
+      AppendInOrder(&element_.pieces, element_.text, &text);
+      builder->AddElement(element_.cells.data(), element_.cells.size());
     });
-    text_out_.push_back(']');
+    text.push_back(']');
     return true;
-  }
-
-  void ReadElement(const Shape& shape, int sub, std::string_view list,
-                   od::value& value, ConfigBuilder* builder) {
-    elementCells_.clear();
-    elementText_.clear();
-    elementPieces_.clear();
-    elementKeys_.Begin(shape.reg->columns.size());
-    const Names& names = shape.subs[static_cast<size_t>(sub)];
-    Members(Get(value.get_object()), nullptr,
-            [&](std::string_view key, od::value& member) {
-              auto it = names.find(key);
-              if (it == names.end()) {
-                if (!elementKeys_.unknown.insert(key).second) Twice(key);
-                Refuse(member, "unknown column " + Quoted(key) + " of " +
-                                   shape.reg->name + "/" + std::string(list));
-                return;
-              }
-              if (!elementKeys_.Add(it->second.place)) Twice(key);
-              const size_t begin = elementText_.size();
-              AppendKey(it->second.column->name, &elementText_);
-              if (ReadValue(*it->second.column, member, &elementCells_,
-                            &elementText_, builder->pool())) {
-                elementPieces_.push_back(Piece{it->second.place, begin,
-                                               elementText_.size() - begin});
-              } else {
-                elementText_.resize(begin);
-              }
-            });
-    AppendInOrder(&elementPieces_, elementText_, &text_out_);
-    builder->AddElement(elementCells_.data(), elementCells_.size());
   }
 
   // ---- Values ---------------------------------------------------------------
@@ -726,11 +719,7 @@ class Reader {
   Path path_;
   Problems problems_;
   int listLevel_ = kNoLevel;  // level of the entry whose list is being read
-  // Reused from entry to entry.
-  Seen entryKeys_, elementKeys_;
-  std::vector<Cell> cells_, elementCells_;
-  std::string text_out_, elementText_;
-  std::vector<Piece> pieces_, elementPieces_;
+  Scratch entry_, element_;
 };
 
 std::unique_ptr<Config> Load(const Registry& registry,
