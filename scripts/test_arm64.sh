@@ -13,12 +13,12 @@ cd "$(dirname "$0")/.."
 
 scripts/setup.sh --arm64
 
-cmake -S . -B build -G Ninja >/dev/null
+scripts/configure.sh build
 cmake --build build --target acl-devhost aclctl acl_service
 
-cmake -S . -B build-arm64 -G Ninja \
+scripts/configure.sh build-arm64 \
     -DCMAKE_TOOLCHAIN_FILE=cmake/aarch64-linux-gnu.cmake \
-    -DACL_NATIVE_BUILD="$PWD/build" >/dev/null
+    -DACL_NATIVE_BUILD="$PWD/build"
 cmake --build build-arm64
 
 # No file of the build machine's architecture slipped in.
