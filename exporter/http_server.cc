@@ -84,6 +84,11 @@ class AnswerOut : public std::streambuf {
   bool chunked_ = false;
 };
 
+void SendBody(mg_connection* conn, const std::string& body) {
+  mg_send_http_ok(conn, kTextFormat, static_cast<long long>(body.size()));
+  mg_write(conn, body.data(), body.size());
+}
+
 void SendText(mg_connection* conn,
               const std::vector<prometheus::MetricFamily>& families) {
   AnswerOut out(conn);
@@ -99,14 +104,14 @@ std::string HostOf(const std::string& listen) {
 }  // namespace
 
 std::unique_ptr<HttpServer> HttpServer::Start(const ServerOptions& options,
-                                              Prober* prober,
+                                              Prober* prober, TokenFile* tokens,
                                               std::string* error) {
   if (!IsHostPort(options.listen) &&
       options.listen.substr(options.listen.rfind(':') + 1) != "0") {
     *error = "--listen needs HOST:PORT, not '" + options.listen + "'";
     return nullptr;
   }
-  std::unique_ptr<HttpServer> server(new HttpServer(options, prober));
+  std::unique_ptr<HttpServer> server(new HttpServer(options, prober, tokens));
   const std::string threads = std::to_string(options.maxProbes + kSpareThreads);
   const char* config[] = {"listening_ports", options.listen.c_str(),
                           "num_threads", threads.c_str(),
@@ -135,9 +140,11 @@ std::unique_ptr<HttpServer> HttpServer::Start(const ServerOptions& options,
   return server;
 }
 
-HttpServer::HttpServer(const ServerOptions& options, Prober* prober)
+HttpServer::HttpServer(const ServerOptions& options, Prober* prober,
+                       TokenFile* tokens)
     : options_(options),
       prober_(prober),
+      tokens_(tokens),
       registry_(std::make_shared<prometheus::Registry>()) {
   probes_ = &prometheus::BuildCounter()
                  .Name("acl_exporter_probes_total")
@@ -209,7 +216,23 @@ int HttpServer::Probe(mg_connection* conn) {
   inFlightGauge_->Increment();
   const auto start = std::chrono::steady_clock::now();
   const std::string name = length < 0 ? std::string() : std::string(target);
-  ProbeResult result = prober_->Probe(name, TimeoutFor(conn));
+  std::string token;
+  std::string body;
+  ProbeResult result;
+  if (!IsHostPort(name)) {
+    result.failure = "target";
+    result.error = "target is not HOST:PORT";
+  } else if (!tokens_->Lookup(name, &token, &result.error)) {
+    result.failure = "token";
+  }
+  if (!result.failure.empty()) {
+    body = "# HELP acl_up Whether the device answered every table (1) or "
+           "not.\n# TYPE acl_up gauge\nacl_up 0\n";
+  } else {
+    result = prober_->Probe(name, token, Prober::kAllTables,
+                            std::chrono::system_clock::now() + TimeoutFor(conn),
+                            nullptr, &body);
+  }
   probes_->Increment();
   if (!result.up) {
     failures_->Add({{"cause", result.failure}}).Increment();
@@ -217,10 +240,9 @@ int HttpServer::Probe(mg_connection* conn) {
     Log("probe of " + (IsHostPort(name) ? name : std::string("a bad target")) +
         " failed: " + result.error);
   }
-  SendText(conn, result.families);
+  SendBody(conn, body);
   const bool large = result.series > kLargeProbeSeries;
-  result.families.clear();
-  result.families.shrink_to_fit();
+  std::string().swap(body);
   // Give the pages of a large probe back now (malloc keeps freed small
   // blocks otherwise).
   if (large) malloc_trim(0);

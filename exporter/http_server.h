@@ -27,6 +27,7 @@
 #include <string>
 
 #include "exporter/prober.h"
+#include "exporter/token_file.h"
 
 struct mg_context;
 struct mg_connection;
@@ -42,10 +43,11 @@ struct ServerOptions {
 
 class HttpServer {
  public:
-  // `prober` must outlive the server. Returns nullptr with `*error` set
-  // when it cannot listen.
+  // `prober` and `tokens` must outlive the server. Returns nullptr with
+  // `*error` set when it cannot listen.
   static std::unique_ptr<HttpServer> Start(const ServerOptions& options,
-                                           Prober* prober, std::string* error);
+                                           Prober* prober, TokenFile* tokens,
+                                           std::string* error);
   ~HttpServer();
 
   HttpServer(const HttpServer&) = delete;
@@ -55,7 +57,7 @@ class HttpServer {
   const std::string& address() const { return address_; }
 
  private:
-  HttpServer(const ServerOptions& options, Prober* prober);
+  HttpServer(const ServerOptions& options, Prober* prober, TokenFile* tokens);
 
   static int HandleProbe(mg_connection* conn, void* self);
   static int HandleMetrics(mg_connection* conn, void* self);
@@ -64,6 +66,7 @@ class HttpServer {
 
   const ServerOptions options_;
   Prober* const prober_;
+  TokenFile* const tokens_;
   std::string address_;
   mg_context* context_ = nullptr;
   std::atomic<int> inFlight_{0};

@@ -106,13 +106,13 @@ int main(int argc, char** argv) {
   exporter::TokenFile tokens(tokenFile);
   std::string error;
   std::unique_ptr<exporter::Prober> probes =
-      exporter::Prober::Create(prober, &tokens, &error);
+      exporter::Prober::Create(prober, &error);
   if (!probes) {
     std::cerr << "acl-exporter: " << error << "\n";
     return 1;
   }
   std::unique_ptr<exporter::HttpServer> http =
-      exporter::HttpServer::Start(server, probes.get(), &error);
+      exporter::HttpServer::Start(server, probes.get(), &tokens, &error);
   if (!http) {
     std::cerr << "acl-exporter: " << error << "\n";
     return 1;

@@ -10,6 +10,10 @@
 #include "exporter/reply_buffer.h"
 #include "exporter/tables.h"
 
+#include <prometheus/text_serializer.h>
+
+#include <sstream>
+
 namespace exporter {
 
 namespace {
@@ -94,17 +98,46 @@ bool IsHostPort(const std::string& target) {
   return true;
 }
 
+void ProbeCancel::Cancel() {
+  std::lock_guard<std::mutex> lock(mu_);
+  cancelled_ = true;
+  for (grpc::ClientContext* context : contexts_) context->TryCancel();
+}
+
+bool ProbeCancel::cancelled() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return cancelled_;
+}
+
+bool ProbeCancel::Add(grpc::ClientContext* context) {
+  std::lock_guard<std::mutex> lock(mu_);
+  if (cancelled_) return false;
+  contexts_.push_back(context);
+  return true;
+}
+
+void ProbeCancel::Remove(grpc::ClientContext* context) {
+  std::lock_guard<std::mutex> lock(mu_);
+  for (size_t i = 0; i < contexts_.size(); ++i) {
+    if (contexts_[i] == context) {
+      contexts_[i] = contexts_.back();
+      contexts_.pop_back();
+      return;
+    }
+  }
+}
+
 std::unique_ptr<Prober> Prober::Create(const ProberOptions& options,
-                                       TokenFile* tokens, std::string* error) {
+                                       std::string* error) {
   std::shared_ptr<grpc::ChannelCredentials> credentials =
       acl_client::Credentials(options.caFile, error);
   if (credentials == nullptr) return nullptr;
-  return std::unique_ptr<Prober>(new Prober(options, tokens, credentials));
+  return std::unique_ptr<Prober>(new Prober(options, credentials));
 }
 
-Prober::Prober(const ProberOptions& options, TokenFile* tokens,
+Prober::Prober(const ProberOptions& options,
                std::shared_ptr<grpc::ChannelCredentials> credentials)
-    : options_(options), tokens_(tokens), credentials_(std::move(credentials)) {}
+    : options_(options), credentials_(std::move(credentials)) {}
 
 std::shared_ptr<grpc::Channel> Prober::ChannelFor(const std::string& target) {
   std::lock_guard<std::mutex> lock(mu_);
@@ -120,29 +153,31 @@ std::shared_ptr<grpc::Channel> Prober::ChannelFor(const std::string& target) {
   return channel;
 }
 
-ProbeResult Prober::Probe(const std::string& target,
-                          std::chrono::milliseconds timeout) {
+ProbeResult Prober::Probe(const std::string& target, const std::string& token,
+                          uint64_t tables,
+                          std::chrono::system_clock::time_point deadline,
+                          ProbeCancel* cancel, std::string* body) {
   const auto start = std::chrono::steady_clock::now();
   ProbeResult result;
-  std::string token;
+  std::vector<MetricFamily> families;
   if (!IsHostPort(target)) {
-    result.failure = "target";
+    result.failure = "error";
     result.error = "target is not HOST:PORT";
-  } else if (!tokens_->Lookup(target, &token, &result.error)) {
-    result.failure = "token";
   } else {
     result.up = true;
-    ReadTables(target, token, std::chrono::system_clock::now() + timeout,
-               &result);
+    ReadTables(target, token, tables, deadline, cancel, &result, &families);
   }
-  if (!result.up) result.families.clear();
+  if (!result.up) families.clear();
   const std::chrono::duration<double> took =
       std::chrono::steady_clock::now() - start;
-  result.families.push_back(
+  families.push_back(
       Gauge("acl_up", "Whether the device answered every table (1) or not.",
             result.up ? 1 : 0));
-  result.families.push_back(Gauge("acl_probe_duration_seconds",
-                                  "How long the probe took.", took.count()));
+  families.push_back(Gauge("acl_probe_duration_seconds",
+                           "How long the probe took.", took.count()));
+  std::ostringstream text;
+  prometheus::TextSerializer().Serialize(text, families);
+  body->append(text.str());
   return result;
 }
 
@@ -150,21 +185,33 @@ ProbeResult Prober::Probe(const std::string& target,
 // instead of one per table), the streamed one meanwhile on this thread;
 // then the answers are parsed one by one, each freed once parsed.
 void Prober::ReadTables(const std::string& target, const std::string& token,
+                        uint64_t tables,
                         std::chrono::system_clock::time_point deadline,
-                        ProbeResult* result) {
+                        ProbeCancel* cancel, ProbeResult* result,
+                        std::vector<MetricFamily>* families) {
   std::unique_ptr<Stub> stub = acl::ACLService::NewStub(ChannelFor(target));
   std::vector<std::unique_ptr<TableCall>> calls;
   std::mutex mu;
   std::condition_variable allDone;
   size_t pending = 0;
+  auto chosen = [tables](size_t i) { return (tables >> i) & 1; };
   for (size_t i = 0; i < kTableCount; ++i) {
     calls.push_back(std::make_unique<TableCall>());
     grpc::ClientContext& context = calls.back()->context;
     context.set_deadline(deadline);
     if (!token.empty()) context.AddMetadata(acl_client::kTokenKey, token);
+    if (cancel != nullptr && chosen(i) && !cancel->Add(&context)) {
+      result->up = false;
+      result->failure = "cancelled";
+      result->error = "probe cancelled";
+      for (size_t j = 0; j < i; ++j) {
+        if (chosen(j)) cancel->Remove(&calls[j]->context);
+      }
+      return;
+    }
   }
   for (size_t i = 0; i < kTableCount; ++i) {
-    if (kTables[i].start == nullptr) continue;
+    if (kTables[i].start == nullptr || !chosen(i)) continue;
     std::lock_guard<std::mutex> lock(mu);
     ++pending;
     kTables[i].start(*stub, calls[i].get(), [&mu, &allDone, &pending] {
@@ -175,7 +222,7 @@ void Prober::ReadTables(const std::string& target, const std::string& token,
   MetricSink sink(options_.maxSeries);
   ReplyBuffer streamed;
   for (size_t i = 0; i < kTableCount; ++i) {
-    if (kTables[i].fetch == nullptr) continue;
+    if (kTables[i].fetch == nullptr || !chosen(i)) continue;
     calls[i]->status = kTables[i].fetch(*stub, &calls[i]->context,
                                         options_.maxReplyBytes, &streamed);
   }
@@ -183,8 +230,20 @@ void Prober::ReadTables(const std::string& target, const std::string& token,
     std::unique_lock<std::mutex> lock(mu);
     allDone.wait(lock, [&pending] { return pending == 0; });
   }
+  if (cancel != nullptr) {
+    for (size_t i = 0; i < kTableCount; ++i) {
+      if (chosen(i)) cancel->Remove(&calls[i]->context);
+    }
+    if (cancel->cancelled()) {
+      result->up = false;
+      result->failure = "cancelled";
+      result->error = "probe cancelled";
+      return;
+    }
+  }
   int skipped = 0;
   for (size_t i = 0; i < kTableCount; ++i) {
+    if (!chosen(i)) continue;
     const TableSpec& table = kTables[i];
     TableCall& call = *calls[i];
     if (IsUnimplemented(call.status)) {
@@ -217,11 +276,11 @@ void Prober::ReadTables(const std::string& target, const std::string& token,
     json->Clear();
   }
   result->series = sink.series();
-  result->families = sink.Take();
-  result->families.push_back(Gauge("acl_probe_tables_skipped",
+  *families = sink.Take();
+  families->push_back(Gauge("acl_probe_tables_skipped",
                                    "Tables the device does not implement.",
                                    skipped));
-  result->families.push_back(
+  families->push_back(
       Gauge("acl_probe_series_dropped",
             "Series left out past --max-series.",
             static_cast<double>(sink.dropped())));

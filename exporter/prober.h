@@ -1,9 +1,10 @@
-// Prober: one probe of one device. It reads every table of kTables from
-// the device's acl.ACLService within the probe's deadline and answers the
-// series, plus acl_up and acl_probe_duration_seconds.
+// Prober: one probe of one device. It reads the chosen tables of kTables
+// from the device's acl.ACLService within the probe's deadline and answers
+// their series in the Prometheus text format, plus acl_up and
+// acl_probe_duration_seconds.
 //
 // A device that does not answer, refuses the token or answers an error, a
-// bad target, a token that cannot be had, malformed JSON or a reply over
+// bad target, a cancelled probe, malformed JSON or a reply over
 // the size limit: the probe answers acl_up 0 and the reason (which the
 // caller logs), never the partial series. A table the device does not
 // implement (RESOURCE_EXHAUSTED "Service is unimplemented", or UNIMPLEMENTED)
@@ -19,60 +20,100 @@
 
 #include <grpcpp/grpcpp.h>
 #include <prometheus/metric_family.h>
-
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
-#include "exporter/token_file.h"
-
 namespace exporter {
 
 struct ProberOptions {
-  std::string caFile;             // TLS to targets when set
-  size_t maxReplyBytes = 64 << 20;
-  size_t maxSeries = 1000000;
+  std::string caFile;               // TLS to devices when set
+  size_t maxReplyBytes = 64 << 20;  // one table's answer, bytes
+  size_t maxSeries = 1000000;       // series of one probe
+};
+
+// ProbeCancel: lets another thread end a probe early (its client gone, the
+// exporter stopping). Cancel() cancels the probe's device calls at once;
+// the probe then answers acl_up 0, cause "cancelled". Owned by the caller
+// of Probe() and must outlive it. Thread-safe.
+class ProbeCancel {
+ public:
+  ProbeCancel() = default;
+  ProbeCancel(const ProbeCancel&) = delete;
+  ProbeCancel& operator=(const ProbeCancel&) = delete;
+
+  void Cancel();
+  bool cancelled() const;
+
+ private:
+  friend class Prober;
+  // Adds a call to cancel with the probe; false (nothing added) when the
+  // probe is cancelled already.
+  bool Add(grpc::ClientContext* context);
+  // REQUIRES: `context` was added and its call is over.
+  void Remove(grpc::ClientContext* context);
+
+  mutable std::mutex mu_;
+  bool cancelled_ = false;
+  std::vector<grpc::ClientContext*> contexts_;
 };
 
 struct ProbeResult {
-  std::vector<prometheus::MetricFamily> families;
   bool up = false;
-  size_t series = 0;    // device series answered
-  std::string failure;  // a short bounded cause ("unavailable", "json", ...)
-  std::string error;    // the reason for the log; names no token
+  // When !up, a bounded cause: "unavailable", "deadline", "denied",
+  // "too_large", "json", "error", "cancelled".
+  std::string failure;
+  // One log line's reason: device text escaped (no raw control characters
+  // or newlines), bounded, never a token.
+  std::string error;
+  size_t series = 0;  // device series answered
+  // Rows left out, by cause ("bad_value", "bad_label", "repeated_key",
+  // "duplicate_series", ...).
+  std::map<std::string, size_t> skippedRows;
 };
 
 class Prober {
  public:
   static constexpr size_t kMaxChannels = 4096;
 
-  // `tokens` must outlive the prober. Fails (returns nullptr, `*error` set)
-  // when the CA file cannot be read.
+  // Fails (returns nullptr, `*error` set) when the CA file cannot be read.
   static std::unique_ptr<Prober> Create(const ProberOptions& options,
-                                        TokenFile* tokens, std::string* error);
+                                        std::string* error);
 
   Prober(const Prober&) = delete;
   Prober& operator=(const Prober&) = delete;
 
-  ProbeResult Probe(const std::string& target,
-                    std::chrono::milliseconds timeout);
+  // Bit i of `tables` set: read kTables[i].
+  static constexpr uint64_t kAllTables = ~uint64_t{0};
+
+  // REQUIRES: `target` is HOST:PORT and allowed (the HTTP side checked it).
+  // Reads the tables of `tables` with `token` ("" for none) until
+  // `deadline`, and appends the whole exposition text (device series,
+  // acl_up, acl_probe_duration_seconds, ...) to *body. `cancel` may be
+  // null.
+  ProbeResult Probe(const std::string& target, const std::string& token,
+                    uint64_t tables,
+                    std::chrono::system_clock::time_point deadline,
+                    ProbeCancel* cancel, std::string* body);
 
  private:
-  Prober(const ProberOptions& options, TokenFile* tokens,
+  Prober(const ProberOptions& options,
          std::shared_ptr<grpc::ChannelCredentials> credentials);
 
   std::shared_ptr<grpc::Channel> ChannelFor(const std::string& target);
-  // REQUIRES: `result->up` is true. Reads every table into `result`.
+  // REQUIRES: `result->up` is true. Reads the tables into `result`.
   void ReadTables(const std::string& target, const std::string& token,
+                  uint64_t tables,
                   std::chrono::system_clock::time_point deadline,
-                  ProbeResult* result);
+                  ProbeCancel* cancel, ProbeResult* result,
+                  std::vector<prometheus::MetricFamily>* families);
 
   const ProberOptions options_;
-  TokenFile* const tokens_;
   const std::shared_ptr<grpc::ChannelCredentials> credentials_;
   std::mutex mu_;
   std::map<std::string, std::shared_ptr<grpc::Channel>> channels_;
