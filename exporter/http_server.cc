@@ -34,6 +34,9 @@ constexpr size_t kRequestMemory = 32 << 10;  // a request's head at most
 constexpr int kSpareConnections = 8;         // libmicrohttpd's own limit
 constexpr int kListenBacklog = 128;
 constexpr int kMhdLogsPerMinute = 20;        // libmicrohttpd's own messages
+// libmicrohttpd's idle timeout, past --web.read-timeout: the watcher drops
+// (and counts) a slow request first; this one ends stalled answers.
+constexpr unsigned kIdleSlackSeconds = 2;
 
 constexpr char kLanding[] = R"(<!DOCTYPE html>
 <html><head><meta charset="utf-8"><title>acl-exporter</title></head>
@@ -404,8 +407,7 @@ bool HttpServer::StartListener(std::shared_ptr<const WebConfig> web,
       {MHD_OPTION_LISTEN_SOCKET, listenFd_, nullptr},
       {MHD_OPTION_CONNECTION_LIMIT, options_.maxConnections + kSpareConnections,
        nullptr},
-      {MHD_OPTION_CONNECTION_TIMEOUT,
-       static_cast<intptr_t>(std::ceil(options_.readTimeout)), nullptr},
+      {MHD_OPTION_CONNECTION_TIMEOUT, IdleTimeout(), nullptr},
       {MHD_OPTION_CONNECTION_MEMORY_LIMIT, kRequestMemory, nullptr},
       {MHD_OPTION_NOTIFY_CONNECTION,
        reinterpret_cast<intptr_t>(&NotifyConnection), listener.get()},
@@ -548,6 +550,11 @@ void HttpServer::RequestDone(MHD_Connection* connection) {
   conn->begun = false;
   ++conn->requests;
   conn->deadline = Clock::now() + Seconds(options_.readTimeout);
+}
+
+unsigned HttpServer::IdleTimeout() const {
+  return static_cast<unsigned>(std::ceil(options_.readTimeout)) +
+         kIdleSlackSeconds;
 }
 
 void HttpServer::Refuse(const char* cause) {
@@ -731,7 +738,7 @@ int HttpServer::Probe(Connection* conn, MHD_Connection* connection) {
   inFlight_.fetch_sub(1);
   // The probe's time does not count as the connection's idle time.
   MHD_set_connection_option(connection, MHD_CONNECTION_OPTION_TIMEOUT,
-                            static_cast<unsigned>(std::ceil(options_.readTimeout)));
+                            IdleTimeout());
   return Send(connection, MHD_HTTP_OK, std::move(body), kTextFormat);
 }
 

@@ -140,6 +140,7 @@ class HttpServer {
   int Probe(Connection* conn, MHD_Connection* connection);
   std::chrono::milliseconds TimeoutFor(MHD_Connection* connection) const;
   void Refuse(const char* cause);
+  unsigned IdleTimeout() const;  // libmicrohttpd's, seconds
 
   const ServerOptions options_;
   Prober* const prober_;
