@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <utility>
 
+#include <google/protobuf/stubs/logging.h>
+
 #include "client/service_client.h"
 #include "exporter/reply_buffer.h"
 #include "exporter/tables.h"
@@ -167,6 +169,9 @@ void ProbeCancel::Remove(grpc::ClientContext* context) {
 
 std::unique_ptr<Prober> Prober::Create(const ProberOptions& options,
                                        std::string* error) {
+  // protobuf would write its own line to stderr for a device's reply it
+  // refuses (invalid UTF-8); the probe's failure is logged by the caller.
+  google::protobuf::SetLogHandler(nullptr);
   std::shared_ptr<grpc::ChannelCredentials> credentials =
       acl_client::Credentials(options.caFile, error);
   if (credentials == nullptr) return nullptr;
@@ -211,11 +216,16 @@ std::shared_ptr<grpc::Channel> Prober::Acquire(const std::string& target) {
 }
 
 void Prober::Release(const std::string& target,
-                     const std::shared_ptr<grpc::Channel>& channel) {
+                     const std::shared_ptr<grpc::Channel>& channel,
+                     bool keep) {
   std::lock_guard<std::mutex> lock(mu_);
   auto it = channels_.find(target);
   if (it != channels_.end() && it->second.channel == channel) {
-    it->second.busy = false;
+    if (keep) {
+      it->second.busy = false;
+    } else {
+      channels_.erase(it);
+    }
   }
 }
 
@@ -243,7 +253,9 @@ ProbeResult Prober::Probe(const std::string& target, const std::string& token,
       std::shared_ptr<grpc::Channel> channel = Acquire(target);
       ReadTables(channel, token, tables, deadline, cancel, &text,
                  &tally, &skips, &result);
-      Release(target, channel);
+      // A device that failed the probe does not keep its connection (nor
+      // the transport's buffers, sized to what it sent).
+      Release(target, channel, result.up);
     }
     if (result.up) {
       result.series = text.series();

@@ -130,10 +130,10 @@ class Prober {
     bool busy = false;  // a probe uses it
   };
   // A channel to `target` that no other probe uses; Release() gives it
-  // back.
+  // back, to be kept for the next probe or (keep false) dropped.
   std::shared_ptr<grpc::Channel> Acquire(const std::string& target);
   void Release(const std::string& target,
-               const std::shared_ptr<grpc::Channel>& channel);
+               const std::shared_ptr<grpc::Channel>& channel, bool keep);
   std::shared_ptr<grpc::Channel> NewChannel(const std::string& target) const;
 
   struct Tally;
