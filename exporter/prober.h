@@ -4,14 +4,26 @@
 // acl_probe_duration_seconds.
 //
 // A device that does not answer, refuses the token or answers an error, a
-// bad target, a cancelled probe, malformed JSON or a reply over
-// the size limit: the probe answers acl_up 0 and the reason (which the
-// caller logs), never the partial series. A table the device does not
-// implement (RESOURCE_EXHAUSTED "Service is unimplemented", or UNIMPLEMENTED)
-// is skipped and counted in acl_probe_tables_skipped.
+// bad target, a cancelled probe, malformed JSON or a reply over the size
+// limit: the probe answers acl_up 0 and the reason (which the caller logs),
+// never the partial series. A table the device does not implement
+// (RESOURCE_EXHAUSTED "Service is unimplemented", or UNIMPLEMENTED) is
+// skipped and counted in acl_probe_tables_skipped; rows that cannot be
+// series are skipped and counted in acl_probe_rows_skipped{cause}.
+//
+// Memory of a probe is bounded at the transport: the channel's receive
+// limit is --max-reply-bytes, and since gRPC takes in a whole message
+// before it checks that limit, each channel also has a resource quota of
+// kQuotaReplies replies (plus kQuotaSlack) past which the transport cancels
+// its calls ("Buffers full"). Replies received and not yet parsed count
+// against a budget of kBudgetReplies replies per probe. docs/fleet.md has
+// the resulting bound per probe in flight.
 //
 // Channels are kept per target (at most kMaxChannels, then all dropped and
-// made afresh) so that a probe reuses the device's connection.
+// made afresh) so that a probe reuses the device's connection; a channel
+// serves one probe at a time (another probe of the same target at the same
+// time gets a channel of its own, not kept), so that its quota is the
+// probe's.
 //
 // Thread-safe: many probes may run at once.
 
@@ -19,7 +31,7 @@
 #define ACL_EXPORTER_PROBER_H_
 
 #include <grpcpp/grpcpp.h>
-#include <prometheus/metric_family.h>
+
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -27,9 +39,14 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "exporter/metric_text.h"
+
 namespace exporter {
+
+struct RowSkips;
 
 struct ProberOptions {
   std::string caFile;               // TLS to devices when set
@@ -80,6 +97,9 @@ struct ProbeResult {
 class Prober {
  public:
   static constexpr size_t kMaxChannels = 4096;
+  static constexpr size_t kQuotaReplies = 2;
+  static constexpr size_t kQuotaSlack = 4 << 20;
+  static constexpr size_t kBudgetReplies = 2;
 
   // Fails (returns nullptr, `*error` set) when the CA file cannot be read.
   static std::unique_ptr<Prober> Create(const ProberOptions& options,
@@ -105,19 +125,35 @@ class Prober {
   Prober(const ProberOptions& options,
          std::shared_ptr<grpc::ChannelCredentials> credentials);
 
-  std::shared_ptr<grpc::Channel> ChannelFor(const std::string& target);
-  // REQUIRES: `result->up` is true. Reads the tables into `result`.
-  void ReadTables(const std::string& target, const std::string& token,
-                  uint64_t tables,
+  struct Channel {
+    std::shared_ptr<grpc::Channel> channel;
+    bool busy = false;  // a probe uses it
+  };
+  // A channel to `target` that no other probe uses; Release() gives it
+  // back, to be kept for the next probe or (keep false) dropped.
+  std::shared_ptr<grpc::Channel> Acquire(const std::string& target);
+  void Release(const std::string& target,
+               const std::shared_ptr<grpc::Channel>& channel, bool keep);
+  std::shared_ptr<grpc::Channel> NewChannel(const std::string& target) const;
+
+  struct Tally;
+  // REQUIRES: `result->up` is true. Reads the tables into `text`.
+  void ReadTables(const std::shared_ptr<grpc::Channel>& channel,
+                  const std::string& token, uint64_t tables,
                   std::chrono::system_clock::time_point deadline,
-                  ProbeCancel* cancel, ProbeResult* result,
-                  std::vector<prometheus::MetricFamily>* families);
+                  ProbeCancel* cancel, MetricText* text, Tally* tally,
+                  RowSkips* skips, ProbeResult* result);
 
   const ProberOptions options_;
   const std::shared_ptr<grpc::ChannelCredentials> credentials_;
   std::mutex mu_;
-  std::map<std::string, std::shared_ptr<grpc::Channel>> channels_;
+  std::map<std::string, Channel> channels_;
 };
+
+// `text` made fit for one log line: printable ASCII as is, a backslash
+// doubled, every other byte as \xNN; at most `max` bytes of it, then
+// "...".
+std::string LogSafe(std::string_view text, size_t max = 300);
 
 // Whether `target` is HOST:PORT: a name or IPv4 address, or an IPv6
 // address in brackets, and a port from 1 to 65535.

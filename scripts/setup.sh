@@ -26,7 +26,7 @@ packages=(
   protobuf-compiler protobuf-compiler-grpc libprotobuf-dev libgrpc++-dev
   nlohmann-json3-dev libcli11-dev libsimdjson-dev libgtest-dev libgmock-dev
   libbenchmark-dev
-  python3 python3-grpcio python3-protobuf openssl
+  python3 python3-grpcio python3-protobuf python3-h2 openssl
   nghttp2-client curl valgrind dpkg-dev file
   clang-14 libclang-rt-14-dev llvm-14
   prometheus-cpp-dev libmicrohttpd-dev libgnutls28-dev libyaml-cpp-dev
