@@ -730,8 +730,14 @@ int HttpServer::Probe(Connection* conn, MHD_Connection* connection) {
     Log("probe of " + target + " failed: " + result.failure + ": " +
         result.error);
   }
-  for (const auto& [cause, rows] : result.skippedRows) {
-    skipped_->Add({{"cause", cause}}).Increment(static_cast<double>(rows));
+  if (!result.skippedRows.empty()) {
+    std::string causes;
+    for (const auto& [cause, rows] : result.skippedRows) {
+      skipped_->Add({{"cause", cause}}).Increment(static_cast<double>(rows));
+      causes += (causes.empty() ? "" : ", ") + cause + " " +
+                std::to_string(rows);
+    }
+    Log("probe of " + target + " skipped rows: " + causes);
   }
   durations_->Observe(std::chrono::duration<double>(Clock::now() - start).count());
   inFlightGauge_->Decrement();

@@ -233,6 +233,13 @@ class HostileDeviceTest(unittest.TestCase):
                         self.assertGreater(value(
                             body, 'acl_probe_rows_skipped{cause="%s"}'
                             % cause), 0, body)
+                        # Logged once and counted on /metrics by cause.
+                        logged = [l for l in new if device.addr in l]
+                        self.assertEqual(1, len(logged), new)
+                        self.assertIn(cause, logged[0])
+                        self.assertGreater(value(self.exporter.get(
+                            "metrics"), 'acl_exporter_rows_skipped_total'
+                            '{cause="%s"}' % cause) or 0, 0)
                     else:
                         skipped = re.findall(
                             r'^acl_probe_rows_skipped\{.*\} (\d+)$', body,
