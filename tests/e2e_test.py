@@ -41,6 +41,7 @@ SOURCE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 BUILD = os.path.join(SOURCE, "build")
 HOST = None  # the acl-devhost under test (emulator and path); BUILD's
 PYTHON = "/usr/bin/python3"
+BUF = os.path.join(SOURCE, ".tools", "buf", "node_modules", ".bin", "buf")
 TOKEN = "e2e-token"
 WAIT = 20  # seconds: the bound of every wait
 STREAM = "GetJsonACLIPv4BasicRulesStream"
@@ -65,6 +66,8 @@ def setUpModule():
         if not os.access(os.path.join(BUILD, name), os.X_OK):
             raise RuntimeError("not built: %s/%s (pass --build DIR)"
                                % (BUILD, name))
+    if not os.access(BUF, os.X_OK):
+        raise RuntimeError("no %s: run scripts/setup.sh" % BUF)
     _tmp = tempfile.TemporaryDirectory(prefix="acl-e2e-")
     sys.path.insert(0, os.path.join(SOURCE, "examples"))
     import client  # the example client, whose stubs these tests share
@@ -401,6 +404,26 @@ class ServingTest(ServerCase):
         replies = list(info(iter([b"\x3a\x00"]), timeout=WAIT))
         self.assertEqual(1, len(replies))
         self.assertIn(b"acl.ACLService", replies[0])
+
+    def test_buf_curl_through_reflection(self):
+        # Reflection describes every service served, the health service
+        # too: buf curl lists and calls them with no schema of its own.
+        server, _ = self.start()
+        url = "http://" + server.addr
+        cases = [  # arguments, what the output holds
+            (["--list-methods", url], "grpc.health.v1.Health/Check"),
+            ([url + "/grpc.health.v1.Health/Check"], '"SERVING"'),
+            (["-H", "token_id: " + TOKEN,
+              url + "/acl.ACLService/GetJsonACLBase"], "ProcessingStatus"),
+        ]
+        for args, word in cases:
+            with self.subTest(args=args):
+                run = subprocess.run(
+                    [BUF, "curl", "--protocol", "grpc",
+                     "--http2-prior-knowledge"] + args,
+                    capture_output=True, text=True, timeout=WAIT)
+                self.assertEqual(0, run.returncode, run.stderr)
+                self.assertIn(word, run.stdout)
 
 
 class AclctlTest(ServerCase):
