@@ -47,8 +47,8 @@ def find_proto_dir(candidates=PROTO_DIRS):
         if all(os.path.isfile(os.path.join(folder, name))
                for name in PROTO_FILES):
             return folder
-    sys.exit(NO_SCHEMA % (", ".join(PROTO_FILES),
-                          " or ".join(os.path.normpath(c) for c in candidates)))
+    folders = " or ".join(os.path.normpath(c) for c in candidates)
+    sys.exit(NO_SCHEMA % (", ".join(PROTO_FILES), folders))
 
 
 def load_stubs(out_dir, proto_dir=None):
