@@ -319,7 +319,7 @@ int RunOne(const Options& options, const Query& query,
       return true;
     };
   }
-  const Outcome out = acl_client::Call(channel.get(), *query.method,
+  const Outcome out = acl_client::Call(channel, *query.method,
                                        *query.request,
                                        {options.token, options.timeout, print});
   if (print && out.ok() && query.method->server_streaming()) {
@@ -359,7 +359,7 @@ int RunMany(const Options& options, const Query& query,
     for (size_t i; (i = next++) < targets.size();) {
       const Target& t = targets[i];
       const Outcome out = acl_client::Call(
-          grpc::CreateChannel(t.addr, credentials).get(), *query.method,
+          grpc::CreateChannel(t.addr, credentials), *query.method,
           *query.request, {t.token, options.timeout});
       std::string line = DeviceLine(t.name, out);
       std::lock_guard<std::mutex> lock(mu);
