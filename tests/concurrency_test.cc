@@ -22,7 +22,7 @@
 #include "client/service_client.h"
 #include "devhost/host.h"
 #include "service/acl_service.h"
-#include "tests/every_field.h"
+#include "testsupport/every_field.h"
 
 #ifdef ACL_RACY_CANARY
 // Linked with --wrap=GRPC_SESSION_IsExisting: every session check of every
