@@ -32,6 +32,7 @@ const char kReasonKey[] = "acl-devhost-reason";
 namespace {
 
 constexpr char kMethodPrefix[] = "GetJsonACL";
+constexpr char kPemCertificate[] = "-----BEGIN CERTIFICATE-----";
 constexpr char kUnparsable[] = "the server's reply is not a reply message";
 
 void PrepareContext(const CallOptions& options,
@@ -177,6 +178,12 @@ std::shared_ptr<grpc::ChannelCredentials> Credentials(
   grpc::SslCredentialsOptions ssl;
   ssl.pem_root_certs.assign(std::istreambuf_iterator<char>(file),
                             std::istreambuf_iterator<char>());
+  // gRPC would take any file, and only refuse to connect.
+  if (ssl.pem_root_certs.find(kPemCertificate) == std::string::npos) {
+    *error = "CA file '" + caFile + "' holds no PEM certificate: give the " +
+             "PEM file of the CA that signed the server's certificate";
+    return nullptr;
+  }
   return grpc::SslCredentials(ssl);
 }
 

@@ -57,7 +57,7 @@ std::string ReasonOf(const grpc::ClientContext& context);
 
 // A channel's credentials: TLS trusting the CA certificates in the PEM file
 // `caFile`, or none (plaintext) when it is "". Null, with `*error` set, when
-// the file cannot be read.
+// the file cannot be read or holds no PEM certificate.
 std::shared_ptr<grpc::ChannelCredentials> Credentials(
     const std::string& caFile, std::string* error);
 

@@ -453,6 +453,54 @@ class AclctlTest(ServerCase):
                           for line in run.stdout.splitlines()[1:]])
 
 
+class NewcomerErrorsTest(ServerCase):
+    """Faults a newcomer meets, each told in one line of the program's own
+    words that names what to do: no gRPC log lines or internals."""
+
+    def test_one_sentence_each(self):
+        tls = tempfile.mkdtemp(dir=_tmp.name)
+        cert, key = os.path.join(tls, "cert.pem"), os.path.join(tls, "key.pem")
+        subprocess.run(
+            ["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt",
+             "ec_paramgen_curve:prime256v1", "-nodes", "-days", "1",
+             "-subj", "/CN=localhost", "-addext",
+             "subjectAltName=IP:127.0.0.1", "-keyout", key, "-out", cert],
+            check=True, capture_output=True, timeout=WAIT)
+        plain, _ = self.start()
+        secure, _ = self.start("--tls-cert", cert, "--tls-key", key)
+        ctl = os.path.join(BUILD, "aclctl")
+        token = ["--token", TOKEN]
+        cases = [  # command, exit status, what the line holds
+            ([ctl, "--addr", plain.addr, "--tls-ca", "/etc/hostname", "Base"],
+             2, "holds no PEM certificate"),
+            ([ctl, "--addr", secure.addr] + token + ["Base"], 1,
+             "if it serves TLS, pass --tls-ca"),
+            ([ctl, "--addr", plain.addr, "--tls-ca", cert] + token + ["Base"],
+             1, "does not answer TLS: leave out --tls-ca"),
+            ([ctl, "--addr", "127.0.0.1:%d" % free_port()] + token + ["Base"],
+             1, "nothing listens at"),
+            ([ctl, "--addr", plain.addr, "Base"], 1, "pass the host's session "
+             "token with --token"),
+            (HOST + ["--listen", plain.addr] + token, 1,
+             "another program listens there"),
+            (HOST + ["--reject", "ACL/IPv4BasicRules/RuleID"], 2,
+             "did you mean ACL/IPv4BasicRules/Rule/RuleID?"),
+            (HOST + ["--reject", "GroupID/"], 2,
+             "such as ACL/Base/ProcessingStatus"),
+            (HOST + ["--listen", "127.0.0.1:0", "--tls-cert", cert,
+                     "--tls-key", cert], 1, "holds no PEM private key"),
+        ]
+        for command, status, words in cases:
+            with self.subTest(words=words):
+                run = subprocess.run(command, capture_output=True, text=True,
+                                     timeout=WAIT)
+                self.assertEqual((status, ""), (run.returncode, run.stdout),
+                                 run.stderr)
+                self.assertEqual(1, run.stderr.count("\n"), run.stderr)
+                self.assertIn(words, run.stderr)
+                self.assertNotRegex(run.stderr, r"\.cc:\d|\{created_time")
+
+
 class TargetsTest(ServerCase):
     """aclctl --targets against two devices and an address where nothing
     listens: a line per device in the file's order, and the exit status."""
