@@ -60,7 +60,8 @@ bool Parse(grpc::ByteBuffer* bytes, Message* message) {
 
 // One call through a generic stub and its own completion queue, on which
 // one operation at a time is waited for: a blocking call made of
-// asynchronous steps.
+// asynchronous steps. Owns the queue, which it drains when destroyed (after
+// the call's reader). Used by the one thread that makes the call.
 class BlockingCall {
  public:
   explicit BlockingCall(std::shared_ptr<grpc::ChannelInterface> channel)
