@@ -358,8 +358,8 @@ struct Query {
 int Finish(const Outcome& out, const Options& options) {
   const std::string answer = out.Joined();
   if (!out.ok()) {
-    const std::string message = Explain(out, options.addr,
-                                        !options.tlsCA.empty(), options.verbose);
+    const std::string message =
+        Explain(out, options.addr, !options.tlsCA.empty(), options.verbose);
     std::fprintf(stderr, "error: %s: %s\n", CodeName(out.code).c_str(),
                  message.c_str());
     if (!answer.empty()) std::fprintf(stderr, "%s\n", answer.c_str());

@@ -326,7 +326,8 @@ Module LoadModule(const std::string& path) {
     const char* error = dlerror();
     std::string why = error != nullptr ? error : "unknown reason";
     if (why.rfind(path + ": ", 0) == 0) why.erase(0, path.size() + 2);
-    if (access(path.c_str(), F_OK) != 0 && path.find('/') != std::string::npos) {
+    const bool isPath = path.find('/') != std::string::npos;
+    if (isPath && access(path.c_str(), F_OK) != 0) {
       why = "no such file; build it (cmake --build build) or name the "
             "module with --module PATH";
     }
