@@ -1,5 +1,5 @@
 // The module's own cost, with the scripted test host behind it in its
-// accept-all mode (tests/scripted_host.h: every token and value accepted,
+// accept-all mode (testsupport/scripted_host.h: every token and value accepted,
 // nothing recorded, no lock), each figure set beside a floor measured in
 // the same run:
 //
@@ -37,7 +37,7 @@
 #include "service/acl_service.h"
 #include "tables/builder.h"
 #include "tables/tables.h"
-#include "tests/scripted_host.h"
+#include "testsupport/scripted_host.h"
 #include "tree/tree_alloc.h"
 #include "tree/tree.h"
 

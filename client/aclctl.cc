@@ -47,6 +47,7 @@
 #include <nlohmann/json.hpp>
 
 #include "acl_version.h"
+#include "client/grpc_log.h"
 #include "client/service_client.h"
 
 namespace {
@@ -87,6 +88,68 @@ constexpr char kFooter[] =
     "  ACL_TOKEN=secret aclctl --pieces IPv4BasicRulesStream @request.json\n"
     "  aclctl --targets devices.txt --parallel 16 IPv4BasicRules";
 
+// What a failed call's status means to the one who ran aclctl, for the
+// faults a newcomer meets: the status message gRPC or the host gave holds
+// `needle`; `text` says in its place what was wrong and what to do ("%a":
+// the address called; "%m": the message itself). gRPC's own message is
+// shown as well with --verbose.
+enum class Channel { kAny, kPlain, kTls };
+struct Explanation {
+  grpc::StatusCode code;
+  Channel channel;
+  const char* needle;
+  const char* text;
+};
+constexpr Explanation kExplanations[] = {
+    {grpc::StatusCode::UNAVAILABLE, Channel::kAny, "Connection refused",
+     "nothing listens at %a: start the host there or check --addr"},
+    {grpc::StatusCode::UNAVAILABLE, Channel::kPlain, "Socket closed",
+     "%a closed the connection before answering: if it serves TLS, pass "
+     "--tls-ca with the CA certificate that signed its certificate"},
+    {grpc::StatusCode::UNAVAILABLE, Channel::kTls, "wrong version number",
+     "%a does not answer TLS: leave out --tls-ca for a plaintext server"},
+    {grpc::StatusCode::UNAVAILABLE, Channel::kTls, "certificate verify failed",
+     "the certificate of %a is not signed by a CA of --tls-ca: pass the CA "
+     "certificate that signed it"},
+    {grpc::StatusCode::UNAVAILABLE, Channel::kTls, "Peer name",
+     "the certificate of %a does not name that host: connect by a name or "
+     "address the certificate holds"},
+    {grpc::StatusCode::PERMISSION_DENIED, Channel::kAny, "no token ID",
+     "%m: pass the host's session token with --token TEXT or $ACL_TOKEN"},
+    {grpc::StatusCode::PERMISSION_DENIED, Channel::kAny, "invalid token ID",
+     "%m: the host does not accept this token; pass the one it printed at "
+     "start or was given with --token"},
+};
+
+// The message of `out` as shown: its explanation, if it has one.
+std::string Explain(const Outcome& out, const std::string& addr, bool tls,
+                    bool verbose) {
+  for (const Explanation& e : kExplanations) {
+    if (e.code != out.code || out.message.find(e.needle) == std::string::npos ||
+        (e.channel == Channel::kPlain && tls) ||
+        (e.channel == Channel::kTls && !tls)) {
+      continue;
+    }
+    std::string text;
+    for (const char* c = e.text; *c != '\0'; ++c) {
+      if (c[0] == '%' && c[1] == 'a') {
+        text += addr;
+        ++c;
+      } else if (c[0] == '%' && c[1] == 'm') {
+        text += out.message;
+        ++c;
+      } else {
+        text += *c;
+      }
+    }
+    if (verbose && text.find(out.message) == std::string::npos) {
+      text += " (" + out.message + ")";
+    }
+    return text;
+  }
+  return out.message;
+}
+
 struct Options {
   std::string addr = kDefaultAddr;
   std::string token;  // "": none
@@ -96,6 +159,7 @@ struct Options {
   bool pieces = false;
   std::string targetsFile;  // "": one device, at addr
   int parallel = kDefaultParallel;
+  bool verbose = false;
   std::string method;   // METHOD, or "list"
   std::string request;  // REQUEST: inline, @FILE or -
   bool haveRequest = false;
@@ -169,6 +233,8 @@ bool ParseArgs(int argc, char** argv, Options* options, int* status) {
                  "with --targets: devices asked at once (default 8)")
       ->option_text("N")
       ->check(CLI::Range(1, 1024));
+  app.add_flag("--verbose", o.verbose,
+               "also print gRPC's own log lines and messages");
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -292,8 +358,10 @@ struct Query {
 int Finish(const Outcome& out, const Options& options) {
   const std::string answer = out.Joined();
   if (!out.ok()) {
+    const std::string message =
+        Explain(out, options.addr, !options.tlsCA.empty(), options.verbose);
     std::fprintf(stderr, "error: %s: %s\n", CodeName(out.code).c_str(),
-                 out.message.c_str());
+                 message.c_str());
     if (!answer.empty()) std::fprintf(stderr, "%s\n", answer.c_str());
     if (!out.reason.empty()) {
       std::fprintf(stderr, "reason: %s\n", out.reason.c_str());
@@ -319,7 +387,7 @@ int RunOne(const Options& options, const Query& query,
       return true;
     };
   }
-  const Outcome out = acl_client::Call(channel.get(), *query.method,
+  const Outcome out = acl_client::Call(channel, *query.method,
                                        *query.request,
                                        {options.token, options.timeout, print});
   if (print && out.ok() && query.method->server_streaming()) {
@@ -329,7 +397,8 @@ int RunOne(const Options& options, const Query& query,
 }
 
 // A device's line of --targets output: one JSON object.
-std::string DeviceLine(const std::string& name, const Outcome& out) {
+std::string DeviceLine(const std::string& name, const Outcome& out,
+                       const std::string& message) {
   using Json = nlohmann::ordered_json;
   const std::string answer = out.Joined();
   Json line = {{"device", name}, {"code", CodeName(out.code)}};
@@ -337,7 +406,7 @@ std::string DeviceLine(const std::string& name, const Outcome& out) {
     Json result = Json::parse(answer, nullptr, /*allow_exceptions=*/false);
     line["result"] = result.is_discarded() ? Json(answer) : result;
   } else {
-    line["message"] = out.message;
+    line["message"] = message;
     if (!answer.empty()) line["answer"] = answer;
     if (!out.reason.empty()) line["reason"] = out.reason;
   }
@@ -359,9 +428,11 @@ int RunMany(const Options& options, const Query& query,
     for (size_t i; (i = next++) < targets.size();) {
       const Target& t = targets[i];
       const Outcome out = acl_client::Call(
-          grpc::CreateChannel(t.addr, credentials).get(), *query.method,
+          grpc::CreateChannel(t.addr, credentials), *query.method,
           *query.request, {t.token, options.timeout});
-      std::string line = DeviceLine(t.name, out);
+      std::string line = DeviceLine(
+          t.name, out,
+          Explain(out, t.addr, !options.tlsCA.empty(), options.verbose));
       std::lock_guard<std::mutex> lock(mu);
       lines[i] = std::move(line);
       failed += out.ok() ? 0 : 1;
@@ -426,5 +497,6 @@ int main(int argc, char** argv) {
   Options options;
   int status = kExitOk;
   if (!ParseArgs(argc, argv, &options, &status)) return status;
+  acl_client::QuietGrpcLog(options.verbose);
   return Run(options);
 }

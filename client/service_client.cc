@@ -1,9 +1,7 @@
 #include "client/service_client.h"
 
-#include <grpcpp/impl/client_unary_call.h>
-#include <grpcpp/impl/codegen/proto_utils.h>
-#include <grpcpp/impl/rpc_method.h>
-#include <grpcpp/support/sync_stream.h>
+#include <grpcpp/generic/generic_stub.h>
+#include <grpcpp/support/proto_buffer_reader.h>
 
 #include <google/protobuf/util/json_util.h>
 
@@ -26,7 +24,6 @@ using google::protobuf::Message;
 using google::protobuf::MessageFactory;
 using google::protobuf::MethodDescriptor;
 using google::protobuf::ServiceDescriptor;
-using grpc::internal::RpcMethod;
 
 const char kService[] = "acl.ACLService";
 const char kTokenKey[] = "token_id";
@@ -35,6 +32,8 @@ const char kReasonKey[] = "acl-devhost-reason";
 namespace {
 
 constexpr char kMethodPrefix[] = "GetJsonACL";
+constexpr char kPemCertificate[] = "-----BEGIN CERTIFICATE-----";
+constexpr char kUnparsable[] = "the server's reply is not a reply message";
 
 void PrepareContext(const CallOptions& options,
                     grpc::ClientContext* context) {
@@ -47,34 +46,108 @@ void PrepareContext(const CallOptions& options,
   }
 }
 
-grpc::Status CallUnary(grpc::ChannelInterface* channel, const RpcMethod& rpc,
+// The request's bytes, as gRPC sends them.
+grpc::ByteBuffer BytesOf(const Message& request) {
+  grpc::Slice slice(request.SerializeAsString());
+  return grpc::ByteBuffer(&slice, 1);
+}
+
+// Parses `bytes` into `message`; false when they are no such message.
+bool Parse(grpc::ByteBuffer* bytes, Message* message) {
+  grpc::ProtoBufferReader reader(bytes);
+  return reader.status().ok() && message->ParseFromZeroCopyStream(&reader);
+}
+
+// One call through a generic stub and its own completion queue, on which
+// one operation at a time is waited for: a blocking call made of
+// asynchronous steps. Owns the queue, which it drains when destroyed (after
+// the call's reader). Used by the one thread that makes the call.
+class BlockingCall {
+ public:
+  explicit BlockingCall(std::shared_ptr<grpc::ChannelInterface> channel)
+      : stub_(std::move(channel)) {}
+  ~BlockingCall() {
+    queue_.Shutdown();
+    void* tag;
+    bool ok;
+    while (queue_.Next(&tag, &ok)) {
+    }
+  }
+
+  grpc::GenericStub* stub() { return &stub_; }
+  grpc::CompletionQueue* queue() { return &queue_; }
+
+  // Waits for the operation started with tag(): false when it failed.
+  bool Wait() {
+    void* tag;
+    bool ok = false;
+    return queue_.Next(&tag, &ok) && ok;
+  }
+  void* tag() { return this; }
+
+ private:
+  grpc::GenericStub stub_;
+  grpc::CompletionQueue queue_;
+};
+
+grpc::Status CallUnary(BlockingCall* call, const std::string& path,
                        const MethodDescriptor& method, const Message& request,
                        grpc::ClientContext* context, Outcome* out) {
+  std::unique_ptr<grpc::GenericClientAsyncResponseReader> reader =
+      call->stub()->PrepareUnaryCall(context, path, BytesOf(request),
+                                     call->queue());
+  reader->StartCall();
+  grpc::ByteBuffer bytes;
+  grpc::Status status;
+  reader->Finish(&bytes, &status, call->tag());
+  call->Wait();
   std::unique_ptr<Message> reply = NewMessage(method.output_type());
-  grpc::Status status = grpc::internal::BlockingUnaryCall<Message, Message>(
-      channel, rpc, context, request, reply.get());
+  if (status.ok() && !Parse(&bytes, reply.get())) {
+    status = grpc::Status(grpc::StatusCode::INTERNAL, kUnparsable);
+  }
   out->results.push_back(ResultOf(*reply));
   return status;
 }
 
-grpc::Status CallStream(grpc::ChannelInterface* channel, const RpcMethod& rpc,
+// The server streams its replies; the client's side is one request, after
+// which it closes.
+grpc::Status CallStream(BlockingCall* call, const std::string& path,
                         const MethodDescriptor& method,
                         const Message& request, const PieceCallback& onPiece,
                         grpc::ClientContext* context, Outcome* out) {
-  std::unique_ptr<grpc::ClientReader<Message>> reader(
-      grpc::internal::ClientReaderFactory<Message>::Create(channel, rpc,
-                                                           context, request));
+  std::unique_ptr<grpc::GenericClientAsyncReaderWriter> stream =
+      call->stub()->PrepareCall(context, path, call->queue());
+  stream->StartCall(call->tag());
+  if (call->Wait()) {
+    stream->WriteLast(BytesOf(request), grpc::WriteOptions(), call->tag());
+    call->Wait();
+  }
+  // A failed start or write ends the call: the read fails at once and the
+  // status tells why.
   std::unique_ptr<Message> piece = NewMessage(method.output_type());
   bool watching = static_cast<bool>(onPiece);
-  while (reader->Read(piece.get())) {
+  bool parsed = true;
+  grpc::ByteBuffer bytes;
+  for (;;) {
+    stream->Read(&bytes, call->tag());
+    if (!call->Wait()) break;
+    piece->Clear();
+    if (!Parse(&bytes, piece.get())) {
+      parsed = false;
+      context->TryCancel();
+      continue;
+    }
     out->results.push_back(ResultOf(*piece));
     if (watching && !onPiece(out->results.back())) {
       watching = false;
       context->TryCancel();
     }
-    piece->Clear();
   }
-  return reader->Finish();
+  grpc::Status status;
+  stream->Finish(&status, call->tag());
+  call->Wait();
+  if (!parsed) status = grpc::Status(grpc::StatusCode::INTERNAL, kUnparsable);
+  return status;
 }
 
 }  // namespace
@@ -106,6 +179,12 @@ std::shared_ptr<grpc::ChannelCredentials> Credentials(
   grpc::SslCredentialsOptions ssl;
   ssl.pem_root_certs.assign(std::istreambuf_iterator<char>(file),
                             std::istreambuf_iterator<char>());
+  // gRPC would take any file, and only refuse to connect.
+  if (ssl.pem_root_certs.find(kPemCertificate) == std::string::npos) {
+    *error = "CA file '" + caFile + "' holds no PEM certificate: give the " +
+             "PEM file of the CA that signed the server's certificate";
+    return nullptr;
+  }
   return grpc::SslCredentials(ssl);
 }
 
@@ -160,20 +239,22 @@ std::string Outcome::Joined() const {
   return all;
 }
 
-Outcome Call(grpc::ChannelInterface* channel, const MethodDescriptor& method,
-             const Message& request, const CallOptions& options) {
+Outcome Call(const std::shared_ptr<grpc::ChannelInterface>& channel,
+             const MethodDescriptor& method, const Message& request,
+             const CallOptions& options) {
   const std::string path =
       "/" + method.service()->full_name() + "/" + method.name();
-  const bool streamed = method.server_streaming();
-  const RpcMethod rpc(path.c_str(), streamed ? RpcMethod::SERVER_STREAMING
-                                             : RpcMethod::NORMAL_RPC);
   grpc::ClientContext context;
   PrepareContext(options, &context);
   Outcome out;
-  const grpc::Status status =
-      streamed ? CallStream(channel, rpc, method, request, options.onPiece,
-                            &context, &out)
-               : CallUnary(channel, rpc, method, request, &context, &out);
+  grpc::Status status;
+  {
+    BlockingCall call(channel);
+    status = method.server_streaming()
+                 ? CallStream(&call, path, method, request, options.onPiece,
+                              &context, &out)
+                 : CallUnary(&call, path, method, request, &context, &out);
+  }
   out.code = status.error_code();
   out.message = status.error_message();
   out.reason = ReasonOf(context);

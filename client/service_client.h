@@ -1,5 +1,6 @@
 // The generic client of acl.ACLService: any of its methods called by its
-// descriptor, with no generated stub. The method table, the request types
+// descriptor, with no generated stub (through gRPC's generic stub, the
+// messages as bytes). The method table, the request types
 // and the reply type all come from the schema's descriptors linked into the
 // program (DescriptorPool::generated_pool()); requests and replies are
 // messages made from them. A call carries the session token as "token_id"
@@ -56,7 +57,7 @@ std::string ReasonOf(const grpc::ClientContext& context);
 
 // A channel's credentials: TLS trusting the CA certificates in the PEM file
 // `caFile`, or none (plaintext) when it is "". Null, with `*error` set, when
-// the file cannot be read.
+// the file cannot be read or holds no PEM certificate.
 std::shared_ptr<grpc::ChannelCredentials> Credentials(
     const std::string& caFile, std::string* error);
 
@@ -90,7 +91,7 @@ struct CallOptions {
 // Calls `method` with `request` on `channel` and waits for its end: a
 // unary call's reply, or a stream read to its end.
 // REQUIRES: `request` is of the method's input type.
-Outcome Call(grpc::ChannelInterface* channel,
+Outcome Call(const std::shared_ptr<grpc::ChannelInterface>& channel,
              const google::protobuf::MethodDescriptor& method,
              const google::protobuf::Message& request,
              const CallOptions& options);

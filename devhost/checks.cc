@@ -1,5 +1,7 @@
 #include "devhost/checks.h"
 
+#include <strings.h>
+
 #include <algorithm>
 #include <cstring>
 #include <limits>
@@ -13,6 +15,9 @@ namespace {
 
 constexpr char kRejectedReason[] = "rejected by --reject";
 constexpr char kUnknownColumn[] = "unknown column";
+constexpr char kPathForm[] =
+    "a path is ACL/TABLE/COLUMN, or ACL/TABLE/ROW/COLUMN in a table with "
+    "rows, such as ACL/Base/ProcessingStatus or ACL/IPv4BasicRules/Rule/RuleID";
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -60,6 +65,25 @@ std::optional<std::string> JudgeString(const RegColumn& c,
   return std::nullopt;
 }
 
+// The path of a column named like the last step of `path` (in any case),
+// preferring one of the table `path` names; "" when no column has that
+// name.
+std::string NearestPath(const Registry& registry, const std::string& path) {
+  const std::string name = path.substr(path.rfind('/') + 1);
+  const size_t tableAt = path.find('/') + 1;  // past "ACL/"
+  const std::string table =
+      path.substr(tableAt, path.find('/', tableAt) - tableAt);
+  std::string found;
+  for (const RegTable& t : registry.tables()) {
+    for (const RegColumn& c : t.columns) {
+      if (strcasecmp(c.name.c_str(), name.c_str()) != 0) continue;
+      if (t.name == table) return c.path;
+      if (found.empty()) found = c.path;
+    }
+  }
+  return found;
+}
+
 }  // namespace
 
 RejectRule ParseRejectRule(const std::string& arg) {
@@ -68,8 +92,8 @@ RejectRule ParseRejectRule(const std::string& arg) {
   rule.path = arg.substr(0, eq);
   if (eq != std::string::npos) rule.text = arg.substr(eq + 1);
   if (rule.path.empty()) {
-    throw std::invalid_argument("--reject needs a column path, such as "
-                                "ACL/Base/ProcessingStatus[=TEXT]");
+    throw std::invalid_argument(std::string("--reject needs a column path: ") +
+                                kPathForm);
   }
   return rule;
 }
@@ -77,10 +101,12 @@ RejectRule ParseRejectRule(const std::string& arg) {
 Checker::Checker(const Registry& registry, std::vector<RejectRule> rejects)
     : registry_(registry), rejects_(std::move(rejects)) {
   for (const RejectRule& r : rejects_) {
-    if (registry_.ColumnAt(r.path) == nullptr) {
-      throw std::invalid_argument("--reject: no column has the path " +
-                                  r.path);
-    }
+    if (registry_.ColumnAt(r.path) != nullptr) continue;
+    const std::string nearest = NearestPath(registry_, r.path);
+    throw std::invalid_argument(
+        "--reject: no column has the path " + r.path + "; " +
+        (nearest.empty() ? std::string(kPathForm)
+                         : "did you mean " + nearest + "?"));
   }
 }
 

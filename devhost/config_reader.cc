@@ -625,6 +625,16 @@ class Reader {
         if (column.type == zorm_mor_value::kTypeU32 && n > UINT32_MAX) {
           return Problem("expected a number below 2^32");
         }
+        if ((column.min && n < *column.min) ||
+            (column.max && n > *column.max)) {
+          // The bound the registry leaves open is the type's.
+          const uint64_t typeMax = column.type == zorm_mor_value::kTypeU64
+                                       ? UINT64_MAX
+                                       : uint64_t{UINT32_MAX};
+          return Problem("expected a number from " +
+                         std::to_string(column.min.value_or(0)) + " to " +
+                         std::to_string(column.max.value_or(typeMax)));
+        }
         cells->push_back(Cell::Number(column.number, n));
         AppendNumber(n, out);
         return true;
@@ -686,6 +696,11 @@ class Reader {
         break;
       case zorm_mor_value::kTypeString:
       case zorm_mor_value::kTypeName:
+        // A character here is a byte, as the device counts them.
+        if (column.maxLength && text.size() > *column.maxLength) {
+          return Problem("expected " + std::to_string(*column.maxLength) +
+                         " characters at most");
+        }
         if (column.format != "ipv6") {
           kind = CellKind::kText;
           cell = text;

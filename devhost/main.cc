@@ -11,8 +11,10 @@
 // Exit codes: 0 after a signal, 1 when start-up fails, 2 for bad flags.
 
 #include <dlfcn.h>
+#include <netdb.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -40,6 +42,7 @@
 #include <CLI/CLI.hpp>
 
 #include "acl_version.h"
+#include "client/grpc_log.h"
 #include "devhost/adapter.h"
 #include "devhost/calls.h"
 #include "devhost/checks.h"
@@ -55,6 +58,10 @@ namespace {
 constexpr char kProgram[] = "acl-devhost";
 constexpr char kServiceName[] = "acl.ACLService";
 constexpr char kModuleFile[] = "libacl_service.so";
+constexpr char kPemCertificate[] = "-----BEGIN CERTIFICATE-----";
+constexpr char kPemPrivateKey[] = "PRIVATE KEY-----";
+constexpr char kListenHint[] =
+    "pick another --listen HOST:PORT (port 0 picks a free one)";
 
 // A start-up failure: reported on stderr, exit code 1.
 struct StartError : std::runtime_error {
@@ -80,6 +87,7 @@ struct Options {
   size_t splitBytes = 65536;
   std::optional<int> maxRecvBytes, maxSendBytes, threads;
   int graceSeconds = 5;
+  bool verbose = false;
 };
 
 constexpr char kDescription[] =
@@ -172,7 +180,9 @@ Options ParseFlags(int argc, char** argv) {
       ->check(file);
   AddFlag(&app, "--reject", "PATH[=TEXT]", &o.rejects,
           "reject every value of the column at PATH,\n"
-          "or only TEXT; repeatable")
+          "or only TEXT; repeatable. PATH is\n"
+          "ACL/TABLE[/ROW]/COLUMN, such as\n"
+          "ACL/IPv4BasicRules/Rule/RuleID")
       ->allow_extra_args(false)
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
   AddFlag(&app, "--split-bytes", "N", &o.splitBytes,
@@ -191,6 +201,7 @@ Options ParseFlags(int argc, char** argv) {
   AddFlag(&app, "--grace", "SECONDS", &o.graceSeconds,
           "how long a stop waits for calls in flight\n(default: 5)")
       ->check(CLI::Range(0, 3600));
+  app.add_flag("--verbose", o.verbose, "also print gRPC's own log lines");
   try {
     app.parse(argc, argv);
     // Checks that depend on another flag's value, which CLI11 does not
@@ -315,6 +326,11 @@ Module LoadModule(const std::string& path) {
     const char* error = dlerror();
     std::string why = error != nullptr ? error : "unknown reason";
     if (why.rfind(path + ": ", 0) == 0) why.erase(0, path.size() + 2);
+    const bool isPath = path.find('/') != std::string::npos;
+    if (isPath && access(path.c_str(), F_OK) != 0) {
+      why = "no such file; build it (cmake --build build) or name the "
+            "module with --module PATH";
+    }
     throw StartError("cannot load module " + path + ": " + why);
   }
   Module m;
@@ -327,12 +343,74 @@ Module LoadModule(const std::string& path) {
   return m;
 }
 
+// The file a TLS flag names; it must hold the PEM block `marker` begins
+// or ends (gRPC would only refuse to serve).
+std::string ReadPem(const std::string& flag, const std::string& path,
+                    const char* marker, const char* what) {
+  std::string text = ReadFile(flag, path);
+  if (text.find(marker) == std::string::npos) {
+    throw StartError(flag + " " + path + " holds no PEM " + what +
+                     ": give the PEM file of the server's " + what);
+  }
+  return text;
+}
+
 std::shared_ptr<grpc::ServerCredentials> Credentials(const Options& o) {
   if (o.tlsCert.empty()) return grpc::InsecureServerCredentials();
   grpc::SslServerCredentialsOptions ssl;
   ssl.pem_key_cert_pairs.push_back(
-      {ReadFile("--tls-key", o.tlsKey), ReadFile("--tls-cert", o.tlsCert)});
+      {ReadPem("--tls-key", o.tlsKey, kPemPrivateKey, "private key"),
+       ReadPem("--tls-cert", o.tlsCert, kPemCertificate, "certificate")});
   return grpc::SslServerCredentials(ssl);
+}
+
+// Why the server could not serve on o.listen, in one sentence: the error
+// of binding a socket there ourselves, else the TLS pair gRPC refused.
+std::string WhyNotServing(const Options& o) {
+  std::string host = ListenHost(o.listen);
+  const std::string port = o.listen.substr(o.listen.rfind(':') + 1);
+  if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
+    host = host.substr(1, host.size() - 2);
+  }
+  const std::string cannot = "cannot serve on " + o.listen + ": ";
+  addrinfo hints{};
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
+  addrinfo* found = nullptr;
+  if (getaddrinfo(host.empty() ? nullptr : host.c_str(), port.c_str(), &hints,
+                  &found) != 0) {
+    return cannot + host + " is no name or address of this machine; " +
+           kListenHint;
+  }
+  int error = 0;
+  for (addrinfo* a = found; a != nullptr && error == 0; a = a->ai_next) {
+    const int fd = socket(a->ai_family, a->ai_socktype, a->ai_protocol);
+    if (fd < 0) continue;
+    const int on = 1;  // as gRPC binds
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    if (bind(fd, a->ai_addr, a->ai_addrlen) != 0) error = errno;
+    close(fd);
+  }
+  freeaddrinfo(found);
+  switch (error) {
+    case EADDRINUSE:
+      return cannot + "another program listens there; stop it, or " +
+             kListenHint;
+    case EADDRNOTAVAIL:
+      return cannot + host + " is no address of this machine; " +
+             kListenHint;
+    case EACCES:
+      return cannot + "ports below 1024 need privileges; " + kListenHint;
+    case 0:
+      if (!o.tlsCert.empty()) {
+        return cannot + "gRPC refused --tls-cert " + o.tlsCert +
+               " and --tls-key " + o.tlsKey +
+               "; give a certificate and the private key it was made for";
+      }
+      return cannot + "gRPC refused to listen there; " + kListenHint;
+    default:
+      return cannot + std::strerror(error) + "; " + kListenHint;
+  }
 }
 
 // Waits for SIGINT or SIGTERM (blocked in every thread since the start).
@@ -345,6 +423,7 @@ int WaitForStop(const sigset_t& stops) {
 
 int Run(int argc, char** argv, const sigset_t& stops) {
   const Options o = ParseFlags(argc, argv);
+  acl_client::QuietGrpcLog(o.verbose);
   const std::string host = ListenHost(o.listen);
   Host& h = TheHost();
   MakeHost(o, &h);
@@ -386,8 +465,7 @@ int Run(int argc, char** argv, const sigset_t& stops) {
   std::unique_ptr<grpc::Server> server = builder->BuildAndStart();
   if (server == nullptr || selectedPort == 0) {
     module.destroy();
-    throw StartError("cannot serve on " + o.listen +
-                     " (address in use or not local, or bad TLS files?)");
+    throw StartError(WhyNotServing(o));
   }
   grpc::HealthCheckServiceInterface* health = server->GetHealthCheckService();
   if (health != nullptr) {

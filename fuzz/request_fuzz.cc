@@ -1,7 +1,7 @@
 // Fuzzes the request pipeline. Any input becomes one call: a method of
 // acl.ACLService chosen from the service's descriptor, its request parsed
 // from the input, "token_id" metadata made from it, and the scripted host
-// (tests/scripted_host.h) configured by it, which aborts on any rule the
+// (testsupport/scripted_host.h) configured by it, which aborts on any rule the
 // module breaks inside a host call. After the call, the status, the reply
 // and the stream must be exactly what the host's record implies, and
 // nothing the call made may be left live. AddressSanitizer and UBSan watch
@@ -25,7 +25,7 @@
 #include "fuzz/script.h"
 #include "service/pipeline.h"
 #include "tables/tables.h"
-#include "tests/scripted_host.h"
+#include "testsupport/scripted_host.h"
 
 namespace {
 

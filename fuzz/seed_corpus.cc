@@ -23,7 +23,7 @@
 #include <google/protobuf/message.h>
 
 #include "fuzz/script.h"
-#include "tests/every_field.h"
+#include "testsupport/every_field.h"
 
 namespace {
 

@@ -4,6 +4,7 @@
 
 #include "hostcheck/checks.h"
 #include "hostcheck/probe.h"
+#include "tables/table_list.h"
 
 namespace hostcheck {
 namespace {
@@ -37,16 +38,10 @@ const std::vector<Promise>& Promises() {
 }
 
 const std::vector<std::string>& ModuleTables() {
+#define ACL_TABLE_NAME(name) #name,
   static const std::vector<std::string> tables = {
-      "Base",                "Capability",          "Groups",
-      "NamedGroups",         "IPv4BasicRules",      "IPv4NamedBasicRules",
-      "IPv6BasicRules",      "IPv6NamedBasicRules", "IPv4AdvanceRules",
-      "IPv4NamedAdvanceRules", "IPv6AdvanceRules",  "IPv6NamedAdvanceRules",
-      "MACRules",            "MACNamedRules",       "UserRules",
-      "UserNamedRules",      "Intervals",           "PfilterDefAction",
-      "PfilterApply",        "PfilterGroupRunInfo", "PfilterRuleRunInfo",
-      "PfilterStatisticSum", "ZonePairPfilter",     "ZonePairPfilterRules",
-      "PfilterIgnoreAction"};
+      ACL_MODULE_TABLES(ACL_TABLE_NAME)};
+#undef ACL_TABLE_NAME
   return tables;
 }
 

@@ -11,7 +11,7 @@ using Status = grpc::Status;
 using Reply = ACLServiceImpl::Reply;
 using Context = ACLServiceImpl::Context;
 
-ACLServiceImpl* ACLServiceImpl::server = nullptr;
+ACLServiceImpl* ACLServiceImpl::instance_ = nullptr;
 
 // clang-format off
 Status ACLServiceImpl::GetJsonACLBase(Context* c, const acl::ACLBase* r, Reply* o) { return RunUnary(c, *r, t::kBase, o); }
@@ -43,14 +43,14 @@ Status ACLServiceImpl::GetJsonACLZonePairPfilterRules(Context* c, const acl::ACL
 // clang-format on
 
 int ServiceCreate() {
-  if (ACLServiceImpl::server == nullptr) {
-    ACLServiceImpl::server = new ACLServiceImpl();
+  if (ACLServiceImpl::instance_ == nullptr) {
+    ACLServiceImpl::instance_ = new ACLServiceImpl();
   }
-  GRPC_GetServerBuilder()->RegisterService(ACLServiceImpl::server);
+  GRPC_GetServerBuilder()->RegisterService(ACLServiceImpl::instance_);
   return 0;
 }
 
 void ServiceDestroy() {
-  delete ACLServiceImpl::server;
-  ACLServiceImpl::server = nullptr;
+  delete ACLServiceImpl::instance_;
+  ACLServiceImpl::instance_ = nullptr;
 }

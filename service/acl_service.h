@@ -10,10 +10,21 @@
 
 #include "proto/acl_tree.grpc.pb.h"
 
+// The module's entry points, exported under their plain names.
+#define ACL_EXPORT __attribute__((visibility("default")))
+extern "C" {
+// Makes the one service object if there is none and registers it with the
+// host's server builder. Always returns 0.
+ACL_EXPORT int ServiceCreate();
+// Deletes the service object, if any. It stays registered with the builder.
+ACL_EXPORT void ServiceDestroy();
+}
+
 class ACLServiceImpl final : public acl::ACLService::Service {
  public:
-  // The module's one object, or null while there is none.
-  static ACLServiceImpl* server;
+  // The module's one object, or null while there is none. Only the entry
+  // points make and delete it.
+  static const ACLServiceImpl* Instance() { return instance_; }
 
   ~ACLServiceImpl() override = default;
 
@@ -79,16 +90,12 @@ class ACLServiceImpl final : public acl::ACLService::Service {
                                          Reply*) override;
   grpc::Status GetJsonACLZonePairPfilterRules(
       Context*, const acl::ACLZonePairPfilterRules*, Reply*) override;
-};
 
-// The module's entry points, exported under their plain names.
-#define ACL_EXPORT __attribute__((visibility("default")))
-extern "C" {
-// Makes the one service object if there is none and registers it with the
-// host's server builder. Always returns 0.
-ACL_EXPORT int ServiceCreate();
-// Deletes the service object, if any. It stays registered with the builder.
-ACL_EXPORT void ServiceDestroy();
-}
+ private:
+  friend int ::ServiceCreate();
+  friend void ::ServiceDestroy();
+
+  static ACLServiceImpl* instance_;
+};
 
 #endif  // ACL_SERVICE_ACL_SERVICE_H_

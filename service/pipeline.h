@@ -14,7 +14,6 @@
 #define ACL_SERVICE_PIPELINE_H_
 
 #include <grpcpp/grpcpp.h>
-#include <grpcpp/impl/codegen/proto_utils.h>
 #include <grpcpp/support/sync_stream.h>
 
 #include "proto/grpc_service.pb.h"

@@ -1,19 +1,12 @@
+#include "tables/table_list.h"
 #include "tables/tables.h"
 
 namespace acl_tables {
 namespace {
 
-constexpr const Table* kTables[] = {
-    &kBase,                 &kCapability,           &kGroups,
-    &kNamedGroups,          &kIPv4BasicRules,       &kIPv4NamedBasicRules,
-    &kIPv6BasicRules,       &kIPv6NamedBasicRules,  &kIPv4AdvanceRules,
-    &kIPv4NamedAdvanceRules, &kIPv6AdvanceRules,    &kIPv6NamedAdvanceRules,
-    &kMACRules,             &kMACNamedRules,        &kUserRules,
-    &kUserNamedRules,       &kIntervals,            &kPfilterDefAction,
-    &kPfilterApply,         &kPfilterGroupRunInfo,  &kPfilterRuleRunInfo,
-    &kPfilterStatisticSum,  &kZonePairPfilter,      &kZonePairPfilterRules,
-    &kPfilterIgnoreAction,
-};
+#define ACL_TABLE_ADDRESS(name) &k##name,
+constexpr const Table* kTables[] = {ACL_MODULE_TABLES(ACL_TABLE_ADDRESS)};
+#undef ACL_TABLE_ADDRESS
 
 }  // namespace
 

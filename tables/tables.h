@@ -49,7 +49,8 @@ extern const Table kPfilterStatisticSum;
 extern const Table kZonePairPfilter;
 extern const Table kZonePairPfilterRules;
 
-// All of the above, in table-number order.
+// All of the above, in table-number order: ACL_MODULE_TABLES
+// (table_list.h), the one list of them.
 extern const Span<const Table*> kAllTables;
 
 }  // namespace acl_tables

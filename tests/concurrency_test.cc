@@ -22,7 +22,7 @@
 #include "client/service_client.h"
 #include "devhost/host.h"
 #include "service/acl_service.h"
-#include "tests/every_field.h"
+#include "testsupport/every_field.h"
 
 #ifdef ACL_RACY_CANARY
 // Linked with --wrap=GRPC_SESSION_IsExisting: every session check of every
@@ -94,7 +94,8 @@ bool Fits(const Job& job, const Outcome& got) {
 }
 
 // Makes `job`'s call, cancelling a stream after `cancelAfter` messages.
-Outcome Make(grpc::Channel* channel, const Job& job, int cancelAfter) {
+Outcome Make(const std::shared_ptr<grpc::Channel>& channel, const Job& job,
+             int cancelAfter) {
   int seen = 0;
   auto stop = [&](const std::string&) { return ++seen != cancelAfter; };
   return acl_client::Call(channel, *job.method, *job.request,
@@ -121,7 +122,7 @@ TEST(Concurrency, EveryReplyEqualsTheAnswerAlone) {
   std::vector<Job> jobs = Jobs();
   int codes[17] = {};
   for (Job& job : jobs) {
-    job.alone = Make(channel.get(), job, 0);
+    job.alone = Make(channel, job, 0);
     ++codes[job.alone.code];
   }
   // The mix holds accepted, rejected and unauthorised calls.
@@ -136,7 +137,7 @@ TEST(Concurrency, EveryReplyEqualsTheAnswerAlone) {
     threads.emplace_back([&, t] {
       for (int i = 0; i < kCallsPerThread; ++i) {
         const Job& job = jobs[(t * 131 + i * 17) % jobs.size()];
-        Outcome got = Make(channel.get(), job, job.cancelAfter);
+        Outcome got = Make(channel, job, job.cancelAfter);
         if (got.code == grpc::StatusCode::CANCELLED) ++cancelled;
         if (!Fits(job, got)) {
           wrong[t].push_back(job.method->name() + " gave " +

@@ -50,13 +50,13 @@ const Registry& Small() {
       {"name": "GroupIndex", "column": 3, "type": 22}]},
     {"name": "IPv4BasicRules", "number": 5, "row": "Rule", "columns": [
       {"name": "GroupID", "column": 1, "type": 1},
-      {"name": "RuleID", "column": 2, "type": 1},
+      {"name": "RuleID", "column": 2, "type": 1, "max": 65534},
       {"name": "SrcAny", "column": 4, "type": 15},
       {"name": "SrcIPv4Addr", "column": 5, "type": 5, "sub": "SrcIPv4"},
       {"name": "SrcIPv4Wildcard", "column": 6, "type": 5, "sub": "SrcIPv4"},
-      {"name": "VRF", "column": 9, "type": 6},
+      {"name": "VRF", "column": 9, "type": 6, "maxLength": 31},
       {"name": "Comment", "column": 12, "type": 6},
-      {"name": "Count", "column": 14, "type": 8}]},
+      {"name": "Count", "column": 14, "type": 8, "min": 1}]},
     {"name": "UserRules", "number": 15, "row": "Rule", "columns": [
       {"name": "SrcIPv6Addr", "column": 1, "type": 6, "sub": "SrcIPv6",
        "format": "ipv6"},
@@ -261,6 +261,15 @@ TEST(ConfigReaderTest, ValuesThatDoNotFitTheRegistryAreRefusedAtTheirPlace) {
        rule0 + "Count: " + kUnsigned},
       {OneRule(R"({"GroupID": -1})"), rule0 + "GroupID: " + kUnsigned},
       {OneRule(R"({"GroupID": 1.5})"), rule0 + "GroupID: " + kUnsigned},
+      // The registry's bounds: a request could not name the value.
+      {OneRule(R"({"RuleID": 65534, "VRF": ")" + std::string(31, 'v') + "\"}"),
+       ""},
+      {OneRule(R"({"RuleID": 65535})"),
+       rule0 + "RuleID: expected a number from 0 to 65534"},
+      {OneRule(R"({"Count": 0})"),
+       rule0 + "Count: expected a number from 1 to 18446744073709551615"},
+      {OneRule(R"({"VRF": ")" + std::string(32, 'v') + "\"}"),
+       rule0 + "VRF: expected 31 characters at most"},
       // Wrong types and names, at every level.
       {OneRule(R"({"GroupID": "2000", "SrcAny": 1, "Comment": ""})"),
        rule0 + "GroupID: " + kUnsigned},

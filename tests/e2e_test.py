@@ -44,6 +44,7 @@ SOURCE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 BUILD = os.path.join(SOURCE, "build")
 HOST = None  # the acl-devhost under test (emulator and path); BUILD's
 PYTHON = "/usr/bin/python3"
+BUF = os.path.join(SOURCE, ".tools", "buf", "node_modules", ".bin", "buf")
 TOKEN = "e2e-token"
 WAIT = 20  # seconds: the bound of every wait
 STREAM = "GetJsonACLIPv4BasicRulesStream"
@@ -68,6 +69,8 @@ def setUpModule():
         if not os.access(os.path.join(BUILD, name), os.X_OK):
             raise RuntimeError("not built: %s/%s (pass --build DIR)"
                                % (BUILD, name))
+    if not os.access(BUF, os.X_OK):
+        raise RuntimeError("no %s: run scripts/setup.sh" % BUF)
     _tmp = tempfile.TemporaryDirectory(prefix="acl-e2e-")
     sys.path.insert(0, os.path.join(SOURCE, "examples"))
     import client  # the example client, whose stubs these tests share
@@ -405,6 +408,26 @@ class ServingTest(ServerCase):
         self.assertEqual(1, len(replies))
         self.assertIn(b"acl.ACLService", replies[0])
 
+    def test_buf_curl_through_reflection(self):
+        # Reflection describes every service served, the health service
+        # too: buf curl lists and calls them with no schema of its own.
+        server, _ = self.start()
+        url = "http://" + server.addr
+        cases = [  # arguments, what the output holds
+            (["--list-methods", url], "grpc.health.v1.Health/Check"),
+            ([url + "/grpc.health.v1.Health/Check"], '"SERVING"'),
+            (["-H", "token_id: " + TOKEN,
+              url + "/acl.ACLService/GetJsonACLBase"], "ProcessingStatus"),
+        ]
+        for args, word in cases:
+            with self.subTest(args=args):
+                run = subprocess.run(
+                    [BUF, "curl", "--protocol", "grpc",
+                     "--http2-prior-knowledge"] + args,
+                    capture_output=True, text=True, timeout=WAIT)
+                self.assertEqual(0, run.returncode, run.stderr)
+                self.assertIn(word, run.stdout)
+
 
 class AclctlTest(ServerCase):
     def test_basics(self):
@@ -431,6 +454,54 @@ class AclctlTest(ServerCase):
         self.assertEqual(list(methods()),
                          [line.split()[0]
                           for line in run.stdout.splitlines()[1:]])
+
+
+class NewcomerErrorsTest(ServerCase):
+    """Faults a newcomer meets, each told in one line of the program's own
+    words that names what to do: no gRPC log lines or internals."""
+
+    def test_one_sentence_each(self):
+        tls = tempfile.mkdtemp(dir=_tmp.name)
+        cert, key = os.path.join(tls, "cert.pem"), os.path.join(tls, "key.pem")
+        subprocess.run(
+            ["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt",
+             "ec_paramgen_curve:prime256v1", "-nodes", "-days", "1",
+             "-subj", "/CN=localhost", "-addext",
+             "subjectAltName=IP:127.0.0.1", "-keyout", key, "-out", cert],
+            check=True, capture_output=True, timeout=WAIT)
+        plain, _ = self.start()
+        secure, _ = self.start("--tls-cert", cert, "--tls-key", key)
+        ctl = os.path.join(BUILD, "aclctl")
+        token = ["--token", TOKEN]
+        cases = [  # command, exit status, what the line holds
+            ([ctl, "--addr", plain.addr, "--tls-ca", "/etc/hostname", "Base"],
+             2, "holds no PEM certificate"),
+            ([ctl, "--addr", secure.addr] + token + ["Base"], 1,
+             "if it serves TLS, pass --tls-ca"),
+            ([ctl, "--addr", plain.addr, "--tls-ca", cert] + token + ["Base"],
+             1, "does not answer TLS: leave out --tls-ca"),
+            ([ctl, "--addr", "127.0.0.1:%d" % free_port()] + token + ["Base"],
+             1, "nothing listens at"),
+            ([ctl, "--addr", plain.addr, "Base"], 1, "pass the host's session "
+             "token with --token"),
+            (HOST + ["--listen", plain.addr] + token, 1,
+             "another program listens there"),
+            (HOST + ["--reject", "ACL/IPv4BasicRules/RuleID"], 2,
+             "did you mean ACL/IPv4BasicRules/Rule/RuleID?"),
+            (HOST + ["--reject", "GroupID/"], 2,
+             "such as ACL/Base/ProcessingStatus"),
+            (HOST + ["--listen", "127.0.0.1:0", "--tls-cert", cert,
+                     "--tls-key", cert], 1, "holds no PEM private key"),
+        ]
+        for command, status, words in cases:
+            with self.subTest(words=words):
+                run = subprocess.run(command, capture_output=True, text=True,
+                                     timeout=WAIT)
+                self.assertEqual((status, ""), (run.returncode, run.stdout),
+                                 run.stderr)
+                self.assertEqual(1, run.stderr.count("\n"), run.stderr)
+                self.assertIn(words, run.stderr)
+                self.assertNotRegex(run.stderr, r"\.cc:\d|\{created_time")
 
 
 class TargetsTest(ServerCase):

@@ -17,7 +17,7 @@
 #include <string>
 #include <utility>
 
-#include "tests/scripted_host.h"
+#include "testsupport/scripted_host.h"
 #include "tests/service_fixture.h"
 
 namespace {

@@ -11,8 +11,9 @@
 #     packaged module (found by itself) and its aclctl gets the answer; both
 #     print VERSION, as does acl-exporter (native builds only) with its
 #     service (exporter_service below) and its Prometheus rules, which
-#     promtool accepts. A cross build's programs run through EMULATOR (such
-#     as qemu-aarch64-static -L /).
+#     promtool accepts; the packaged Python example finds the packaged
+#     schema and gets answers. A cross build's programs run through EMULATOR
+#     (such as qemu-aarch64-static -L /).
 #
 #   package_test.sh consumer BUILD SOURCE [CXX_FLAGS [LAUNCHER [CXX]]]
 #     cmake --install into a temporary prefix; the host project in
@@ -134,6 +135,15 @@ deb() {
     fail "aclctl Base"
   [ "$answer" = '{"Base":{"ProcessingStatus":1}}' ] ||
     fail "unexpected answer: $answer"
+
+  local example=$tmp/root/usr/share/doc/acl-service/examples/client.py
+  local schema=/usr/share/acl_service/proto
+  [ -f "$tmp/root$schema/acl_tree.proto" ] || fail "no schema in $schema"
+  grep -q "\"$schema\"" "$example" || fail "the example does not look in $schema"
+  quiet "$tmp/example.log" /usr/bin/python3 "$example" --addr "$addr" \
+      --token "$TOKEN" --proto-dir "$tmp/root$schema"
+  grep -q '^GetJsonACLBase: ' "$tmp/example.log" ||
+    fail "the example got no answer: $(cat "$tmp/example.log")"
   echo "package $(basename "$package"): serves; Depends: $depends"
 }
 

@@ -22,23 +22,23 @@ TEST(EntryPoints, CreateAndDestroyInEveryState) {
   TheHost().config.builder = &first;
 
   ServiceDestroy();  // nothing made yet: nothing happens
-  EXPECT_EQ(ACLServiceImpl::server, nullptr);
+  EXPECT_EQ(ACLServiceImpl::Instance(), nullptr);
 
   EXPECT_EQ(ServiceCreate(), 0);
-  ACLServiceImpl* made = ACLServiceImpl::server;
+  const ACLServiceImpl* made = ACLServiceImpl::Instance();
   ASSERT_NE(made, nullptr);
   TheHost().config.builder = &second;
   EXPECT_EQ(ServiceCreate(), 0);  // same object, registered once more
-  EXPECT_EQ(ACLServiceImpl::server, made);
+  EXPECT_EQ(ACLServiceImpl::Instance(), made);
   EXPECT_EQ(scripted::Snapshot().builderCalls, 2);
 
   ServiceDestroy();
-  EXPECT_EQ(ACLServiceImpl::server, nullptr);
+  EXPECT_EQ(ACLServiceImpl::Instance(), nullptr);
   ServiceDestroy();
-  EXPECT_EQ(ACLServiceImpl::server, nullptr);
+  EXPECT_EQ(ACLServiceImpl::Instance(), nullptr);
 
   EXPECT_EQ(ServiceCreate(), 0);  // a new object after destruction
-  EXPECT_NE(ACLServiceImpl::server, nullptr);
+  EXPECT_NE(ACLServiceImpl::Instance(), nullptr);
   ServiceDestroy();
 }
 

@@ -41,7 +41,7 @@ void ServiceTest::ResetHost() {
 
 Outcome ServiceTest::Call(const std::string& method,
                           const google::protobuf::Message& request) {
-  return acl_client::Call(channel_.get(), *acl_client::FindMethod(method),
+  return acl_client::Call(channel_, *acl_client::FindMethod(method),
                           request, {kToken});
 }
 

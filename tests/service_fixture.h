@@ -14,8 +14,8 @@
 
 #include "client/service_client.h"
 #include "proto/acl_tree.grpc.pb.h"
-#include "tests/every_field.h"
-#include "tests/scripted_host.h"
+#include "testsupport/every_field.h"
+#include "testsupport/scripted_host.h"
 
 using acl_client::Outcome;
 

@@ -18,7 +18,7 @@
 
 #include "proto/acl_tree.pb.h"
 #include "tables/tables.h"
-#include "tests/every_field.h"
+#include "testsupport/every_field.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "tests/every_field.h"
+#include "testsupport/every_field.h"
 
 using google::protobuf::FieldDescriptor;
 using google::protobuf::Message;

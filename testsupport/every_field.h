@@ -1,7 +1,7 @@
 // Requests with every field set, for tests and fuzz seeds alike.
 
-#ifndef ACL_TESTS_EVERY_FIELD_H_
-#define ACL_TESTS_EVERY_FIELD_H_
+#ifndef ACL_TESTSUPPORT_EVERY_FIELD_H_
+#define ACL_TESTSUPPORT_EVERY_FIELD_H_
 
 #include <memory>
 
@@ -23,4 +23,4 @@ void FillEveryField(google::protobuf::Message* message, int elements);
 std::unique_ptr<google::protobuf::Message> NewRequest(
     const google::protobuf::MethodDescriptor& method, int elements = 0);
 
-#endif  // ACL_TESTS_EVERY_FIELD_H_
+#endif  // ACL_TESTSUPPORT_EVERY_FIELD_H_

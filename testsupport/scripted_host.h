@@ -15,8 +15,8 @@
 // accept-all mode (SetAcceptAll, set before calls start) every operation
 // accepts and records nothing, without locking, for the benchmark.
 
-#ifndef ACL_TESTS_SCRIPTED_HOST_H_
-#define ACL_TESTS_SCRIPTED_HOST_H_
+#ifndef ACL_TESTSUPPORT_SCRIPTED_HOST_H_
+#define ACL_TESTSUPPORT_SCRIPTED_HOST_H_
 
 #include <cstdint>
 #include <mutex>
@@ -123,4 +123,4 @@ std::string Noise(uint32_t seed, size_t length);
 
 }  // namespace scripted
 
-#endif  // ACL_TESTS_SCRIPTED_HOST_H_
+#endif  // ACL_TESTSUPPORT_SCRIPTED_HOST_H_

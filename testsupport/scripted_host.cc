@@ -1,4 +1,4 @@
-#include "tests/scripted_host.h"
+#include "testsupport/scripted_host.h"
 
 #include <strings.h>
 
