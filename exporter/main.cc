@@ -25,6 +25,7 @@
 #include <thread>
 
 #include "acl_version.h"
+#include "client/grpc_log.h"
 #include "exporter/http_server.h"
 #include "exporter/prober.h"
 #include "exporter/reloader.h"
@@ -61,6 +62,7 @@ struct Options {
   exporter::ProberOptions prober;
   exporter::Paths paths;
   bool check = false;
+  bool verbose = false;
 };
 
 template <typename T>
@@ -132,6 +134,7 @@ Options ParseFlags(int argc, char** argv) {
           "a request must arrive whole within this; slower\n"
           "clients are dropped and counted (default: 10)")
       ->check(CLI::Range(0.1, 3600.0));
+  app.add_flag("--verbose", o.verbose, "also print gRPC's own log lines");
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -167,6 +170,7 @@ void Stop(std::unique_ptr<exporter::HttpServer> http) {
 
 int main(int argc, char** argv) {
   const Options options = ParseFlags(argc, argv);
+  acl_client::QuietGrpcLog(options.verbose);
 
   exporter::Reloader reloader(options.paths);
   exporter::Settings settings;
