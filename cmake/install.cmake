@@ -10,7 +10,10 @@
 #   include/acl_service/tree/tree.h        the request tree's records
 #   include/acl_service/hostcheck/         the checker's interface
 #   share/acl_service/proto/               the schema files
-#   share/doc/acl-service/                 README, integration guide, example
+#   share/man/man1/                        the programs' manual pages
+#   share/doc/acl-service/                 README.md, docs/, the example
+#                                          client, changelog, copyright
+#                                          (cmake/docs.cmake)
 #   lib/cmake/AclService/                  the package
 #
 # The package's targets: AclService::headers (the host interface),
@@ -34,10 +37,6 @@ install(FILES hostcheck/hostcheck.h
         DESTINATION ${ACL_INCLUDE_INSTALL_DIR}/hostcheck)
 install(FILES proto/acl_tree.proto proto/grpc_service.proto
         DESTINATION ${ACL_PROTO_INSTALL_DIR})
-install(FILES README.md docs/host-integration.md
-        DESTINATION ${ACL_DOC_INSTALL_DIR})
-install(PROGRAMS examples/client.py
-        DESTINATION ${ACL_DOC_INSTALL_DIR}/examples)
 
 # The host interface: headers only; a host provides every operation itself.
 add_library(acl_headers INTERFACE)

@@ -7,16 +7,18 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME acl-service)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
-set(CPACK_PACKAGE_CONTACT "ACL service developers")
+# The maintainer field needs an address (lintian: maintainer-address-missing).
+set(CPACK_PACKAGE_CONTACT "ACL service developers <acl-service@example.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "gRPC service module answering access control list queries")
-set(CPACK_PACKAGE_DESCRIPTION
-    "The module libacl_service.so registers acl.ACLService with a device\
- host's gRPC server. Also: acl-devhost, a development host that serves it\
- on loopback; aclctl, a client for every method; acl-exporter, a\
- Prometheus exporter for devices' ACL counters, with its systemd unit; the\
- schema files; and the host kit (host interface headers, a CMake package and the host contract\
- checker).")
+# Lines of at most 80 characters, as Debian's control format wants them.
+string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
+  "The module libacl_service.so registers acl.ACLService with a device"
+  "host's gRPC server. Also: acl-devhost, a development host that serves it"
+  "on loopback; aclctl, a client for every method; acl-exporter, a"
+  "Prometheus exporter for devices' ACL counters, with its systemd unit; the"
+  "schema files; and the host kit (host interface headers, a CMake package"
+  "and the host contract checker).")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_STRIP_FILES ON)  # programs and module without their debug data
 set(CPACK_DEBIAN_PACKAGE_SECTION net)

@@ -2,8 +2,9 @@
 # Installs the Debian packages the build, the tests, the fuzzers (clang with
 # libFuzzer and its sanitizer runtimes, llvm's symbolizer), the development
 # host, the exporter (prometheus-cpp, civetweb, simdjson, CLI11), its test
-# (Debian's prometheus server), the package test (CPack's dpkg-shlibdeps
-# and file) and the load test (benchmarks/load.sh: h2load, curl, valgrind)
+# (Debian's prometheus server), the package (help2man for the manual
+# pages), the package test (CPack's dpkg-shlibdeps and file, lintian) and the
+# load test (benchmarks/load.sh: h2load, curl, valgrind)
 # need, and buf (the schema linter, pinned) from npm into .tools/buf.
 # Idempotent; quick when everything is present.
 #
@@ -26,7 +27,7 @@ packages=(
   nlohmann-json3-dev libcli11-dev libsimdjson-dev libgtest-dev libgmock-dev
   libbenchmark-dev
   python3 python3-grpcio python3-protobuf openssl
-  nghttp2-client curl valgrind dpkg-dev file
+  nghttp2-client curl valgrind dpkg-dev file help2man lintian
   clang-14 libclang-rt-14-dev llvm-14
   prometheus-cpp-dev libcivetweb-dev prometheus
 )

@@ -3,8 +3,10 @@
 # or a sanitizer build):
 #
 #   package_test.sh deb BUILD VERSION ARCH [EMULATOR...]
-#     cpack -G DEB; the package is acl-service_VERSION_ARCH.deb and its
-#     dependencies name the Debian gRPC and protobuf runtime packages;
+#     cpack -G DEB; the package is acl-service_VERSION_ARCH.deb, lintian
+#     finds no error in it (warnings are listed in docs/contributing.md),
+#     its dependencies name the Debian gRPC and protobuf runtime packages,
+#     and it carries the man pages, the guides, changelog and copyright;
 #     unpacked into a temporary root, its acl-devhost serves with the
 #     packaged module (found by itself) and its aclctl gets the answer; both
 #     print VERSION, as does acl-exporter (native builds only), whose systemd
@@ -43,6 +45,13 @@ deb() {
   local package=$tmp/out/acl-service_${version}_$arch.deb
   [ -f "$package" ] || fail "cpack made no $(basename "$package")"
 
+  command -v lintian >/dev/null || fail "no lintian: run scripts/setup.sh"
+  lintian "$package" >"$tmp/lintian.log" 2>&1 || true
+  if grep -q '^E: ' "$tmp/lintian.log"; then
+    grep '^[EW]: ' "$tmp/lintian.log" >&2
+    fail "lintian found errors in $(basename "$package")"
+  fi
+
   local depends
   depends=$(dpkg-deb -f "$package" Depends)
   for runtime in 'libgrpc++1.51' libprotobuf32; do
@@ -51,6 +60,11 @@ deb() {
   done
 
   dpkg -x "$package" "$tmp/root"
+  local doc=$tmp/root/usr/share/doc/acl-service
+  for file in copyright changelog.gz README.md docs/integrating.md \
+              examples/client.py; do
+    [ -f "$doc/$file" ] || fail "no $file in the package's doc folder"
+  done
   local bin=$tmp/root/usr/bin
   local programs=(acl-devhost aclctl)
   if [ ${#run[@]} -eq 0 ]; then  # acl-exporter is not cross-built
@@ -59,6 +73,10 @@ deb() {
         "$tmp/root/usr/lib/systemd/system/acl-exporter.service" ||
       fail "no acl-exporter unit with DynamicUser=yes"
   fi
+  for program in "${programs[@]}" acl-hostcheck; do
+    [ -f "$tmp/root/usr/share/man/man1/$program.1.gz" ] ||
+      fail "no man page for $program"
+  done
   for program in "${programs[@]}"; do
     [ "$("${run[@]}" "$bin/$program" --version)" = "$program $version" ] ||
       fail "$program --version"
