@@ -41,7 +41,8 @@ MUST_FAIL = "<!-- docs-check: must fail -->"
 
 # Bounds, in seconds.
 BLOCK_SECONDS = 120     # one run block; one step of a consumer build
-LISTEN_SECONDS = 20     # a background block's `listening on` line
+LISTEN_SECONDS = 60     # a background block's `listening on` line (a
+                        # block may configure and build first)
 STOP_SECONDS = 10       # a stopped server's exit after SIGTERM
 CPACK_SECONDS = 300     # making the .deb when no fresh one is at hand
 
@@ -119,6 +120,29 @@ target_link_libraries({target} PRIVATE AclService::hostcheck PkgConfig::GRPC
 CMAKE_TARGET = re.compile(
     r"\b(add_executable|target_link_libraries|target_compile_definitions|"
     r"set_target_properties)\s*\(\s*([\w.+-]+)")
+
+# `cmake` as the blocks run it: a configure step gets the real source tree
+# and build directory for the scratch folder's symlinks, so that the build
+# under test keeps its paths (configured with the scratch folder's, it would
+# be rebuilt under them, and again under its own by the next build).
+CMAKE_SHIM = """\
+#!/usr/bin/python3
+import os, sys
+def real(flag, path):
+    if flag == "-S" and os.path.islink(os.path.join(path, "CMakeLists.txt")):
+        return os.path.dirname(os.path.realpath(
+            os.path.join(path, "CMakeLists.txt")))
+    return os.path.realpath(path) if flag == "-B" else path
+args, i = sys.argv[1:], 0
+while i < len(args):
+    for flag in ("-S", "-B"):
+        if args[i] == flag and i + 1 < len(args):
+            args[i + 1] = real(flag, args[i + 1])
+        elif args[i].startswith(flag) and len(args[i]) > 2:
+            args[i] = flag + real(flag, args[i][2:])
+    i += 1
+os.execv(%r, [%r] + args)
+"""
 
 # The programs and module a fresh .deb must be newer than.
 PACKAGED = ("acl-devhost", "aclctl", "acl-exporter",
@@ -350,6 +374,22 @@ class Check:
         self.prefix = None   # the cmake --install prefix, or an error text
         self.exporter_checks = None
         self.cmake_cache = self._read_cmake_cache()
+        self.env = self._block_env()
+
+    def _block_env(self):
+        """The environment of the blocks: PATH starting with the cmake
+        shim."""
+        cmake = shutil.which("cmake")
+        env = dict(os.environ)
+        if cmake:
+            shims = os.path.join(self.work, "shims")
+            os.makedirs(shims)
+            shim = os.path.join(shims, "cmake")
+            with open(shim, "w") as f:
+                f.write(CMAKE_SHIM % (cmake, cmake))
+            os.chmod(shim, 0o755)
+            env["PATH"] = shims + os.pathsep + env.get("PATH", "/usr/bin:/bin")
+        return env
 
     def close(self):
         if not self.keep:
@@ -388,16 +428,24 @@ class Check:
 
     # ---- shared artifacts ---------------------------------------------------
 
-    def _fresh(self, path):
-        """PATH exists and is newer than the build's packaged programs."""
-        if not os.path.isfile(path):
-            return False
-        made = os.path.getmtime(path)
-        for name in PACKAGED:
-            program = os.path.join(self.build, name)
-            if os.path.exists(program) and os.path.getmtime(program) > made:
-                return False
-        return True
+    def _newest_input(self):
+        """The newest mtime among what goes into the package: the build's
+        programs and module, and the source tree's files (the guides, the
+        examples, the unit files are packed from there)."""
+        paths = [os.path.join(self.build, name) for name in PACKAGED]
+        try:
+            listed = subprocess.run(["git", "-C", SOURCE, "ls-files", "-z"],
+                                    capture_output=True, timeout=30).stdout
+            paths += [os.path.join(SOURCE, p.decode())
+                      for p in listed.split(b"\0") if p]
+        except (OSError, subprocess.TimeoutExpired):
+            pass
+        return max((os.path.getmtime(p) for p in paths if os.path.isfile(p)),
+                   default=0)
+
+    def _fresh(self, path, newest):
+        """PATH is a file newer than NEWEST."""
+        return os.path.isfile(path) and os.path.getmtime(path) >= newest
 
     def package_root(self):
         """The .deb of the build unpacked into a scratch root: its path, or
@@ -415,7 +463,8 @@ class Check:
             glob.glob(os.path.join(self.cache, "deb", "acl-service_*.deb")),
             key=lambda p: os.path.getmtime(p) if os.path.exists(p) else 0,
             reverse=True)
-        deb = next((c for c in candidates if self._fresh(c)), None)
+        newest = self._newest_input()
+        deb = next((c for c in candidates if self._fresh(c, newest)), None)
         if deb is not None:
             # package_test.sh empties its folder when it starts: a copy.
             copy = os.path.join(self.work, os.path.basename(deb))
@@ -527,8 +576,8 @@ class Guide:
 
     def _shell(self, block, script, env=None):
         status, output = run_command(
-            ["bash", "-euo", "pipefail", "-c", script], self.folder, env,
-            self.log(block))
+            ["bash", "-euo", "pipefail", "-c", script], self.folder,
+            env or self.check.env, self.log(block))
         if status != 0:
             return Result(Result.FAILED, "exit status %s" % status, output)
         return Result(Result.OK, output=output)
@@ -541,7 +590,8 @@ class Guide:
         with open(log, "wb") as out:
             process = subprocess.Popen(
                 ["bash", "-euo", "pipefail", "-c", block.text],
-                cwd=self.folder, stdin=subprocess.DEVNULL, stdout=out,
+                cwd=self.folder, env=self.check.env,
+                stdin=subprocess.DEVNULL, stdout=out,
                 stderr=subprocess.STDOUT, start_new_session=True,
                 preexec_fn=die_with_parent)
         self.servers.append((block, process, log))
@@ -573,7 +623,7 @@ class Guide:
                 return inside
             return path
 
-        env = dict(os.environ)
+        env = dict(self.check.env)
         env["PATH"] = os.pathsep.join(
             [os.path.join(usr, "bin"), os.path.join(usr, "sbin"),
              env.get("PATH", "/usr/bin:/bin")])
@@ -582,7 +632,10 @@ class Guide:
         if env.get("LD_LIBRARY_PATH"):
             libs.append(env["LD_LIBRARY_PATH"])
         env["LD_LIBRARY_PATH"] = os.pathsep.join(libs)
-        return self._shell(block, USR_PATH.sub(rewrite, block.text), env)
+        result = self._shell(block, USR_PATH.sub(rewrite, block.text), env)
+        # The output as the block would print it on an installed machine.
+        result.output = result.output.replace(root + "/usr/", "/usr/")
+        return result
 
     def run_output(self, block):
         previous = self.previous
