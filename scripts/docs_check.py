@@ -312,11 +312,14 @@ def run_command(argv, cwd, env, log, timeout=BLOCK_SECONDS):
     """Runs ARGV with stdout and stderr into the file LOG; what it left
     running is stopped. Returns (exit status or None on timeout, output)."""
     with open(log, "wb") as out:
-        process = subprocess.Popen(argv, cwd=cwd, env=env,
-                                   stdin=subprocess.DEVNULL, stdout=out,
-                                   stderr=subprocess.STDOUT,
-                                   start_new_session=True,
-                                   preexec_fn=die_with_parent)
+        try:
+            process = subprocess.Popen(argv, cwd=cwd, env=env,
+                                       stdin=subprocess.DEVNULL, stdout=out,
+                                       stderr=subprocess.STDOUT,
+                                       start_new_session=True,
+                                       preexec_fn=die_with_parent)
+        except OSError as e:
+            return 127, "cannot run %s: %s" % (argv[0], e)
         try:
             status = process.wait(timeout=timeout)
         except subprocess.TimeoutExpired:
@@ -578,8 +581,11 @@ class Guide:
         status, output = run_command(
             ["bash", "-euo", "pipefail", "-c", script], self.folder,
             env or self.check.env, self.log(block))
+        if status is None:
+            return Result(Result.FAILED, "still running after %d s" %
+                          BLOCK_SECONDS, output)
         if status != 0:
-            return Result(Result.FAILED, "exit status %s" % status, output)
+            return Result(Result.FAILED, "exit status %d" % status, output)
         return Result(Result.OK, output=output)
 
     def run_shell(self, block):
@@ -735,7 +741,8 @@ def guides(names):
     for name in names:
         path = os.path.abspath(name) if os.path.exists(name) else \
             os.path.join(SOURCE, name)
-        found.append((path, os.path.relpath(path, SOURCE)))
+        shown = os.path.relpath(path, SOURCE)
+        found.append((path, path if shown.startswith("..") else shown))
     return found
 
 
