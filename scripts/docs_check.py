@@ -1,18 +1,44 @@
 #!/usr/bin/python3
 """The docs check: every fenced block of README.md and docs/*.md is run or
-checked as the marker after its language word says (docs/README of the
-convention: "sh run", "sh run=background", "sh run=package", "text output",
-"yaml check=KIND", "cmake run=consumer", "LANG norun"). A block without a
-marker fails, and so does an indented code block (it would escape the check).
+checked as the marker after its language word says ("sh run",
+"sh run=background", "sh run=package", "text output", "yaml check=KIND",
+"cmake run=consumer", "LANG norun"; docs/contributing.md has the table). A
+block without a marker fails, and so does an indented code block (it would
+escape the check).
 
     /usr/bin/python3 scripts/docs_check.py --build BUILD [--guide FILE]...
                                            [--list] [--keep] [--self-test]
 
 Each guide gets a scratch folder: a fresh temporary directory holding a
 symlink to every top-level entry of the source tree, and `build` pointing to
-BUILD. Its blocks run in order in that folder. Every command and wait is
-bounded in time; servers started by run=background blocks are stopped with
-SIGTERM when the guide is done (or the check ends any other way).
+BUILD. Its blocks run in order in that folder, with bash -euo pipefail.
+Every command and wait is bounded in time; servers started by
+run=background blocks are stopped with SIGTERM when the guide is done (or
+the check ends any other way), and what a block leaves running is stopped
+when it ends. A `cmake` configure step in a block is given the real source
+tree and build directory for the scratch folder's symlinks.
+
+The details a guide may rely on:
+  text output   each non-blank line must appear, in order, in the output
+                (stdout and stderr) of the run block before it; a line
+                `...` stands for any lines, `...` within a line for any text;
+                a server's output is checked once it is stopped
+  run=package   the .deb (package_test.sh's when fresh, else cpack's) is
+                unpacked into a scratch root; PATH and LD_LIBRARY_PATH lead
+                there, and a /usr/ path in the block that the root holds
+                (or may create) becomes the root's; the output shows /usr/
+  check=KIND    the block is written to the scratch folder, as NAME with
+                `file=NAME` after the marker (so a Prometheus configuration
+                can name a rule file written before it)
+  run=consumer  the snippet is included into a host project after the host
+                target is declared (named by the snippet's first target
+                command, my_host by default; declared by the snippet itself
+                when it has add_executable), which gives it the sources of
+                tests/package_consumer/host_main.cc over the toy host; built
+                against `cmake --install BUILD`, it must load the module
+                through ACL_MODULE and serve one call
+  norun         the paragraph right before the block must be prose (its
+                reason), not nothing, a heading or another block
 
 One line per block, `GUIDE:LINE MARKER ok|FAILED|skipped[: why]`, the output
 of a failed block below it (bounded), and last `N passed, N failed`. Exit 1
