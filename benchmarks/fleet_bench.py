@@ -11,8 +11,12 @@ Per run: probes per second, the exporter's CPU per probe (utime + stime from
 probe time, the exporter's peak and final resident size. Also the floor of
 the per-rule cost, simdjson alone parsing the same answer (simdjson_parse),
 and the growth of the exporter's resident size over 10 000 probes of the
-built-in sample (after 30 000 to warm up). Figures are noisy on a shared machine: compare ratios
-within one run.
+built-in sample (after 30 000 to warm up). At the end it prints the three
+ratios the exporter is held to: CPU per rule against simdjson alone, the
+growth of the resident size over 10 000 probes, and the resident size per
+probe in flight of the largest configuration against its largest table's
+answer bytes. Figures are noisy on a shared machine: compare ratios within
+one run.
 """
 
 import argparse
@@ -89,6 +93,7 @@ def probe_load(exporter, targets, probes, in_flight, pid):
             stop.wait(0.01)
 
     stop = threading.Event()
+    start_rss = rss_mb(pid)
     watch = threading.Thread(target=sampler, args=(stop,))
     watch.start()
     cpu0, wall0 = cpu_seconds(pid), time.monotonic()
@@ -106,6 +111,7 @@ def probe_load(exporter, targets, probes, in_flight, pid):
             "probes_per_s": round(probes / wall, 1),
             "cpu_ms_per_probe": round(cpu * 1000 / probes, 3),
             "probe_ms": round(state["busy"] * 1000 / probes, 2),
+            "rss_start_mb": round(start_rss, 1),
             "rss_peak_mb": round(state["peak"], 1),
             "rss_end_mb": round(rss_mb(pid), 1)}
 
@@ -123,8 +129,7 @@ def main():
     rows, procs = [], []
     tmp = tempfile.TemporaryDirectory(prefix="acl-fleet-")
     token_file = os.path.join(tmp.name, "token")
-    with open(token_file, "w") as f:
-        f.write(TOKEN + "\n")
+    answer_bytes = 0
     try:
         for rules in [0] + [int(r) for r in args.rules.split(",")]:
             config = os.path.join(tmp.name, "config%d.json" % rules)
@@ -145,6 +150,9 @@ def main():
                                     "--config", config])
                 procs.append(proc)
                 devices.append(addr)
+            with open(token_file, "w") as f:
+                f.writelines("%s %s\n" % (d, TOKEN) for d in devices)
+            os.chmod(token_file, 0o600)
             if rules == max(int(r) for r in args.rules.split(",")):
                 answer = os.path.join(tmp.name, "answer.json")
                 with open(answer, "w") as f:
@@ -152,6 +160,7 @@ def main():
                                     "--token", TOKEN, "--raw",
                                     "IPv4BasicRulesStream"], stdout=f,
                                    check=True)
+                answer_bytes = os.path.getsize(answer)
                 floor = json.loads(subprocess.run(
                     [exe("simdjson_parse"), answer], capture_output=True,
                     check=True, text=True).stdout)
@@ -199,11 +208,19 @@ def main():
     big = [r for r in rows if r["in_flight"] == 1][-1]
     per_rule_ns = ((big["cpu_ms_per_probe"] - base["cpu_ms_per_probe"]) * 1e6
                    / (big["rules"] - base["rules"]))
+    # Memory per probe in flight at the largest configuration: the peak
+    # over the start of the run, shared out over the probes in flight.
+    per_probe = max((r["rss_peak_mb"] - r["rss_start_mb"]) / r["in_flight"]
+                    for r in rows if r["rules"] == big["rules"])
     summary = {"sample_cpu_ms_per_probe": base["cpu_ms_per_probe"],
                "cpu_ns_per_rule": round(per_rule_ns, 1),
                "simdjson_ns_per_rule": floor["ns_per_rule"],
                "ratio_to_simdjson": round(per_rule_ns / floor["ns_per_rule"], 2),
-               **growth}
+               **growth,
+               "answer_mb": round(answer_bytes / (1 << 20), 2),
+               "mb_per_probe_in_flight": round(per_probe, 2),
+               "ratio_to_answer": round(per_probe * (1 << 20) / answer_bytes,
+                                        2)}
     print("summary", json.dumps(summary))
     with open(args.csv, "w", newline="") as f:
         out = csv.DictWriter(f, fieldnames=list(rows[0]) + ["note"])

@@ -4,6 +4,8 @@
 #   bin/acl-devhost, bin/aclctl            development host and client
 #   bin/acl-exporter                       Prometheus exporter
 #   lib/systemd/system/acl-exporter.service   its systemd unit
+#   lib/sysusers.d/acl-exporter.conf       its system user and group
+#   share/acl-service/prometheus/          its alerting and recording rules
 #   lib/acl_service/libacl_service.so      the module (loaded with dlopen)
 #   lib/libacl_hostcheck*.a                the host contract checker
 #   include/acl_service/host/host_api.h    the host and registry operations
@@ -30,6 +32,10 @@ if(TARGET acl-exporter)
   install(TARGETS acl-exporter RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(FILES exporter/acl-exporter.service
           DESTINATION lib/systemd/system)
+  install(FILES exporter/acl-exporter.sysusers
+          DESTINATION lib/sysusers.d RENAME acl-exporter.conf)
+  install(FILES monitoring/alerts.yml monitoring/rules.yml
+          DESTINATION ${ACL_PROMETHEUS_INSTALL_DIR})
 endif()
 install(FILES host/host_api.h DESTINATION ${ACL_INCLUDE_INSTALL_DIR}/host)
 install(FILES tree/tree.h DESTINATION ${ACL_INCLUDE_INSTALL_DIR}/tree)

@@ -16,9 +16,10 @@ string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
   "The module libacl_service.so registers acl.ACLService with a device"
   "host's gRPC server. Also: acl-devhost, a development host that serves it"
   "on loopback; aclctl, a client for every method; acl-exporter, a"
-  "Prometheus exporter for devices' ACL counters, with its systemd unit; the"
-  "schema files; and the host kit (host interface headers, a CMake package"
-  "and the host contract checker).")
+  "Prometheus exporter for devices' ACL counters, with its systemd unit and"
+  "Prometheus alerting and recording rules; the schema files; and the host"
+  "kit (host interface headers, a CMake package and the host contract"
+  "checker).")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_STRIP_FILES ON)  # programs and module without their debug data
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
@@ -33,6 +34,10 @@ if(CMAKE_CROSSCOMPILING)
     message(FATAL_ERROR "no Debian architecture for ${CMAKE_SYSTEM_PROCESSOR}")
   endif()
 endif()
+# The exporter's system user and its configuration directory
+# (cmake/debian/postinst).
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_SOURCE_DIR}/cmake/debian/postinst)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # The Python example compiles the schema and calls with grpcio.
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS
     "python3-grpcio, python3-protobuf, protobuf-compiler-grpc")

@@ -1,12 +1,18 @@
 #include "exporter/prober.h"
 
+#include <malloc.h>
+
 #include <cctype>
+#include <charconv>
+#include <climits>
 #include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
 #include <utility>
 
+#include <google/protobuf/stubs/logging.h>
+
 #include "client/service_client.h"
-#include "exporter/metric_sink.h"
 #include "exporter/reply_buffer.h"
 #include "exporter/tables.h"
 
@@ -14,16 +20,22 @@ namespace exporter {
 
 namespace {
 
-using prometheus::ClientMetric;
-using prometheus::MetricFamily;
-using prometheus::MetricType;
-
 constexpr char kUnimplemented[] = "Service is unimplemented";
+constexpr char kBuffersFull[] = "Buffers full";  // the channel's quota
+constexpr char kCancelled[] = "probe cancelled";
+constexpr char kOverBudget[] =
+    "the replies held at once exceed the probe's budget";
+// After a probe that took in this much (reply bytes, and kPieceCost per
+// streamed piece), its freed memory is given back to the system at once.
+constexpr size_t kTrimAfter = 1 << 20;
+constexpr size_t kPieceCost = 256;
 
 bool IsTooLarge(const grpc::Status& status) {
+  const std::string& message = status.error_message();
   return status.error_code() == grpc::StatusCode::RESOURCE_EXHAUSTED &&
-         (status.error_message() == kTooLarge ||
-          status.error_message().find("larger than max") != std::string::npos);
+         (message == kTooLarge || message == kBuffersFull ||
+          message == kOverBudget ||
+          message.find("larger than max") != std::string::npos);
 }
 
 bool IsUnimplemented(const grpc::Status& status) {
@@ -46,20 +58,32 @@ const char* FailureOf(const grpc::Status& status) {
   }
 }
 
+// The device's words (status message, reason trailer) escaped.
 std::string Describe(const grpc::Status& status,
                      const grpc::ClientContext& context) {
   std::string text = acl_client::CodeName(status.error_code()) + ": " +
-                     status.error_message();
+                     LogSafe(status.error_message());
   const std::string reason = acl_client::ReasonOf(context);
-  if (!reason.empty()) text += " (reason: " + reason + ")";
+  if (!reason.empty()) text += " (reason: " + LogSafe(reason) + ")";
   return text;
 }
 
-MetricFamily Gauge(const char* name, const char* help, double value) {
-  MetricFamily family{name, help, MetricType::Gauge, {}};
-  family.metric.emplace_back();
-  family.metric.back().gauge.value = value;
-  return family;
+// A gauge of one series, `labels` (label="value",...) may be empty.
+template <class Number>
+void AppendGauge(const char* name, const char* help, Number value,
+                 std::string* out) {
+  AppendHeader(name, "gauge", help, out);
+  char digits[32];
+  const char* end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+  out->append(name).push_back(' ');
+  out->append(digits, static_cast<size_t>(end - digits)).push_back('\n');
+}
+
+void Fail(ProbeResult* result, const char* failure, std::string error) {
+  if (!result->up) return;  // the first failure names the probe
+  result->up = false;
+  result->failure = failure;
+  result->error = std::move(error);
 }
 
 }  // namespace
@@ -94,137 +118,291 @@ bool IsHostPort(const std::string& target) {
   return true;
 }
 
+std::string LogSafe(std::string_view text, size_t max) {
+  std::string out;
+  const size_t n = std::min(text.size(), max);
+  out.reserve(n + 8);
+  for (size_t i = 0; i < n; ++i) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c == '\\') {
+      out += "\\\\";
+    } else if (c >= 0x20 && c < 0x7f) {
+      out.push_back(static_cast<char>(c));
+    } else {
+      char hex[5];
+      std::snprintf(hex, sizeof hex, "\\x%02x", c);
+      out += hex;
+    }
+  }
+  if (text.size() > max) out += "...";
+  return out;
+}
+
+void ProbeCancel::Cancel() {
+  std::lock_guard<std::mutex> lock(mu_);
+  cancelled_ = true;
+  for (grpc::ClientContext* context : contexts_) context->TryCancel();
+}
+
+bool ProbeCancel::cancelled() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return cancelled_;
+}
+
+bool ProbeCancel::Add(grpc::ClientContext* context) {
+  std::lock_guard<std::mutex> lock(mu_);
+  if (cancelled_) return false;
+  contexts_.push_back(context);
+  return true;
+}
+
+void ProbeCancel::Remove(grpc::ClientContext* context) {
+  std::lock_guard<std::mutex> lock(mu_);
+  for (size_t i = 0; i < contexts_.size(); ++i) {
+    if (contexts_[i] == context) {
+      contexts_[i] = contexts_.back();
+      contexts_.pop_back();
+      return;
+    }
+  }
+}
+
 std::unique_ptr<Prober> Prober::Create(const ProberOptions& options,
-                                       TokenFile* tokens, std::string* error) {
+                                       std::string* error) {
+  // protobuf would write its own line to stderr for a device's reply it
+  // refuses (invalid UTF-8); the probe's failure is logged by the caller.
+  google::protobuf::SetLogHandler(nullptr);
   std::shared_ptr<grpc::ChannelCredentials> credentials =
       acl_client::Credentials(options.caFile, error);
   if (credentials == nullptr) return nullptr;
-  return std::unique_ptr<Prober>(new Prober(options, tokens, credentials));
+  return std::unique_ptr<Prober>(new Prober(options, credentials));
 }
 
-Prober::Prober(const ProberOptions& options, TokenFile* tokens,
+Prober::Prober(const ProberOptions& options,
                std::shared_ptr<grpc::ChannelCredentials> credentials)
-    : options_(options), tokens_(tokens), credentials_(std::move(credentials)) {}
+    : options_(options), credentials_(std::move(credentials)) {}
 
-std::shared_ptr<grpc::Channel> Prober::ChannelFor(const std::string& target) {
-  std::lock_guard<std::mutex> lock(mu_);
-  auto it = channels_.find(target);
-  if (it != channels_.end()) return it->second;
-  if (channels_.size() >= kMaxChannels) channels_.clear();
+std::shared_ptr<grpc::Channel> Prober::NewChannel(
+    const std::string& target) const {
   grpc::ChannelArguments args;
-  const size_t limit = options_.maxReplyBytes + 1024;  // room for framing
-  args.SetMaxReceiveMessageSize(limit > 0x7fffffff ? -1
-                                                   : static_cast<int>(limit));
-  auto channel = grpc::CreateCustomChannel(target, credentials_, args);
-  channels_.emplace(target, channel);
+  args.SetMaxReceiveMessageSize(static_cast<int>(
+      std::min(options_.maxReplyBytes, static_cast<size_t>(INT_MAX))));
+  grpc::ResourceQuota quota("acl-exporter probe");
+  quota.Resize(kQuotaReplies * options_.maxReplyBytes + kQuotaSlack);
+  args.SetResourceQuota(quota);
+  return grpc::CreateCustomChannel(target, credentials_, args);
+}
+
+std::shared_ptr<grpc::Channel> Prober::Acquire(const std::string& target) {
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    auto it = channels_.find(target);
+    if (it != channels_.end()) {
+      if (it->second.busy) return NewChannel(target);  // not kept
+      it->second.busy = true;
+      return it->second.channel;
+    }
+  }
+  std::shared_ptr<grpc::Channel> channel = NewChannel(target);
+  std::lock_guard<std::mutex> lock(mu_);
+  if (channels_.size() >= kMaxChannels) {
+    // Channels in use stay; their probes give them back.
+    for (auto it = channels_.begin(); it != channels_.end();) {
+      it = it->second.busy ? std::next(it) : channels_.erase(it);
+    }
+  }
+  if (channels_.count(target) == 0) channels_[target] = {channel, true};
   return channel;
 }
 
-ProbeResult Prober::Probe(const std::string& target,
-                          std::chrono::milliseconds timeout) {
+void Prober::Release(const std::string& target,
+                     const std::shared_ptr<grpc::Channel>& channel,
+                     bool keep) {
+  std::lock_guard<std::mutex> lock(mu_);
+  auto it = channels_.find(target);
+  if (it != channels_.end() && it->second.channel == channel) {
+    if (keep) {
+      it->second.busy = false;
+    } else {
+      channels_.erase(it);
+    }
+  }
+}
+
+// What a probe took in, for the trim after it.
+struct Prober::Tally {
+  size_t bytes = 0;
+  size_t pieces = 0;
+  size_t tablesSkipped = 0;
+};
+
+ProbeResult Prober::Probe(const std::string& target, const std::string& token,
+                          uint64_t tables,
+                          std::chrono::system_clock::time_point deadline,
+                          ProbeCancel* cancel, std::string* body) {
   const auto start = std::chrono::steady_clock::now();
   ProbeResult result;
-  std::string token;
-  if (!IsHostPort(target)) {
-    result.failure = "target";
-    result.error = "target is not HOST:PORT";
-  } else if (!tokens_->Lookup(target, &token, &result.error)) {
-    result.failure = "token";
-  } else {
-    result.up = true;
-    ReadTables(target, token, std::chrono::system_clock::now() + timeout,
-               &result);
+  result.up = true;
+  Tally tally;
+  RowSkips skips;
+  {
+    MetricText text(options_.maxSeries);
+    if (!IsHostPort(target)) {
+      Fail(&result, "error", "target is not HOST:PORT");
+    } else {
+      std::shared_ptr<grpc::Channel> channel = Acquire(target);
+      ReadTables(channel, token, tables, deadline, cancel, &text,
+                 &tally, &skips, &result);
+      // A device that failed the probe does not keep its connection (nor
+      // the transport's buffers, sized to what it sent).
+      Release(target, channel, result.up);
+    }
+    if (result.up) {
+      result.series = text.series();
+      text.AppendTo(body);
+      AppendGauge("acl_probe_tables_skipped",
+                  "Tables the device does not implement.",
+                  tally.tablesSkipped, body);
+      AppendGauge("acl_probe_series_dropped",
+                  "Series left out past --max-series.", text.dropped(),
+                  body);
+      AppendHeader("acl_probe_rows_skipped", "gauge",
+                   "Rows of the device's tables that could not be series, "
+                   "by cause.", body);
+      for (int i = 0; i < kSkipCauseCount; ++i) {
+        const size_t n = skips.count[i];
+        body->append("acl_probe_rows_skipped{cause=\"")
+            .append(kSkipCauses[i])
+            .append("\"} ")
+            .append(std::to_string(n))
+            .push_back('\n');
+        if (n > 0) result.skippedRows[kSkipCauses[i]] = n;
+      }
+    }
   }
-  if (!result.up) result.families.clear();
+  // Freed memory of a large or many-pieced probe goes back at once: small
+  // blocks freed by gRPC's and this thread's arenas would stay otherwise.
+  if (tally.bytes + tally.pieces * kPieceCost > kTrimAfter) malloc_trim(0);
   const std::chrono::duration<double> took =
       std::chrono::steady_clock::now() - start;
-  result.families.push_back(
-      Gauge("acl_up", "Whether the device answered every table (1) or not.",
-            result.up ? 1 : 0));
-  result.families.push_back(Gauge("acl_probe_duration_seconds",
-                                  "How long the probe took.", took.count()));
+  AppendGauge("acl_up", "Whether the device answered every table (1) or not.",
+              result.up ? 1 : 0, body);
+  AppendGauge("acl_probe_duration_seconds", "How long the probe took.",
+              took.count(), body);
   return result;
 }
 
 // The unary tables are asked all at once (one round of the connection
 // instead of one per table), the streamed one meanwhile on this thread;
-// then the answers are parsed one by one, each freed once parsed.
-void Prober::ReadTables(const std::string& target, const std::string& token,
+// then the answers are parsed one by one, each freed once parsed. Replies
+// received and not yet parsed may hold kBudgetReplies x --max-reply-bytes
+// at most: past that every call is cancelled.
+void Prober::ReadTables(const std::shared_ptr<grpc::Channel>& channel,
+                        const std::string& token, uint64_t tables,
                         std::chrono::system_clock::time_point deadline,
-                        ProbeResult* result) {
-  std::unique_ptr<Stub> stub = acl::ACLService::NewStub(ChannelFor(target));
-  std::vector<std::unique_ptr<TableCall>> calls;
+                        ProbeCancel* cancel, MetricText* text, Tally* tally,
+                        RowSkips* skips, ProbeResult* result) {
+  std::unique_ptr<Stub> stub = acl::ACLService::NewStub(channel);
+  auto chosen = [tables](size_t i) { return i < 64 && ((tables >> i) & 1); };
+  std::vector<std::unique_ptr<TableCall>> calls(kTableCount);
   std::mutex mu;
   std::condition_variable allDone;
   size_t pending = 0;
+  size_t held = 0;
+  bool overBudget = false;
+  const size_t budget = kBudgetReplies * options_.maxReplyBytes;
+  auto cancelAll = [&calls] {
+    for (auto& call : calls) {
+      if (call != nullptr) call->context.TryCancel();
+    }
+  };
+  size_t added = 0;
   for (size_t i = 0; i < kTableCount; ++i) {
-    calls.push_back(std::make_unique<TableCall>());
-    grpc::ClientContext& context = calls.back()->context;
+    if (!chosen(i)) continue;
+    calls[i] = std::make_unique<TableCall>();
+    grpc::ClientContext& context = calls[i]->context;
     context.set_deadline(deadline);
     if (!token.empty()) context.AddMetadata(acl_client::kTokenKey, token);
+    if (cancel != nullptr && !cancel->Add(&context)) break;
+    added = i + 1;
+  }
+  auto unregister = [&] {
+    if (cancel == nullptr) return;
+    for (size_t i = 0; i < added; ++i) {
+      if (calls[i] != nullptr) cancel->Remove(&calls[i]->context);
+    }
+  };
+  if (cancel != nullptr && cancel->cancelled()) {
+    unregister();
+    Fail(result, "cancelled", kCancelled);
+    return;
   }
   for (size_t i = 0; i < kTableCount; ++i) {
-    if (kTables[i].start == nullptr) continue;
+    if (calls[i] == nullptr || kTables[i].start == nullptr) continue;
     std::lock_guard<std::mutex> lock(mu);
     ++pending;
-    kTables[i].start(*stub, calls[i].get(), [&mu, &allDone, &pending] {
+    TableCall* call = calls[i].get();
+    kTables[i].start(*stub, call, [&, call] {
       std::lock_guard<std::mutex> lock(mu);
+      held += call->reply.result().size();
+      if (held > budget && !overBudget) {
+        overBudget = true;
+        cancelAll();
+      }
       if (--pending == 0) allDone.notify_one();
     });
   }
-  MetricSink sink(options_.maxSeries);
   ReplyBuffer streamed;
   for (size_t i = 0; i < kTableCount; ++i) {
-    if (kTables[i].fetch == nullptr) continue;
-    calls[i]->status = kTables[i].fetch(*stub, &calls[i]->context,
-                                        options_.maxReplyBytes, &streamed);
+    if (calls[i] == nullptr || kTables[i].fetch == nullptr) continue;
+    calls[i]->status =
+        kTables[i].fetch(*stub, &calls[i]->context, options_.maxReplyBytes,
+                         &streamed, &tally->pieces);
   }
   {
     std::unique_lock<std::mutex> lock(mu);
     allDone.wait(lock, [&pending] { return pending == 0; });
   }
-  int skipped = 0;
+  unregister();
+  tally->bytes = held + streamed.size();
+  if (cancel != nullptr && cancel->cancelled()) {
+    Fail(result, "cancelled", kCancelled);
+    return;
+  }
+  if (overBudget) {
+    Fail(result, "too_large", kOverBudget);
+    return;
+  }
   for (size_t i = 0; i < kTableCount; ++i) {
+    if (calls[i] == nullptr) continue;
     const TableSpec& table = kTables[i];
     TableCall& call = *calls[i];
     if (IsUnimplemented(call.status)) {
-      ++skipped;
+      ++tally->tablesSkipped;
       continue;
     }
     if (!call.status.ok()) {
-      result->up = false;
-      result->failure = FailureOf(call.status);
-      result->error = std::string(table.name) + ": " +
-                      Describe(call.status, call.context);
+      Fail(result, FailureOf(call.status),
+           std::string(table.name) + ": " + Describe(call.status, call.context));
       return;
     }
     ReplyBuffer unary;
     ReplyBuffer* json = table.fetch != nullptr ? &streamed : &unary;
     if (table.start != nullptr) {
       if (!unary.Append(call.reply.result())) {
-        result->up = false;
-        result->failure = "too_large";
-        result->error = std::string(table.name) + ": out of memory";
+        Fail(result, "too_large", std::string(table.name) + ": out of memory");
         return;
       }
       calls[i].reset();  // the reply's text with it
     }
-    if (!ParseTable(table, json, &sink, &result->error)) {
-      result->up = false;
-      result->failure = "json";
+    std::string error;
+    if (!ParseTable(table, json->data(), json->size(), json->capacity(), text,
+                    skips, &error)) {
+      Fail(result, "json", std::move(error));
       return;
     }
     json->Clear();
   }
-  result->series = sink.series();
-  result->families = sink.Take();
-  result->families.push_back(Gauge("acl_probe_tables_skipped",
-                                   "Tables the device does not implement.",
-                                   skipped));
-  result->families.push_back(
-      Gauge("acl_probe_series_dropped",
-            "Series left out past --max-series.",
-            static_cast<double>(sink.dropped())));
 }
 
 }  // namespace exporter

@@ -2,6 +2,7 @@
 
 #include <simdjson.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cstring>
 #include <string_view>
@@ -17,7 +18,6 @@ static_assert(ReplyBuffer::kPadding >= simdjson::SIMDJSON_PADDING,
 
 namespace {
 
-using Label = prometheus::ClientMetric::Label;
 using Reply = grpc_service::GetJsonReply;
 
 template <class Request,
@@ -38,12 +38,14 @@ void StartUnary(Stub& stub, TableCall* call, std::function<void()> done) {
 // The streamed method: pieces appended as they come, never all of them
 // held a second time.
 grpc::Status FetchBasicRulesStream(Stub& stub, grpc::ClientContext* context,
-                                   size_t limit, ReplyBuffer* json) {
+                                   size_t limit, ReplyBuffer* json,
+                                   size_t* pieces) {
   std::unique_ptr<grpc::ClientReader<Reply>> reader =
       stub.GetJsonACLIPv4BasicRulesStream(context, acl::ACLIPv4BasicRules());
   Reply piece;
   const char* failure = nullptr;
   while (reader->Read(&piece)) {
+    ++*pieces;
     if (failure != nullptr) continue;  // drain after a cancel
     if (json->size() + piece.result().size() > limit) {
       failure = kTooLarge;
@@ -72,58 +74,180 @@ grpc::Status FetchBasicRulesStream(Stub& stub, grpc::ClientContext* context,
       {"AppDirection", "direction"}, {"AppAclType", "acl_type"},  \
       {"AppAclGroup", "group"}
 
-// Appends `value` (a JSON string or unsigned number) to `labels`.
-void AddLabel(const char* name, simdjson::ondemand::value value,
-              std::vector<Label>* labels) {
-  if (value.type() == simdjson::ondemand::json_type::string) {
-    std::string_view text = value.get_string();
-    labels->push_back(Label{name, std::string(text)});
-    return;
+using simdjson::ondemand::json_type;
+using simdjson::ondemand::number_type;
+
+constexpr size_t kMaxDigits = 24;  // of a 64-bit integer, with its sign
+
+// One row's columns as read: label values by slot (a label's slot is its
+// first column of that label name), values by column.
+struct Row {
+  std::string_view label[kMaxColumns];
+  char digits[kMaxColumns][kMaxDigits];  // integer labels' text
+  bool hasLabel[kMaxColumns];
+  uint64_t value[kMaxColumns];
+  bool hasValue[kMaxColumns];
+};
+
+// The slot of each label column of `table`: the first column that has its
+// label name.
+struct Slots {
+  int of[kMaxColumns];
+};
+
+Slots SlotsOf(const TableSpec& table) {
+  Slots slots;
+  for (int i = 0; i < kMaxColumns && table.labels[i].key != nullptr; ++i) {
+    slots.of[i] = i;
+    for (int j = 0; j < i; ++j) {
+      if (std::strcmp(table.labels[i].label, table.labels[j].label) == 0) {
+        slots.of[i] = slots.of[j];
+        break;
+      }
+    }
   }
-  const uint64_t number = value.get_uint64();
-  char digits[24];
-  const auto end = std::to_chars(digits, digits + sizeof digits, number).ptr;
-  labels->push_back(Label{name, std::string(digits, end)});
+  return slots;
 }
 
-double NumberOf(simdjson::ondemand::value value) {
-  if (value.type() == simdjson::ondemand::json_type::boolean) {
-    return value.get_bool() ? 1 : 0;
+// The outcome of reading one column: kReadOk, a skip cause, or kReadFailed
+// (the JSON itself is broken: the whole table fails).
+constexpr int kReadOk = -1;
+constexpr int kReadFailed = -2;
+
+int ReadLabel(simdjson::ondemand::value value, char* digits,
+              std::string_view* out) {
+  json_type type;
+  if (value.type().get(type)) return kReadFailed;
+  if (type == json_type::string) {
+    if (value.get_string().get(*out)) return kReadFailed;
+    return LabelValueOk(*out) ? kReadOk : kSkipControlChar;
   }
-  return static_cast<double>(value.get_uint64());
+  if (type != json_type::number) return kSkipBadLabel;
+  number_type kind;
+  if (value.get_number_type().get(kind)) return kSkipBadLabel;
+  char* end = digits;
+  if (kind == number_type::unsigned_integer) {
+    uint64_t number;
+    if (value.get_uint64().get(number)) return kSkipBadLabel;
+    end = std::to_chars(digits, digits + kMaxDigits, number).ptr;
+  } else if (kind == number_type::signed_integer) {
+    int64_t number;
+    if (value.get_int64().get(number)) return kSkipBadLabel;
+    end = std::to_chars(digits, digits + kMaxDigits, number).ptr;
+  } else {
+    return kSkipBadLabel;
+  }
+  *out = std::string_view(digits, static_cast<size_t>(end - digits));
+  return kReadOk;
 }
 
-// One row: its labels first (in the row's key order), then its values.
-void ParseRow(const TableSpec& table, simdjson::ondemand::object row,
-              MetricSink* sink) {
-  std::vector<Label> labels;
-  labels.reserve(kMaxColumns);
-  if (table.tableLabel) labels.push_back(Label{"table", table.name});
-  std::pair<Metric, double> values[kMaxColumns];
-  int valueCount = 0;
-  for (auto entry : row) {
-    simdjson::ondemand::field field = std::move(entry);
+int ReadValue(simdjson::ondemand::value value, uint64_t* out) {
+  json_type type;
+  if (value.type().get(type)) return kReadFailed;
+  switch (type) {
+    case json_type::boolean: {
+      bool flag;
+      if (value.get_bool().get(flag)) return kReadFailed;
+      *out = flag ? 1 : 0;
+      return kReadOk;
+    }
+    case json_type::string:
+      return kSkipValueString;
+    case json_type::number:
+      break;
+    default:
+      return kSkipValueType;
+  }
+  number_type kind;
+  if (value.get_number_type().get(kind)) {
+    return kSkipValueTooLarge;  // beyond any 64-bit integer and double
+  }
+  if (kind == number_type::unsigned_integer) {
+    return value.get_uint64().get(*out) ? kSkipValueTooLarge : kReadOk;
+  }
+  if (kind == number_type::signed_integer) {
+    int64_t number;
+    if (value.get_int64().get(number)) return kSkipValueTooLarge;
+    if (number < 0) return kSkipValueNegative;
+    *out = static_cast<uint64_t>(number);
+    return kReadOk;
+  }
+  // A floating-point number: an integer too large for 64 bits is one too.
+  std::string_view raw = value.raw_json_token();
+  for (char c : raw) {
+    if (c == '.' || c == 'e' || c == 'E') return kSkipValueFractional;
+  }
+  return raw.substr(0, 1) == "-" ? kSkipValueNegative : kSkipValueTooLarge;
+}
+
+// Reads one row's columns into `*row`. Returns kReadOk, the cause of
+// skipping it, or kReadFailed.
+int ReadRow(const TableSpec& table, const Slots& slots,
+            simdjson::ondemand::object object, Row* row) {
+  std::fill(row->hasLabel, row->hasLabel + kMaxColumns, false);
+  std::fill(row->hasValue, row->hasValue + kMaxColumns, false);
+  int skip = kReadOk;
+  for (auto entry : object) {
+    simdjson::ondemand::field field;
+    if (std::move(entry).get(field)) return kReadFailed;
     const simdjson::ondemand::raw_json_string key = field.key();
+    int outcome = kReadOk;
     bool matched = false;
-    for (const LabelColumn* c = table.labels; c->key != nullptr; ++c) {
-      if (key == std::string_view(c->key)) {
-        AddLabel(c->label, field.value(), &labels);
-        matched = true;
-        break;
+    for (int c = 0; c < kMaxColumns && table.labels[c].key != nullptr; ++c) {
+      if (key != std::string_view(table.labels[c].key)) continue;
+      const int slot = slots.of[c];
+      if (row->hasLabel[slot]) {
+        outcome = kSkipRepeatedKey;
+      } else {
+        outcome = ReadLabel(field.value(), row->digits[slot],
+                            &row->label[slot]);
+        row->hasLabel[slot] = true;
       }
+      matched = true;
+      break;
     }
-    if (matched) continue;
-    for (const ValueColumn* c = table.values; c->key != nullptr; ++c) {
-      if (key == std::string_view(c->key)) {
-        values[valueCount++] = {c->metric, NumberOf(field.value())};
-        break;
+    for (int c = 0; !matched && c < kMaxColumns &&
+                    table.values[c].key != nullptr; ++c) {
+      if (key != std::string_view(table.values[c].key)) continue;
+      if (row->hasValue[c]) {
+        outcome = kSkipRepeatedKey;
+      } else {
+        outcome = ReadValue(field.value(), &row->value[c]);
+        row->hasValue[c] = true;
       }
+      break;
     }
+    if (outcome == kReadFailed) return kReadFailed;
+    // The first cause names the row; the rest of it is still read through,
+    // so that broken JSON after it fails the table.
+    if (skip == kReadOk) skip = outcome;
   }
-  for (int i = 0; i < valueCount; ++i) {
-    sink->Add(values[i].first,
-              i + 1 < valueCount ? labels : std::move(labels),
-              values[i].second);
+  return skip;
+}
+
+// Writes the series of a row read whole: the labels in the table's column
+// order (so that equal label sets are equal texts), then one series per
+// value.
+void WriteRow(const TableSpec& table, const Row& row, std::string* labels,
+              MetricText* out) {
+  labels->clear();
+  if (table.tableLabel) {
+    labels->append("table=\"").append(table.name).push_back('"');
+  }
+  for (int c = 0; c < kMaxColumns && table.labels[c].key != nullptr; ++c) {
+    if (!row.hasLabel[c]) continue;  // a slot's first column only
+    if (!labels->empty()) labels->push_back(',');
+    labels->append(table.labels[c].label).append("=\"");
+    AppendLabelValue(row.label[c], labels);
+    labels->push_back('"');
+  }
+  for (int c = 0; c < kMaxColumns && table.values[c].key != nullptr; ++c) {
+    if (!row.hasValue[c]) continue;
+    char digits[kMaxDigits];
+    const char* end =
+        std::to_chars(digits, digits + sizeof digits, row.value[c]).ptr;
+    out->Add(table.values[c].metric, *labels,
+             std::string_view(digits, static_cast<size_t>(end - digits)));
   }
 }
 
@@ -164,30 +288,81 @@ const TableSpec kTables[] = {
 };
 const size_t kTableCount = sizeof kTables / sizeof kTables[0];
 
-bool ParseTable(const TableSpec& table, ReplyBuffer* json, MetricSink* sink,
+const char* const kSkipCauses[kSkipCauseCount] = {
+    "not_object",       "repeated_key",     "bad_label",
+    "control_char",     "value_string",     "value_negative",
+    "value_fractional", "value_too_large",  "value_type",
+    "duplicate_series",
+};
+
+bool ParseTable(const TableSpec& table, const char* json, size_t size,
+                size_t capacity, MetricText* out, RowSkips* skips,
                 std::string* error) {
   // A parser per table: its buffers are sized to this answer and freed with
   // it, so a probe of a huge table leaves nothing behind.
   simdjson::ondemand::parser parser;
-  try {
-    simdjson::ondemand::document doc =
-        parser.iterate(json->data(), json->size(), json->capacity());
-    simdjson::ondemand::object top = doc.get_object();
-    simdjson::ondemand::object body = top[table.name].get_object();
-    simdjson::ondemand::value rows;
-    if (body.find_field_unordered(table.row).get(rows) ==
-        simdjson::NO_SUCH_FIELD) {
-      return true;  // no rows
-    }
-    simdjson::ondemand::array list = rows.get_array();
-    const size_t count = list.count_elements();  // a quick structural scan
-    for (const ValueColumn* c = table.values; c->key != nullptr; ++c) {
-      sink->Reserve(c->metric, count);
-    }
-    for (auto row : list) ParseRow(table, row.get_object(), sink);
-  } catch (const simdjson::simdjson_error& e) {
-    *error = std::string("malformed JSON in ") + table.name + ": " + e.what();
+  simdjson::ondemand::document doc;
+  simdjson::error_code failure = simdjson::SUCCESS;
+  const char* shape = nullptr;  // what is wrong with a well-formed document
+  auto fail = [&]() {
+    *error = std::string("malformed JSON in ") + table.name + ": " +
+             (shape != nullptr ? shape : simdjson::error_message(failure));
     return false;
+  };
+  if ((failure = parser.iterate(json, size, capacity).get(doc))) return fail();
+  simdjson::ondemand::object top;
+  if ((failure = doc.get_object().get(top))) return fail();
+  const Slots slots = SlotsOf(table);
+  const size_t duplicates = out->duplicates();
+  Row row;
+  std::string labels;
+  for (auto outer : top) {
+    simdjson::ondemand::field field;
+    if ((failure = std::move(outer).get(field))) return fail();
+    if (field.key() != std::string_view(table.name)) continue;
+    simdjson::ondemand::object body;
+    if (field.value().get_object().get(body)) {
+      shape = "the table is not an object";
+      return fail();
+    }
+    for (auto inner : body) {
+      simdjson::ondemand::field list;
+      if ((failure = std::move(inner).get(list))) return fail();
+      if (list.key() != std::string_view(table.row)) continue;
+      simdjson::ondemand::array rows;
+      if (list.value().get_array().get(rows)) {
+        shape = "the rows are not a list";
+        return fail();
+      }
+      for (auto element : rows) {
+        simdjson::ondemand::value value;
+        if ((failure = element.get(value))) return fail();
+        simdjson::ondemand::object object;
+        if (value.get_object().get(object)) {
+          ++skips->count[kSkipNotObject];
+          continue;
+        }
+        const int outcome = ReadRow(table, slots, object, &row);
+        if (outcome == kReadFailed) {
+          shape = "a broken row";
+          return fail();
+        }
+        if (outcome != kReadOk) {
+          ++skips->count[outcome];
+          continue;
+        }
+        WriteRow(table, row, &labels, out);
+      }
+    }
+  }
+  skips->count[kSkipDuplicate] += out->duplicates() - duplicates;
+  // The document read through: the iterator is at its end, or at what
+  // follows it.
+  std::string_view whole;
+  if ((failure = doc.raw_json().get(whole))) return fail();
+  if (whole.data() + whole.size() != json + size) {
+    shape = "text after the document";
+    return fail();
   }
   return true;
 }

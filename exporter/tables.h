@@ -1,7 +1,16 @@
 // The device tables a probe reads, as constant data: for each, how to fetch
 // its whole JSON answer over acl.ACLService, which row columns become labels
 // and which become metric values. ParseTable turns one answer into series
-// with simdjson's On-Demand parser, one row at a time.
+// of a MetricText with simdjson's On-Demand parser, one row at a time.
+//
+// The answer is hostile until checked: it must be one JSON document (valid
+// UTF-8, nothing after it) with the table's object at the top; else the
+// table fails. A row that cannot be series is skipped and counted by cause
+// (SkipCause): a label that is not a string or an integer, or holds a
+// control character; a value that is not an unsigned integer (up to
+// 2^64-1) or a boolean; a key given twice (two keys of one label, such as
+// GroupID and GroupIndex, count as one). Keys the table does not know are
+// ignored, however many.
 //
 // Labels (all device-side keys; cardinality is bounded by what the device
 // keeps, and per probe by --max-series):
@@ -23,7 +32,7 @@
 #include <memory>
 #include <string>
 
-#include "exporter/metric_sink.h"
+#include "exporter/metric_text.h"
 #include "exporter/reply_buffer.h"
 #include "proto/acl_tree.grpc.pb.h"
 
@@ -47,10 +56,33 @@ using StartFn = void (*)(Stub& stub, TableCall* call,
 
 // Fetches the whole table with the streamed method into `*json`, at most
 // `limit` bytes, else RESOURCE_EXHAUSTED with kTooLarge as the message.
+// `*pieces` counts the pieces received.
 using FetchFn = grpc::Status (*)(Stub& stub, grpc::ClientContext* context,
-                                 size_t limit, ReplyBuffer* json);
+                                 size_t limit, ReplyBuffer* json,
+                                 size_t* pieces);
 
 extern const char kTooLarge[];
+
+// Why a row was skipped; kSkipCauses[cause] is its label value.
+enum SkipCause {
+  kSkipNotObject,        // the row is not a JSON object
+  kSkipRepeatedKey,      // a key (or a label) given twice
+  kSkipBadLabel,         // a label neither string nor integer
+  kSkipControlChar,      // a label with a control character
+  kSkipValueString,      // a value that is a string
+  kSkipValueNegative,    // a negative value
+  kSkipValueFractional,  // a value with a fraction or exponent
+  kSkipValueTooLarge,    // a value above 2^64-1
+  kSkipValueType,        // a value that is null, an object or an array
+  kSkipDuplicate,        // a series already answered (the same row twice)
+  kSkipCauseCount
+};
+extern const char* const kSkipCauses[kSkipCauseCount];
+
+// Rows skipped, by cause.
+struct RowSkips {
+  size_t count[kSkipCauseCount] = {};
+};
 
 struct LabelColumn {
   const char* key;    // the row's JSON key
@@ -77,10 +109,15 @@ struct TableSpec {
 extern const TableSpec kTables[];
 extern const size_t kTableCount;
 
-// Adds a series to `sink` for every value column of every row of `json`,
-// the answer of `table`. Returns false with `*error` set when the text is
-// not the JSON of that table.
-bool ParseTable(const TableSpec& table, ReplyBuffer* json, MetricSink* sink,
+// Adds a series to `out` for every value column of every row of the text
+// json[0, size), the answer of `table`; rows that cannot be series are
+// counted in `skips`. Returns false with `*error` set (a bounded text that
+// quotes nothing of the answer) when the text is not one JSON document of
+// that table's shape; `out` may hold some of its series then.
+// REQUIRES: `capacity` - `size` >= ReplyBuffer::kPadding bytes readable
+// past the end.
+bool ParseTable(const TableSpec& table, const char* json, size_t size,
+                size_t capacity, MetricText* out, RowSkips* skips,
                 std::string* error);
 
 }  // namespace exporter

@@ -6,18 +6,19 @@
 #
 #   scripts/fuzz.sh [SECONDS [TARGET...]]
 #
-# SECONDS is per target (default 600); TARGET is request_fuzz, mac_fuzz or
-# config_fuzz (default all three). Each target's corpus grows in
+# SECONDS is per target (default 600); TARGET is request_fuzz, mac_fuzz,
+# config_fuzz or exporter_fuzz (default all four). Each target's corpus grows in
 # build-asan/corpus/TARGET from run to run, starting from the seeds the
 # generator writes (config_fuzz: each table of the sample configuration,
-# and a few broken texts).
+# and a few broken texts; exporter_fuzz: each table the exporter reads, a
+# byte naming the table before its JSON).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 seconds=${1:-600}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(request_fuzz mac_fuzz config_fuzz)
+[ ${#targets[@]} -eq 0 ] && targets=(request_fuzz mac_fuzz config_fuzz exporter_fuzz)
 
 build=build-asan
 symbolizer=/usr/lib/llvm-14/bin/llvm-symbolizer
@@ -28,6 +29,7 @@ cmake --build "$build" --target seed_corpus "${targets[@]}"
 seeds=$build/seeds
 rm -rf "$seeds"
 mkdir -p "$seeds/request_fuzz" "$seeds/mac_fuzz" "$seeds/config_fuzz" \
+         "$seeds/exporter_fuzz" \
          "$build/artifacts" "$build/logs"
 "$build/fuzz/seed_corpus" "$seeds/request_fuzz" "$seeds/mac_fuzz"
 python3 - "$seeds/config_fuzz" "$build/config.dict" <<'EOF'
@@ -46,12 +48,25 @@ for t in json.load(open("devhost/data/registry.json"))["tables"]:
 tokens = [json.dumps(n) for n in sorted(names - {""})] + list('{}[]:,"\\')
 open(sys.argv[2], "w").writelines(json.dumps(t) + "\n" for t in tokens)
 EOF
+python3 - "$seeds/exporter_fuzz" <<'EOF'
+import json, re, sys
+sample = json.load(open("devhost/data/sample_config.json"))
+# The exporter's tables in kTables order: the byte before the JSON.
+order = re.findall(r'^    (?:\{"(\w+)", "\w+", UNARY|RULE_TABLE\((\w+))',
+                   open("exporter/tables.cc").read(), re.M)
+for i, name in enumerate(a or b for a, b in order):
+    body = sample.get(name, {"Rule": []})
+    for j, text in enumerate([json.dumps({name: body}),
+                              json.dumps({name: body}, indent=1) + " {}"]):
+        open(f"{sys.argv[1]}/{i}-{j}", "wb").write(bytes([i]) + text.encode())
+EOF
 
 # Options per target.
 declare -A options=(
   [request_fuzz]="-max_len=16384"
   [mac_fuzz]="-max_len=256 -use_value_profile=1 -dict=fuzz/mac.dict"
   [config_fuzz]="-max_len=8192 -dict=$build/config.dict"
+  [exporter_fuzz]="-max_len=4096 -dict=fuzz/exporter.dict"
 )
 
 # One target's run; its summary line, or its log's tail when it fails.

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests, the fuzzers (clang with
 # libFuzzer and its sanitizer runtimes, llvm's symbolizer), the development
-# host, the exporter (prometheus-cpp, civetweb, simdjson, CLI11), its test
-# (Debian's prometheus server), the package (help2man for the manual
-# pages), the package test (CPack's dpkg-shlibdeps and file, lintian) and the
-# load test (benchmarks/load.sh: h2load, curl, valgrind)
+# host, the exporter (prometheus-cpp, libmicrohttpd with GnuTLS, yaml-cpp,
+# libxcrypt, simdjson, CLI11), its test (Debian's prometheus server), the
+# package (help2man for the manual pages), the package test (CPack's
+# dpkg-shlibdeps and file, lintian) and the load test (benchmarks/load.sh:
+# h2load, curl, valgrind)
 # need, and buf (the schema linter, pinned) from npm into .tools/buf.
 # Idempotent; quick when everything is present.
 #
@@ -26,10 +27,11 @@ packages=(
   protobuf-compiler protobuf-compiler-grpc libprotobuf-dev libgrpc++-dev
   nlohmann-json3-dev libcli11-dev libsimdjson-dev libgtest-dev libgmock-dev
   libbenchmark-dev
-  python3 python3-grpcio python3-protobuf openssl
+  python3 python3-grpcio python3-protobuf python3-h2 openssl
   nghttp2-client curl valgrind dpkg-dev file help2man lintian
   clang-14 libclang-rt-14-dev llvm-14
-  prometheus-cpp-dev libcivetweb-dev prometheus
+  prometheus-cpp-dev libmicrohttpd-dev libgnutls28-dev libyaml-cpp-dev
+  libcrypt-dev prometheus
 )
 # buf comes from npm: Debian's npm when the machine has none.
 command -v npm >/dev/null || packages+=(npm)

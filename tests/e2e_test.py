@@ -19,6 +19,7 @@ host's.
 """
 
 import argparse
+import base64
 import concurrent.futures
 import ctypes.util
 import json
@@ -26,6 +27,7 @@ import os
 import re
 import signal
 import socket
+import ssl
 import subprocess
 import sys
 import tempfile
@@ -33,6 +35,7 @@ import time
 import unittest
 import urllib.parse
 import urllib.request
+import warnings
 
 import grpc
 from google.protobuf import json_format
@@ -509,12 +512,41 @@ def expected(config, metric):
             for fixed, row in rows}
 
 
+def exporter_tls(directory, password):
+    """A throwaway CA and a certificate for 127.0.0.1 made with openssl, and
+    a web configuration serving it with the user "prometheus" and
+    `password` (bcrypt by libxcrypt, as the exporter checks it). Returns
+    the web configuration's and the CA's paths."""
+    run = lambda *a: subprocess.run(["openssl"] + list(a), check=True,
+                                    capture_output=True, cwd=directory,
+                                    timeout=WAIT)
+    key = ["-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes"]
+    run("req", "-x509", *key, "-keyout", "ca.key", "-out", "ca.pem", "-days",
+        "2", "-subj", "/CN=e2e-ca")
+    run("req", *key, "-keyout", "web.key", "-out", "web.csr", "-subj",
+        "/CN=acl-exporter")
+    with open(os.path.join(directory, "san"), "w") as f:
+        f.write("subjectAltName=IP:127.0.0.1\n")
+    run("x509", "-req", "-in", "web.csr", "-CA", "ca.pem", "-CAkey", "ca.key",
+        "-CAcreateserial", "-out", "web.pem", "-days", "2", "-extfile", "san")
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", DeprecationWarning)
+        import crypt
+    hashed = crypt.crypt(password, crypt.mksalt(crypt.METHOD_BLOWFISH))
+    web = os.path.join(directory, "web.yml")
+    with open(web, "w") as f:
+        f.write("tls_server_config:\n  cert_file: web.pem\n"
+                "  key_file: web.key\nbasic_auth_users:\n"
+                "  prometheus: '%s'\n" % hashed)
+    return web, os.path.join(directory, "ca.pem")
+
+
 class PrometheusTest(ServerCase):
-    """Prometheus scrapes acl-exporter for three devices with different
-    generated configurations: each device's series equal its counters, and a
-    stopped device's acl_up turns 0 while the others stay 1. Before that,
-    probes of a bad target, of malformed JSON and of an answer over the
-    limit give acl_up 0 and are counted."""
+    """Prometheus scrapes acl-exporter over HTTPS with basic authentication
+    for three devices with different generated configurations: each
+    device's series equal its counters, and a stopped device's acl_up turns
+    0 while the others stay 1. Before that, probes of malformed JSON and of
+    an answer over the limit give acl_up 0 and are counted."""
 
     def query(self, promql):  # {frozenset(labels but __name__, job): value}
         url = "http://%s/api/v1/query?" % self.web
@@ -549,13 +581,20 @@ class PrometheusTest(ServerCase):
         tokens = write("tokens", "".join(
             ["%s t%d\n" % (d.addr, n) for n, d in enumerate(devices)] +
             ["%s %s\n" % (addr, TOKEN) for addr in faults.values()]))
-        faults["target"] = "no-port"
+        os.chmod(tokens, 0o600)
+        password = "e2e-scrape-password"
+        tls = tempfile.mkdtemp(dir=_tmp.name)
+        web, ca = exporter_tls(tls, password)
         exporter = Devhost("--token-file", tokens, "--max-reply-bytes",
-                           "65536", token=False,
+                           "65536", "--web.config.file", web, token=False,
                            host=[os.path.join(BUILD, "acl-exporter")])
         self.addCleanup(exporter.kill)
-        get = lambda path: urllib.request.urlopen("http://%s/%s" % (
-            exporter.addr, path), timeout=WAIT).read().decode()
+        auth = "Basic " + base64.b64encode(
+            ("prometheus:" + password).encode()).decode()
+        get = lambda path: urllib.request.urlopen(urllib.request.Request(
+            "https://%s/%s" % (exporter.addr, path),
+            headers={"Authorization": auth}), timeout=WAIT,
+            context=ssl.create_default_context(cafile=ca)).read().decode()
         for cause, target in faults.items():
             with self.subTest(fault=cause):
                 self.assertIn("\nacl_up 0\n", get("probe?target=" + target))
@@ -573,7 +612,10 @@ class PrometheusTest(ServerCase):
         job = {"job_name": "acl", "metrics_path": "/probe",
                "scrape_interval": "1s", "scrape_timeout": "1s",
                "static_configs": [{"targets": addrs}],
-               "relabel_configs": relabel}
+               "relabel_configs": relabel, "scheme": "https",
+               "tls_config": {"ca_file": ca},
+               "basic_auth": {"username": "prometheus",
+                              "password": password}}
         config = write("prometheus.yml", json.dumps({"scrape_configs": [job]}))
         self.web = "127.0.0.1:%d" % free_port()
         prometheus = subprocess.Popen(

@@ -9,9 +9,10 @@
 #     and it carries the man pages, the guides, changelog and copyright;
 #     unpacked into a temporary root, its acl-devhost serves with the
 #     packaged module (found by itself) and its aclctl gets the answer; both
-#     print VERSION, as does acl-exporter (native builds only), whose systemd
-#     unit runs it as a dynamic (non-root) user. A cross build's programs run
-#     through EMULATOR (such as qemu-aarch64-static -L /).
+#     print VERSION, as does acl-exporter (native builds only) with its
+#     service (exporter_service below) and its Prometheus rules, which
+#     promtool accepts. A cross build's programs run through EMULATOR (such
+#     as qemu-aarch64-static -L /).
 #
 #   package_test.sh consumer BUILD SOURCE [CXX_FLAGS [LAUNCHER [CXX]]]
 #     cmake --install into a temporary prefix; the host project in
@@ -30,6 +31,43 @@ devhost_pid=
 trap '[ -n "$devhost_pid" ] && kill "$devhost_pid" 2>/dev/null || true' EXIT
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
+
+# The exporter's service in the unpacked ROOT: the unit runs it as the
+# system user acl-exporter, which the sysusers file creates (checked by
+# systemd-sysusers into a scratch root) and the postinst makes, reading its
+# files in place (no copy, so a reload sees a rotated token file) and
+# reloading on SIGHUP; the rules are installed and valid.
+exporter_service() {
+  local root=$1 control=$2
+  local unit=$root/usr/lib/systemd/system/acl-exporter.service
+  local sysusers=$root/usr/lib/sysusers.d/acl-exporter.conf
+  local rules=$root/usr/share/acl-service/prometheus
+  for line in 'User=acl-exporter' 'Group=acl-exporter' \
+              'ExecReload=/bin/kill -HUP $MAINPID' 'NoNewPrivileges=yes' \
+              'ProtectSystem=strict'; do
+    grep -qxF "$line" "$unit" || fail "acl-exporter unit lacks $line"
+  done
+  grep -Eq '^ExecStart=/usr/bin/acl-exporter --token-file /etc/acl-exporter/tokens( |$)' \
+      "$unit" || fail "acl-exporter unit does not read /etc/acl-exporter/tokens"
+  ! grep -Eq '^(DynamicUser|LoadCredential)' "$unit" ||
+    fail "acl-exporter unit copies its credentials or runs as a dynamic user"
+  if command -v systemd-sysusers >/dev/null; then
+    mkdir -p "$tmp/sysroot/etc"
+    quiet "$tmp/sysusers.log" systemd-sysusers --root "$tmp/sysroot" - <"$sysusers"
+    grep -q '^acl-exporter:x:[0-9]*:[0-9]*:.*nologin$' "$tmp/sysroot/etc/passwd" ||
+      fail "the sysusers file makes no acl-exporter system user"
+    grep -q '^acl-exporter:' "$tmp/sysroot/etc/group" ||
+      fail "the sysusers file makes no acl-exporter group"
+  fi
+  grep -q 'systemd-sysusers' "$control/postinst" ||
+    fail "the postinst does not create the acl-exporter user"
+  for file in alerts.yml rules.yml; do
+    [ -f "$rules/$file" ] || fail "no $rules/$file"
+  done
+  if command -v promtool >/dev/null; then
+    quiet "$tmp/promtool.log" promtool check rules "$rules/rules.yml" "$rules/alerts.yml"
+  fi
+}
 
 # Runs a command with its output in LOG, shown only when it fails.
 quiet() {
@@ -60,6 +98,7 @@ deb() {
   done
 
   dpkg -x "$package" "$tmp/root"
+  dpkg -e "$package" "$tmp/control"
   local doc=$tmp/root/usr/share/doc/acl-service
   for file in copyright changelog.gz README.md docs/integrating.md \
               examples/client.py; do
@@ -69,9 +108,7 @@ deb() {
   local programs=(acl-devhost aclctl)
   if [ ${#run[@]} -eq 0 ]; then  # acl-exporter is not cross-built
     programs+=(acl-exporter)
-    grep -qx 'DynamicUser=yes' \
-        "$tmp/root/usr/lib/systemd/system/acl-exporter.service" ||
-      fail "no acl-exporter unit with DynamicUser=yes"
+    exporter_service "$tmp/root" "$tmp/control"
   fi
   for program in "${programs[@]}" acl-hostcheck; do
     [ -f "$tmp/root/usr/share/man/man1/$program.1.gz" ] ||
