@@ -86,16 +86,16 @@ USR_PATH = re.compile(r"(?<![\w./-])/usr/[^\s'\"`;|&()<>$]*")
 SHELLS = ("sh", "bash")
 # marker -> (the languages it goes with, what the check does)
 MARKERS = {
-    "run":             (SHELLS,    "shell"),
-    "run=background":  (SHELLS,    "background"),
-    "run=package":     (SHELLS,    "package"),
-    "output":          (("text",), "output"),
-    "check=web-config":      (("yaml",), "yaml"),
-    "check=rules":           (("yaml",), "yaml"),
-    "check=prometheus":      (("yaml",), "yaml"),
-    "check=exporter-config": (("yaml",), "yaml"),
-    "run=consumer":    (("cmake",), "consumer"),
-    "norun":           (None,      "norun"),  # any language
+    "run":                   (SHELLS,     "shell"),
+    "run=background":        (SHELLS,     "background"),
+    "run=package":           (SHELLS,     "package"),
+    "output":                (("text",),  "output"),
+    "check=web-config":      (("yaml",),  "yaml"),
+    "check=rules":           (("yaml",),  "yaml"),
+    "check=prometheus":      (("yaml",),  "yaml"),
+    "check=exporter-config": (("yaml",),  "yaml"),
+    "run=consumer":          (("cmake",), "consumer"),
+    "norun":                 (None,       "norun"),  # any language
 }
 RUN_KINDS = ("shell", "background", "package")
 
