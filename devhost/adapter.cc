@@ -3,7 +3,8 @@
 // cells (one Wanted per request row, or one for the table node of a
 // single-instance table); the table selects the entries that match, and
 // the answer is their rendered texts joined, written straight into the
-// malloc'd block the caller receives, sized before it is filled.
+// malloc'd block the caller receives (memory.h's TakeBlock), sized before
+// it is filled.
 
 #include "devhost/adapter.h"
 
@@ -18,6 +19,7 @@
 
 #include "devhost/config.h"
 #include "devhost/config_reader.h"
+#include "devhost/memory.h"
 #include "devhost/tree_json.h"
 #include "devhost/values.h"
 
@@ -35,10 +37,8 @@ class AnswerText {
  public:
   // REQUIRES: at most `size` bytes are appended.
   explicit AnswerText(size_t size)
-      : begin_(static_cast<char*>(std::malloc(size + 1))), end_(begin_) {
-    if (begin_ != nullptr) AdviseHugePages(begin_, size + 1);
-  }
-  ~AnswerText() { std::free(begin_); }
+      : begin_(static_cast<char*>(TakeBlock(size + 1))), end_(begin_) {}
+  ~AnswerText() { GiveBack(begin_); }
   AnswerText(const AnswerText&) = delete;
   AnswerText& operator=(const AnswerText&) = delete;
 
@@ -47,9 +47,10 @@ class AnswerText {
     std::memcpy(end_, bytes.data(), bytes.size());
     end_ += bytes.size();
   }
-  // The NUL-terminated text, now the caller's.
-  char* Release() {
+  // The NUL-terminated text, now the caller's, and its size.
+  char* Release(size_t* size) {
     *end_ = '\0';
+    *size = static_cast<size_t>(end_ - begin_);
     return std::exchange(begin_, nullptr);
   }
 
@@ -58,11 +59,11 @@ class AnswerText {
   char* end_;
 };
 
-char* HeapCopy(std::string_view text) {
+char* HeapCopy(std::string_view text, size_t* size) {
   AnswerText answer(text.size());
   if (!answer.ok()) return nullptr;
   answer.Append(text);
-  return answer.Release();
+  return answer.Release(size);
 }
 
 // ---- The request, as cells --------------------------------------------------
@@ -144,14 +145,14 @@ class JsonAdapter : public Adapter {
   JsonAdapter(const Registry& registry, std::unique_ptr<Config> config)
       : registry_(registry), config_(std::move(config)) {}
 
-  char* Answer(const tagGrpcTableOrRow* table,
-               const char* /*module*/) const override {
+  char* Answer(const tagGrpcTableOrRow* table, const char* /*module*/,
+               size_t* size) const override {
     if (table == nullptr) return nullptr;
     const RegTable* reg = registry_.TableOf(table->regNode);
     if (reg == nullptr) return nullptr;
     const ConfigTable* configured = config_->Table(reg);
-    return reg->row.empty() ? Instance(*table, *reg, configured)
-                            : Rows(*table, *reg, configured);
+    return reg->row.empty() ? Instance(*table, *reg, configured, size)
+                            : Rows(*table, *reg, configured, size);
   }
 
  private:
@@ -159,7 +160,7 @@ class JsonAdapter : public Adapter {
   // or more selects, in configuration order, each once. A request without
   // rows selects all.
   char* Rows(const tagGrpcTableOrRow& node, const RegTable& reg,
-             const ConfigTable* table) const {
+             const ConfigTable* table, size_t* answerSize) const {
     const std::string head =
         "{\"" + reg.name + "\":{\"" + reg.row + "\":[";
     constexpr std::string_view kTail = "]}}";
@@ -185,7 +186,7 @@ class JsonAdapter : public Adapter {
     });
     if (!written) return nullptr;
     answer.Append(kTail);
-    return answer.Release();
+    return answer.Release(answerSize);
   }
 
   bool Select(const tagGrpcTableOrRow& node, const ConfigTable& table,
@@ -216,7 +217,7 @@ class JsonAdapter : public Adapter {
   // {"<Table>":{...}} when the instance matches the table node's keys,
   // {"<Table>":{}} when it does not or is not configured.
   static char* Instance(const tagGrpcTableOrRow& node, const RegTable& reg,
-                        const ConfigTable* table) {
+                        const ConfigTable* table, size_t* size) {
     std::string_view body = "{}";
     if (table != nullptr && table->size() != 0 &&
         table->Matches(WantedOf(node, *table), 0)) {
@@ -228,7 +229,7 @@ class JsonAdapter : public Adapter {
     answer.Append(head);
     answer.Append(body);
     answer.Append("}");
-    return answer.Release();
+    return answer.Release(size);
   }
 
   const Registry& registry_;
@@ -239,8 +240,8 @@ class EchoAdapter : public Adapter {
  public:
   explicit EchoAdapter(const Registry& registry) : registry_(registry) {}
 
-  char* Answer(const tagGrpcTableOrRow* table,
-               const char* module) const override {
+  char* Answer(const tagGrpcTableOrRow* table, const char* module,
+               size_t* size) const override {
     using nlohmann::ordered_json;
     if (table == nullptr) return nullptr;
     const RegTable* reg = registry_.TableOf(table->regNode);
@@ -250,7 +251,8 @@ class EchoAdapter : public Adapter {
     answer["tree"] = TreeToJsonValue(table);
     if (GivingUp()) return nullptr;
     return HeapCopy(
-        answer.dump(-1, ' ', false, ordered_json::error_handler_t::replace));
+        answer.dump(-1, ' ', false, ordered_json::error_handler_t::replace),
+        size);
   }
 
  private:

@@ -2,18 +2,20 @@
 // executable for the module, each a thin call into the process's Host.
 // None lets an exception out to the module.
 //
-// Two duties besides: once the host is stopping, the session check, the
-// value check, the adapter and the split answer at once, so that handlers
-// still running return quickly; and a call found large (many rows or value
-// checks, a long answer) is counted in Host::largeCalls for the trimmer.
+// Duties besides: once the host is stopping, the session check, the value
+// check, the adapter and the split answer at once, so that handlers still
+// running return quickly; a call found large (many rows or value checks, a
+// long answer) is counted in Host::largeCalls for the trimmer; and the
+// call's reason, answer and split text go to its record (call.h).
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <vector>
 
-#include "devhost/call_scope.h"
+#include "devhost/call.h"
 #include "devhost/host.h"
 #include "devhost/split.h"
 #include "devhost/values.h"
@@ -122,10 +124,12 @@ char* GRPC_AdapterGet2Quorvex(tagGrpcTableOrRow* table, const char* module,
   const devhost::Adapter* adapter = TheHost().adapter.get();
   if (adapter == nullptr || table == nullptr || Stopping()) return nullptr;
   try {
-    char* answer = adapter->Answer(table, module != nullptr ? module : "");
+    size_t size = 0;
+    char* answer =
+        adapter->Answer(table, module != nullptr ? module : "", &size);
+    if (answer != nullptr) devhost::NoteAnswer(answer, size);
     if (devhost::LargeTree(table) ||
-        (answer != nullptr &&
-         strnlen(answer, devhost::kLargeAnswer) == devhost::kLargeAnswer)) {
+        (answer != nullptr && size >= devhost::kLargeAnswer)) {
       devhost::NoteLargeCall();
     }
     return answer;
@@ -138,13 +142,21 @@ char* GRPC_AdapterGet2Quorvex(tagGrpcTableOrRow* table, const char* module,
 char** GRPC_Split_MassiveData(char* text, uint64_t* count) {
   uint64_t ignored;
   if (count == nullptr) count = &ignored;
-  if (Stopping()) {  // nothing will be sent: spare the copy
-    *count = 0;
+  *count = 0;
+  if (text == nullptr) return nullptr;
+  if (Stopping()) {  // nothing will be sent: spare the work
     std::free(text);
     return nullptr;
   }
-  return devhost::SplitText(text, TheHost().splitBytes, count,
-                            devhost::ReleaseAtCallEnd);
+  const size_t maxPiece = TheHost().splitBytes;
+  // The pieces point into the text, which the call gives back when it ends;
+  // outside a call, the text moves into the list's block.
+  if (!devhost::KeepUntilCallEnd(text)) {
+    return devhost::SplitText(text, maxPiece, count);
+  }
+  size_t size = devhost::AnswerSize(text);  // the adapter's: known
+  if (size == SIZE_MAX) size = std::strlen(text);
+  return devhost::ListPieces(text, size, maxPiece, count);
 }
 
 tagZormRegNode* ZORM_GetRegTreeRoot() {

@@ -41,7 +41,7 @@
 
 #include "acl_version.h"
 #include "devhost/adapter.h"
-#include "devhost/calls.h"
+#include "devhost/call.h"
 #include "devhost/checks.h"
 #include "devhost/fixed_adapter.h"
 #include "devhost/host.h"

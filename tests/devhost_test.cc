@@ -309,8 +309,8 @@ TEST(ConfigReaderTest, ProblemsBeyondTwentyAreCounted) {
 }
 
 TEST(PodArrayTest, KeepsItsRecordsAcrossGrowthMovesAndShrinking) {
-  // Enough records to pass from malloc to a mapping and grow that twice.
-  const uint32_t n = 4 * PodArray<uint32_t>::kMapFrom / sizeof(uint32_t) + 3;
+  // Enough records to pass from an arena to a mapping and grow that twice.
+  const uint32_t n = (size_t{8} << 20) / sizeof(uint32_t) + 3;
   PodArray<uint32_t> grown;
   for (uint32_t i = 0; i < n; ++i) grown.push_back(i * 7);
   grown.append(&n, 1);
@@ -423,8 +423,10 @@ std::string Answer(const Adapter& adapter, const char* table,
       mv::LinkRowFront(tree.get(), std::move(r));
     }
   }
-  char* answer = adapter.Answer(tree.get(), "ACL");
+  size_t size = 0;
+  char* answer = adapter.Answer(tree.get(), "ACL", &size);
   std::string text = answer != nullptr ? answer : "(null)";
+  EXPECT_EQ(size, answer != nullptr ? text.size() : 0);
   std::free(answer);
   return text;
 }

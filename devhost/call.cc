@@ -1,16 +1,20 @@
-#include "devhost/calls.h"
+#include "devhost/call.h"
+
+#include <malloc.h>
 
 #include <cstring>
+#include <exception>
 #include <memory>
+#include <string>
 #include <utility>
 #include <vector>
 
 #include <grpcpp/server.h>
 #include <grpcpp/server_builder.h>
+#include <grpcpp/server_context.h>
 #include <grpcpp/support/server_interceptor.h>
 
-#include "devhost/call_scope.h"
-#include "devhost/reason_trailer.h"
+#include "devhost/memory.h"
 
 namespace devhost {
 
@@ -20,12 +24,26 @@ namespace {
 
 constexpr char kServicePrefix[] = "/acl.ACLService/";
 
-// What the start of a call left for its end, on the thread that runs it.
-struct ThreadCall {
+// The call the current thread runs, from its start to its end.
+struct Call {
   bool counted = false;  // a call of the module's service
   bool unary = false;    // ... and a unary one
+  bool bound = false;    // its handler runs
+  grpc::ServerContext* trailer = nullptr;  // where the reason goes, once
+  const char* answer = nullptr;
+  size_t answerSize = 0;
+  std::vector<void*> blocks;  // given back when the call ends
 };
-thread_local ThreadCall t_call;
+thread_local Call t_call;
+
+// Gives the call's blocks back and forgets the rest of it.
+void GiveBlocksBack() {
+  for (void* block : t_call.blocks) GiveBack(block);
+  t_call.blocks.clear();  // keeps its capacity for the next call
+  t_call.bound = false;
+  t_call.trailer = nullptr;
+  t_call.answer = nullptr;
+}
 
 }  // namespace
 
@@ -53,14 +71,15 @@ class CallEnd : public grpc::Server::GlobalCallbacks {
  public:
   explicit CallEnd(CallTracker* tracker) : tracker_(tracker) {}
   void PreSynchronousRequest(grpc::ServerContext* context) override {
-    if (t_call.counted) {
-      BindCall(context, t_call.unary ? AddReasonTrailer : nullptr);
-    }
+    if (!t_call.counted) return;
+    GiveBlocksBack();  // a call left behind gives its blocks back now
+    t_call.bound = true;
+    if (t_call.unary) t_call.trailer = context;
   }
   void PostSynchronousRequest(grpc::ServerContext*) override {
-    EndCall();
+    GiveBlocksBack();
     if (t_call.counted) tracker_->ended_.fetch_add(1, std::memory_order_acq_rel);
-    t_call = ThreadCall();
+    t_call.counted = t_call.unary = false;
   }
 
  private:
@@ -79,6 +98,48 @@ uint64_t CallTracker::InFlight() const {
   // so the difference never goes below zero.
   const uint64_t ended = ended_.load(std::memory_order_acquire);
   return started_.load(std::memory_order_acquire) - ended;
+}
+
+void RecordRejection(const char* reason, size_t size) noexcept {
+  grpc::ServerContext* const context = std::exchange(t_call.trailer, nullptr);
+  if (context == nullptr || reason == nullptr) return;
+  try {
+    std::string text(reason, strnlen(reason, size));
+    if (text.empty()) return;
+    for (char& c : text) {
+      const auto byte = static_cast<unsigned char>(c);  // char's sign varies
+      if (byte < 0x20 || byte > 0x7E) c = '?';
+    }
+    context->AddTrailingMetadata(kReasonTrailerKey, text);
+  } catch (const std::exception&) {
+    // Out of memory: the call goes without its trailer.
+  }
+}
+
+void NoteAnswer(const char* text, size_t size) noexcept {
+  if (!t_call.bound) return;
+  t_call.answer = text;
+  t_call.answerSize = size;
+}
+
+size_t AnswerSize(const char* text) noexcept {
+  if (text == nullptr || text != t_call.answer ||
+      malloc_usable_size(const_cast<char*>(text)) <= t_call.answerSize ||
+      text[t_call.answerSize] != '\0') {
+    return SIZE_MAX;
+  }
+  t_call.answer = nullptr;  // split once
+  return t_call.answerSize;
+}
+
+bool KeepUntilCallEnd(void* block) noexcept {
+  if (!t_call.bound) return false;
+  try {
+    t_call.blocks.push_back(block);
+  } catch (const std::exception&) {
+    return false;
+  }
+  return true;
 }
 
 }  // namespace devhost
