@@ -169,8 +169,8 @@ class JsonAdapter : public Adapter {
 
     size_t size = head.size() + kTail.size();
     bool first = true;
-    const bool whole = ForEach(selected, [&](size_t entry) {
-      size += table->Text(entry).size() + (first ? 0 : 1);
+    const bool whole = ForEachRun(selected, [&](size_t a, size_t b) {
+      size += table->Texts(a, b).size() + (first ? 0 : 1);
       first = false;
     });
     if (!whole) return nullptr;
@@ -179,9 +179,9 @@ class JsonAdapter : public Adapter {
     if (!answer.ok()) return nullptr;
     answer.Append(head);
     first = true;
-    const bool written = ForEach(selected, [&](size_t entry) {
+    const bool written = ForEachRun(selected, [&](size_t a, size_t b) {
       if (!first) answer.Append(",");
-      answer.Append(table->Text(entry));
+      answer.Append(table->Texts(a, b));
       first = false;
     });
     if (!written) return nullptr;
@@ -200,17 +200,31 @@ class JsonAdapter : public Adapter {
     return table.Select(wanted, selected, giveUpFlag());
   }
 
-  // Calls `f` with every entry marked in `selected`, in order; false when
-  // cancelled on the way.
+  // Calls `f(first, last)` with every run of consecutive entries marked in
+  // `selected`, in order; false when cancelled on the way.
   template <typename F>
-  bool ForEach(const std::vector<uint64_t>& selected, F f) const {
-    size_t seen = 0;
+  bool ForEachRun(const std::vector<uint64_t>& selected, F f) const {
+    constexpr size_t kNone = SIZE_MAX;
+    size_t first = kNone, last = 0;
     for (size_t word = 0; word < selected.size(); ++word) {
-      for (uint64_t bits = selected[word]; bits != 0; bits &= bits - 1) {
-        if (++seen % kCheckEvery == 0 && GivingUp()) return false;
-        f(word * 64 + static_cast<size_t>(__builtin_ctzll(bits)));
+      if ((word + 1) % (kCheckEvery / 64) == 0 && GivingUp()) return false;
+      const size_t base = word * 64;
+      uint64_t bits = selected[word];
+      if (bits == ~uint64_t{0} && first != kNone && last + 1 == base) {
+        last = base + 63;  // a whole word extends the run
+        continue;
+      }
+      for (; bits != 0; bits &= bits - 1) {
+        const size_t entry = base + static_cast<size_t>(__builtin_ctzll(bits));
+        if (first != kNone && entry == last + 1) {
+          last = entry;
+          continue;
+        }
+        if (first != kNone) f(first, last);
+        first = last = entry;
       }
     }
+    if (first != kNone) f(first, last);
     return true;
   }
 

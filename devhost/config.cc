@@ -94,8 +94,13 @@ ConfigTable::ConfigTable(const RegTable& reg) : reg_(reg) {
 }
 
 std::string_view ConfigTable::Text(size_t entry) const {
-  const Entry& e = entries_[entry];
-  return std::string_view(texts_.data() + e.text, e.textSize);
+  return Texts(entry, entry);
+}
+
+std::string_view ConfigTable::Texts(size_t first, size_t last) const {
+  const Entry& a = entries_[first];
+  const Entry& b = entries_[last];
+  return std::string_view(texts_.data() + a.text, b.text + b.textSize - a.text);
 }
 
 int ConfigTable::Sub(std::string_view name) const {
@@ -282,6 +287,7 @@ void ConfigBuilder::EndEntry(const Cell* cells, size_t count) {
   table_->cells_.append(cells, count);
   table_->entries_.push_back(e);
   table_->IndexLast(cells, count);
+  table_->texts_.push_back(',');  // joins this text to the next (Texts)
   firstList_ = table_->lists_.size();
   firstText_ = table_->texts_.size();
 }

@@ -171,6 +171,9 @@ class ConfigTable {
   const RegTable& reg() const { return reg_; }
   size_t size() const { return entries_.size(); }
   std::string_view Text(size_t entry) const;
+  // The texts of entries `first` to `last`, joined by commas: the texts lie
+  // in entry order, each followed by a comma.
+  std::string_view Texts(size_t first, size_t last) const;
 
   // The number of nested message `name` in this table, or -1.
   int Sub(std::string_view name) const;
