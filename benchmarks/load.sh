@@ -18,8 +18,9 @@
 # scripts/gen_config.py), through the json adapter and through the fixed
 # adapter, against plain_server sending the same text; every round runs
 # each pair once, the order switched every round. --baseline DIR adds
-# DIR's acl-devhost (another build) to the same rounds, as the scenarios
-# json-baseline and fixed-baseline.
+# DIR's acl-devhost (another build) to the same runs, as the scenarios
+# json-baseline and fixed-baseline (and fixed-, base- and adv4-baseline
+# among the unary ones).
 # Memory: resident set of a fresh acl-devhost after 10 000 and after
 # --memory-requests small requests; the same for a fresh plain_server, whose
 # figures show how far the allocator alone moves a gRPC server's RSS. Both
@@ -223,19 +224,34 @@ answer json IPv4AdvanceRules "$WORK/adv4.answer"
 devhost fixed --adapter fixed --answer-file "$WORK/base.answer"
 plain plainbase "$WORK/base.answer"
 plain plainadv4 "$WORK/adv4.answer"
-for server in json fixed plainbase; do check_status $server GetJsonACLBase; done
-for server in json plainadv4; do check_status $server GetJsonACLIPv4AdvanceRules; done
+unary_servers="json fixed plainbase plainadv4"
+scenarios=("fixed fixed plainbase GetJsonACLBase"
+           "base json plainbase GetJsonACLBase"
+           "adv4 json plainadv4 GetJsonACLIPv4AdvanceRules")
+if [ -n "$BASELINE" ]; then
+  start ubasejson "$BASELINE/acl-devhost" --listen 127.0.0.1:0 --token "$TOKEN"
+  start ubasefixed "$BASELINE/acl-devhost" --listen 127.0.0.1:0 \
+      --token "$TOKEN" --adapter fixed --answer-file "$WORK/base.answer"
+  unary_servers="$unary_servers ubasejson ubasefixed"
+  scenarios+=("fixed-baseline ubasefixed plainbase GetJsonACLBase"
+              "base-baseline ubasejson plainbase GetJsonACLBase"
+              "adv4-baseline ubasejson plainadv4 GetJsonACLIPv4AdvanceRules")
+fi
+for server in $unary_servers; do
+  case $server in
+    plainadv4) check_status $server GetJsonACLIPv4AdvanceRules ;;
+    *) check_status $server GetJsonACLBase ;;
+  esac
+done
 
 for inflight in 1 32; do
-  for s in "fixed fixed plainbase GetJsonACLBase" \
-           "base json plainbase GetJsonACLBase" \
-           "adv4 json plainadv4 GetJsonACLIPv4AdvanceRules"; do
+  for s in "${scenarios[@]}"; do
     set -- $s
     warm "$2" "$4"; warm "$3" "$4"
     rounds unary "$1" "$inflight" "$2" "$3" "$4" -D "$SECONDS_PER_RUN"
   done
 done
-for name in json fixed plainbase plainadv4; do stop $name; done
+for name in $unary_servers; do stop $name; done
 fi
 
 # ---- Streamed --------------------------------------------------------------------
