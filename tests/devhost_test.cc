@@ -20,6 +20,7 @@
 #include "devhost/checks.h"
 #include "devhost/config.h"
 #include "devhost/config_reader.h"
+#include "devhost/memory.h"
 #include "devhost/registry.h"
 #include "devhost/values.h"
 #include "tree/tree.h"
@@ -323,6 +324,22 @@ TEST(PodArrayTest, KeepsItsRecordsAcrossGrowthMovesAndShrinking) {
   for (uint32_t i = 0; i < n; ++i) wrong += moved[i] != i * 7;
   EXPECT_EQ(wrong, 0u);
   EXPECT_EQ(moved[n], n);
+}
+
+// A large block given back is parked, and the smallest parked block that
+// fits is taken again; a taken block is the taker's to free.
+TEST(MemoryTest, LargeBlocksGivenBackAreTakenAgain) {
+  FreeParkedBlocks();
+  void* small = TakeBlock(size_t{1} << 20);
+  void* large = TakeBlock(size_t{4} << 20);
+  ASSERT_NE(small, nullptr);
+  ASSERT_NE(large, nullptr);
+  GiveBack(large);
+  GiveBack(small);
+  EXPECT_EQ(TakeBlock(size_t{2} << 20), large);
+  EXPECT_EQ(TakeBlock(size_t{512} << 10), small);
+  std::free(small);
+  std::free(large);
 }
 
 // ---- The json adapter -------------------------------------------------------
