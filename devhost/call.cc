@@ -29,6 +29,8 @@ struct Call {
   bool counted = false;  // a call of the module's service
   bool unary = false;    // ... and a unary one
   bool bound = false;    // its handler runs
+  bool large = false;
+  uint64_t checks = 0;   // value checks
   grpc::ServerContext* trailer = nullptr;  // where the reason goes, once
   const char* answer = nullptr;
   size_t answerSize = 0;
@@ -40,7 +42,8 @@ thread_local Call t_call;
 void GiveBlocksBack() {
   for (void* block : t_call.blocks) GiveBack(block);
   t_call.blocks.clear();  // keeps its capacity for the next call
-  t_call.bound = false;
+  t_call.bound = t_call.large = false;
+  t_call.checks = 0;
   t_call.trailer = nullptr;
   t_call.answer = nullptr;
 }
@@ -77,7 +80,11 @@ class CallEnd : public grpc::Server::GlobalCallbacks {
     if (t_call.unary) t_call.trailer = context;
   }
   void PostSynchronousRequest(grpc::ServerContext*) override {
+    const bool large = t_call.large || t_call.checks >= kLargeCount;
     GiveBlocksBack();
+    if (t_call.counted && large) {
+      tracker_->large_.fetch_add(1, std::memory_order_acq_rel);
+    }
     if (t_call.counted) tracker_->ended_.fetch_add(1, std::memory_order_acq_rel);
     t_call.counted = t_call.unary = false;
   }
@@ -116,8 +123,11 @@ void RecordRejection(const char* reason, size_t size) noexcept {
   }
 }
 
-void NoteAnswer(const char* text, size_t size) noexcept {
-  if (!t_call.bound) return;
+void CountCheck() noexcept { ++t_call.checks; }
+
+void NoteAnswer(const char* text, size_t size, uint64_t rows) noexcept {
+  if (rows >= kLargeCount || size >= kLargeAnswer) t_call.large = true;
+  if (!t_call.bound || text == nullptr) return;
   t_call.answer = text;
   t_call.answerSize = size;
 }

@@ -2,9 +2,11 @@
 // count, its rejection reason and its blocks.
 //
 //   count    calls in flight, for the stop and the memory trimmer, which
-//            need to know when the server is idle. A call is counted from
-//            the moment the server takes it up, before its request is
-//            parsed, until its handler has returned.
+//            need to know when the server is idle, and large calls (many
+//            value checks or rows, or a long answer), after which the
+//            trimmer gives memory back. A call is counted from the moment
+//            the server takes it up, before its request is parsed, until
+//            its handler has returned.
 //   reason   the host's reason for a rejected value reaches unary clients
 //            as the trailing metadata entry kReasonTrailerKey (characters
 //            a metadata value cannot carry become '?'). The module answers
@@ -62,6 +64,8 @@ class CallTracker {
   uint64_t InFlight() const;
   // Calls taken up since the tracker was made.
   uint64_t Started() const { return started_.load(std::memory_order_acquire); }
+  // Large calls over since the tracker was made.
+  uint64_t Large() const { return large_.load(std::memory_order_acquire); }
 
  private:
   friend class CallStart;
@@ -69,15 +73,24 @@ class CallTracker {
 
   std::atomic<uint64_t> started_{0};
   std::atomic<uint64_t> ended_{0};
+  std::atomic<uint64_t> large_{0};
 };
+
+// A call is large with this many value checks or request rows, or an
+// answer of this many bytes.
+inline constexpr uint64_t kLargeCount = 1000;
+inline constexpr size_t kLargeAnswer = size_t{1} << 20;
+
+// Counts a value check of the bound call.
+void CountCheck() noexcept;
 
 // Sends `reason` (up to its first NUL, at most `size` bytes) as the bound
 // unary call's trailer, once per call; does nothing otherwise.
 void RecordRejection(const char* reason, size_t size) noexcept;
 
 // Notes the adapter's answer of the bound call: `size` bytes before its
-// NUL.
-void NoteAnswer(const char* text, size_t size) noexcept;
+// NUL. Marks the call large when `rows` or the size is large.
+void NoteAnswer(const char* text, size_t size, uint64_t rows) noexcept;
 
 // The size noted for `text` when it is the bound call's answer (its block
 // still large enough to hold it); SIZE_MAX otherwise. REQUIRES: the module

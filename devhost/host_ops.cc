@@ -4,9 +4,8 @@
 //
 // Duties besides: once the host is stopping, the session check, the value
 // check, the adapter and the split answer at once, so that handlers still
-// running return quickly; a call found large (many rows or value checks, a
-// long answer) is counted in Host::largeCalls for the trimmer; and the
-// call's reason, answer and split text go to its record (call.h).
+// running return quickly; and the call's value checks, reason, answer and
+// split text go to its record (call.h).
 
 #include <cstdint>
 #include <cstdio>
@@ -42,32 +41,18 @@ namespace {
 constexpr char kStoppingReason[] = "the host is shutting down";
 constexpr char kCannotJudge[] = "the host cannot judge values";
 
-// A call is large when its tree has this many rows or value checks, or its
-// answer this many bytes.
-constexpr uint64_t kLargeTree = 1000;
-constexpr size_t kLargeAnswer = 1 << 20;
-
-// Value checks of the call running on this thread so far: the session check
-// starts every call, and every check of the call runs on its thread.
-thread_local uint64_t tChecks = 0;
-
 bool Stopping() {
   return TheHost().stopping.load(std::memory_order_relaxed);
 }
 
-void NoteLargeCall() {
-  TheHost().largeCalls.fetch_add(1, std::memory_order_relaxed);
-}
-
-// At least kLargeTree rows under `table`, or value checks in this call.
-bool LargeTree(const tagGrpcTableOrRow* table) {
-  if (tChecks >= kLargeTree) return true;
+// The rows under `table`, counted up to kLargeCount.
+uint64_t Rows(const tagGrpcTableOrRow* table) {
   uint64_t rows = 0;
   for (const tagGrpcTableOrRow* row = table->firstRow;
-       row != nullptr && rows < kLargeTree; row = row->next) {
+       row != nullptr && rows < kLargeCount; row = row->next) {
     ++rows;
   }
-  return rows >= kLargeTree;
+  return rows;
 }
 
 }  // namespace
@@ -81,7 +66,6 @@ extern "C" {
 grpc::ServerBuilder* GRPC_GetServerBuilder() { return TheHost().builder; }
 
 uint16_t GRPC_SESSION_IsExisting(const char* token) {
-  devhost::tChecks = 0;
   if (token == nullptr || Stopping()) return 0;
   try {
     return TheHost().tokens.count(token) != 0 ? 1 : 0;
@@ -95,18 +79,13 @@ uint16_t GRPC_CheckValueOfPara(const char* /*token*/, const char* path,
                                char* errorText) {
   const devhost::Checker* checker = TheHost().checker.get();
   const char* reason = devhost::kCannotJudge;
-  ++devhost::tChecks;
+  devhost::CountCheck();
   try {
     if (Stopping()) {
       reason = devhost::kStoppingReason;
     } else if (checker != nullptr) {
       const uint16_t verdict = checker->Check(path, text, errorSize, errorText);
-      if (verdict != 1) {
-        devhost::RecordRejection(errorText, errorSize);
-        if (devhost::tChecks >= devhost::kLargeTree) {
-          devhost::NoteLargeCall();  // a large tree built for nothing
-        }
-      }
+      if (verdict != 1) devhost::RecordRejection(errorText, errorSize);
       return verdict;
     }
   } catch (const std::exception&) {
@@ -127,11 +106,8 @@ char* GRPC_AdapterGet2Quorvex(tagGrpcTableOrRow* table, const char* module,
     size_t size = 0;
     char* answer =
         adapter->Answer(table, module != nullptr ? module : "", &size);
-    if (answer != nullptr) devhost::NoteAnswer(answer, size);
-    if (devhost::LargeTree(table) ||
-        (answer != nullptr && size >= devhost::kLargeAnswer)) {
-      devhost::NoteLargeCall();
-    }
+    devhost::NoteAnswer(answer, answer != nullptr ? size : 0,
+                        devhost::Rows(table));
     return answer;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "acl-devhost: the adapter failed: %s\n", e.what());

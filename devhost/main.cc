@@ -399,7 +399,7 @@ int Run(int argc, char** argv, const sigset_t& stops) {
 
   int sig = 0;
   {
-    const Trimmer trimmer(&calls, &h.largeCalls);  // not while stopping
+    const Trimmer trimmer(&calls);  // not while stopping
     sig = WaitForStop(stops);
   }
   std::cerr << kProgram << ": " << strsignal(sig) << ", shutting down"

@@ -117,9 +117,8 @@ void AdviseHugePages(void* block, size_t size) noexcept {
   madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
 }
 
-Trimmer::Trimmer(const CallTracker* calls,
-                 const std::atomic<uint64_t>* largeCalls)
-    : calls_(calls), largeCalls_(largeCalls), thread_([this] { Run(); }) {}
+Trimmer::Trimmer(const CallTracker* calls)
+    : calls_(calls), thread_([this] { Run(); }) {}
 
 Trimmer::~Trimmer() {
   {
@@ -136,10 +135,10 @@ bool Trimmer::Sleep() {
 }
 
 void Trimmer::Run() {
-  uint64_t trimmedUpTo = largeCalls_->load(std::memory_order_acquire);
+  uint64_t trimmedUpTo = calls_->Large();
   uint64_t started = calls_->Started();
   while (Sleep()) {
-    const uint64_t large = largeCalls_->load(std::memory_order_acquire);
+    const uint64_t large = calls_->Large();
     const uint64_t nowStarted = calls_->Started();
     const bool quiet = nowStarted == started && calls_->InFlight() == 0;
     started = nowStarted;

@@ -67,10 +67,10 @@ class Trimmer {
   // How long the server must be idle before a trim.
   static constexpr std::chrono::milliseconds kQuiet{250};
 
-  // Starts the trimmer's thread. It trims once the count of large calls at
-  // `largeCalls` has grown and no call has run on `calls` for kQuiet.
-  // REQUIRES: both outlive the trimmer.
-  Trimmer(const CallTracker* calls, const std::atomic<uint64_t>* largeCalls);
+  // Starts the trimmer's thread. It trims once a large call has ended on
+  // `calls` and no call has run for kQuiet. REQUIRES: `calls` outlives the
+  // trimmer.
+  explicit Trimmer(const CallTracker* calls);
   // Stops the thread.
   ~Trimmer();
 
@@ -83,7 +83,6 @@ class Trimmer {
   bool Sleep();
 
   const CallTracker* const calls_;
-  const std::atomic<uint64_t>* const largeCalls_;
   std::mutex mu_;
   std::condition_variable wake_;
   bool stopping_ = false;  // guarded by mu_
