@@ -39,7 +39,7 @@ struct Call {
 thread_local Call t_call;
 
 // Gives the call's blocks back and forgets the rest of it.
-void GiveBlocksBack() {
+void CloseCall() {
   for (void* block : t_call.blocks) GiveBack(block);
   t_call.blocks.clear();  // keeps its capacity for the next call
   t_call.bound = t_call.large = false;
@@ -75,13 +75,13 @@ class CallEnd : public grpc::Server::GlobalCallbacks {
   explicit CallEnd(CallTracker* tracker) : tracker_(tracker) {}
   void PreSynchronousRequest(grpc::ServerContext* context) override {
     if (!t_call.counted) return;
-    GiveBlocksBack();  // a call left behind gives its blocks back now
+    CloseCall();  // a call left behind gives its blocks back now
     t_call.bound = true;
     if (t_call.unary) t_call.trailer = context;
   }
   void PostSynchronousRequest(grpc::ServerContext*) override {
     const bool large = t_call.large || t_call.checks >= kLargeCount;
-    GiveBlocksBack();
+    CloseCall();
     if (t_call.counted && large) {
       tracker_->large_.fetch_add(1, std::memory_order_acq_rel);
     }
