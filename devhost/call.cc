@@ -24,7 +24,11 @@ namespace {
 
 constexpr char kServicePrefix[] = "/acl.ACLService/";
 
-// The call the current thread runs, from its start to its end.
+// Blocks a call keeps at most: a streamed answer's text is one.
+constexpr size_t kKeptBlocks = 4;
+
+// The call the current thread runs, from its start to its end. Plain data,
+// so that the thread reaches it without an initialisation check.
 struct Call {
   bool counted = false;  // a call of the module's service
   bool unary = false;    // ... and a unary one
@@ -34,14 +38,15 @@ struct Call {
   grpc::ServerContext* trailer = nullptr;  // where the reason goes, once
   const char* answer = nullptr;
   size_t answerSize = 0;
-  std::vector<void*> blocks;  // given back when the call ends
+  void* blocks[kKeptBlocks] = {};  // given back when the call ends
+  size_t blockCount = 0;
 };
 thread_local Call t_call;
 
 // Gives the call's blocks back and forgets the rest of it.
 void CloseCall() {
-  for (void* block : t_call.blocks) GiveBack(block);
-  t_call.blocks.clear();  // keeps its capacity for the next call
+  for (size_t i = 0; i < t_call.blockCount; ++i) GiveBack(t_call.blocks[i]);
+  t_call.blockCount = 0;
   t_call.bound = t_call.large = false;
   t_call.checks = 0;
   t_call.trailer = nullptr;
@@ -143,12 +148,8 @@ size_t AnswerSize(const char* text) noexcept {
 }
 
 bool KeepUntilCallEnd(void* block) noexcept {
-  if (!t_call.bound) return false;
-  try {
-    t_call.blocks.push_back(block);
-  } catch (const std::exception&) {
-    return false;
-  }
+  if (!t_call.bound || t_call.blockCount == kKeptBlocks) return false;
+  t_call.blocks[t_call.blockCount++] = block;
   return true;
 }
 

@@ -99,7 +99,7 @@ void NoteAnswer(const char* text, size_t size, uint64_t rows) noexcept;
 size_t AnswerSize(const char* text) noexcept;
 
 // Has the bound call give `block` (from malloc) back when it ends. False,
-// with nothing taken, when no call is bound or when out of memory.
+// with nothing taken, when no call is bound or it keeps all it can.
 bool KeepUntilCallEnd(void* block) noexcept;
 
 }  // namespace devhost

@@ -32,7 +32,6 @@
 #ifndef ACL_DEVHOST_MEMORY_H_
 #define ACL_DEVHOST_MEMORY_H_
 
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
