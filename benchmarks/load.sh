@@ -7,15 +7,20 @@
 #                      [--rules N] [--stream-calls N] [--memory-requests N]
 #                      [--memory-arenas N] [--instructions N]
 #                      [--skip-unary] [--skip-stream] [--skip-memory]
-#                      [--keep DIR]
+#                      [--baseline DIR] [--keep DIR]
 #
 # Unary scenarios, each with 1 and with 32 calls in flight (one connection):
 #   fixed  GetJsonACLBase, acl-devhost --adapter fixed: the module's own path
 #   base   GetJsonACLBase, acl-devhost with its json adapter (31-byte answer)
 #   adv4   GetJsonACLIPv4AdvanceRules, the json adapter (the sample's 2.6 KB)
 # Streamed: GetJsonACLIPv4BasicRulesStream over a configuration of --rules
-# IPv4 basic rules (scripts/gen_config.py), through the json adapter and
-# through the fixed adapter, against plain_server sending the same text.
+# IPv4 basic rules (default 20 000: a 5 MB answer in 77 pieces;
+# scripts/gen_config.py), through the json adapter and through the fixed
+# adapter, against plain_server sending the same text; every round runs
+# each pair once, the order switched every round. --baseline DIR adds
+# DIR's acl-devhost (another build) to the same runs, as the scenarios
+# json-baseline and fixed-baseline (and fixed-, base- and adv4-baseline
+# among the unary ones).
 # Memory: resident set of a fresh acl-devhost after 10 000 and after
 # --memory-requests small requests; the same for a fresh plain_server, whose
 # figures show how far the allocator alone moves a gRPC server's RSS. Both
@@ -41,7 +46,7 @@ cd "$(dirname "$0")/.."
 BUILD=build
 SECONDS_PER_RUN=2
 ROUNDS=3
-RULES=300000
+RULES=20000
 STREAM_CALLS=3
 MEMORY_REQUESTS=300000
 INSTRUCTIONS=1000
@@ -50,6 +55,7 @@ SKIP_UNARY=0
 SKIP_STREAM=0
 SKIP_MEMORY=0
 KEEP=""
+BASELINE=""
 
 usage() { sed -n '2,/^set -euo/p' "$0" | sed '$d' | sed 's/^# \{0,1\}//'; exit 2; }
 while [ $# -gt 0 ]; do
@@ -66,6 +72,7 @@ while [ $# -gt 0 ]; do
     --skip-stream) SKIP_STREAM=1; shift ;;
     --skip-memory) SKIP_MEMORY=1; shift ;;
     --keep) KEEP=$2; shift 2 ;;
+    --baseline) BASELINE=$2; shift 2 ;;
     *) usage ;;
   esac
 done
@@ -217,19 +224,34 @@ answer json IPv4AdvanceRules "$WORK/adv4.answer"
 devhost fixed --adapter fixed --answer-file "$WORK/base.answer"
 plain plainbase "$WORK/base.answer"
 plain plainadv4 "$WORK/adv4.answer"
-for server in json fixed plainbase; do check_status $server GetJsonACLBase; done
-for server in json plainadv4; do check_status $server GetJsonACLIPv4AdvanceRules; done
+unary_servers="json fixed plainbase plainadv4"
+scenarios=("fixed fixed plainbase GetJsonACLBase"
+           "base json plainbase GetJsonACLBase"
+           "adv4 json plainadv4 GetJsonACLIPv4AdvanceRules")
+if [ -n "$BASELINE" ]; then
+  start ubasejson "$BASELINE/acl-devhost" --listen 127.0.0.1:0 --token "$TOKEN"
+  start ubasefixed "$BASELINE/acl-devhost" --listen 127.0.0.1:0 \
+      --token "$TOKEN" --adapter fixed --answer-file "$WORK/base.answer"
+  unary_servers="$unary_servers ubasejson ubasefixed"
+  scenarios+=("fixed-baseline ubasefixed plainbase GetJsonACLBase"
+              "base-baseline ubasejson plainbase GetJsonACLBase"
+              "adv4-baseline ubasejson plainadv4 GetJsonACLIPv4AdvanceRules")
+fi
+for server in $unary_servers; do
+  case $server in
+    plainadv4) check_status $server GetJsonACLIPv4AdvanceRules ;;
+    *) check_status $server GetJsonACLBase ;;
+  esac
+done
 
 for inflight in 1 32; do
-  for s in "fixed fixed plainbase GetJsonACLBase" \
-           "base json plainbase GetJsonACLBase" \
-           "adv4 json plainadv4 GetJsonACLIPv4AdvanceRules"; do
+  for s in "${scenarios[@]}"; do
     set -- $s
     warm "$2" "$4"; warm "$3" "$4"
     rounds unary "$1" "$inflight" "$2" "$3" "$4" -D "$SECONDS_PER_RUN"
   done
 done
-for name in json fixed plainbase plainadv4; do stop $name; done
+for name in $unary_servers; do stop $name; done
 fi
 
 # ---- Streamed --------------------------------------------------------------------
@@ -242,15 +264,32 @@ if [ "$SKIP_STREAM" -eq 0 ]; then
   answer bigjson IPv4BasicRulesStream "$WORK/big.answer"
   devhost bigfixed --adapter fixed --answer-file "$WORK/big.answer"
   plain plainbig "$WORK/big.answer"
-  for server in bigjson bigfixed plainbig; do
+  servers="bigjson bigfixed plainbig"
+  pairs=("json bigjson" "fixed bigfixed")
+  if [ -n "$BASELINE" ]; then
+    start basejson "$BASELINE/acl-devhost" --listen 127.0.0.1:0 \
+        --token "$TOKEN" --config "$WORK/big.json"
+    start basefixed "$BASELINE/acl-devhost" --listen 127.0.0.1:0 \
+        --token "$TOKEN" --adapter fixed --answer-file "$WORK/big.answer"
+    servers="$servers basejson basefixed"
+    pairs+=("json-baseline basejson" "fixed-baseline basefixed")
+  fi
+  for server in $servers; do
     check_status $server GetJsonACLIPv4BasicRulesStream
   done
-  rounds stream json 1 bigjson plainbig GetJsonACLIPv4BasicRulesStream \
-      -n "$STREAM_CALLS"
-  rounds stream fixed 1 bigfixed plainbig GetJsonACLIPv4BasicRulesStream \
-      -n "$STREAM_CALLS"
+  for r in $(seq 1 "$ROUNDS"); do
+    for pair in "${pairs[@]}"; do
+      set -- $pair
+      first=$2 second=plainbig
+      if [ $((r % 2)) -eq 0 ]; then first=plainbig; second=$2; fi
+      for name in $first $second; do
+        run stream "$1" 1 $name "$r" GetJsonACLIPv4BasicRulesStream \
+            -n "$STREAM_CALLS"
+      done
+    done
+  done
   echo -e "answer\t$(stat -c %s "$WORK/big.answer")" > "$WORK/stream.txt"
-  for name in bigjson bigfixed plainbig; do stop $name; done
+  for name in $servers; do stop $name; done
 fi
 
 # ---- Memory ----------------------------------------------------------------------
@@ -375,7 +414,7 @@ if os.path.exists(stream):
         md, mp, mr = figures(group, 'mbs')
         cd, cp, cr = figures(group, 'cpu')
         print(f'| {scenario} | {md:.0f} | {mp:.0f} | {mr:.2f} '
-              f'| {cd / 1e3:.0f} | {cp / 1e3:.0f} | {cr:.2f} |')
+              f'| {cd / 1e3:.2f} | {cp / 1e3:.2f} | {cr:.2f} |')
 
 counts = os.path.join(work, 'instructions.tsv')
 if os.path.exists(counts):

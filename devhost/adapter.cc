@@ -3,7 +3,8 @@
 // cells (one Wanted per request row, or one for the table node of a
 // single-instance table); the table selects the entries that match, and
 // the answer is their rendered texts joined, written straight into the
-// malloc'd block the caller receives, sized before it is filled.
+// malloc'd block the caller receives (memory.h's TakeBlock), sized before
+// it is filled.
 
 #include "devhost/adapter.h"
 
@@ -18,6 +19,7 @@
 
 #include "devhost/config.h"
 #include "devhost/config_reader.h"
+#include "devhost/memory.h"
 #include "devhost/tree_json.h"
 #include "devhost/values.h"
 
@@ -35,10 +37,8 @@ class AnswerText {
  public:
   // REQUIRES: at most `size` bytes are appended.
   explicit AnswerText(size_t size)
-      : begin_(static_cast<char*>(std::malloc(size + 1))), end_(begin_) {
-    if (begin_ != nullptr) AdviseHugePages(begin_, size + 1);
-  }
-  ~AnswerText() { std::free(begin_); }
+      : begin_(static_cast<char*>(TakeBlock(size + 1))), end_(begin_) {}
+  ~AnswerText() { GiveBack(begin_); }
   AnswerText(const AnswerText&) = delete;
   AnswerText& operator=(const AnswerText&) = delete;
 
@@ -47,9 +47,10 @@ class AnswerText {
     std::memcpy(end_, bytes.data(), bytes.size());
     end_ += bytes.size();
   }
-  // The NUL-terminated text, now the caller's.
-  char* Release() {
+  // The NUL-terminated text, now the caller's, and its size.
+  char* Release(size_t* size) {
     *end_ = '\0';
+    *size = static_cast<size_t>(end_ - begin_);
     return std::exchange(begin_, nullptr);
   }
 
@@ -58,11 +59,11 @@ class AnswerText {
   char* end_;
 };
 
-char* HeapCopy(std::string_view text) {
+char* HeapCopy(std::string_view text, size_t* size) {
   AnswerText answer(text.size());
   if (!answer.ok()) return nullptr;
   answer.Append(text);
-  return answer.Release();
+  return answer.Release(size);
 }
 
 // ---- The request, as cells --------------------------------------------------
@@ -144,14 +145,14 @@ class JsonAdapter : public Adapter {
   JsonAdapter(const Registry& registry, std::unique_ptr<Config> config)
       : registry_(registry), config_(std::move(config)) {}
 
-  char* Answer(const tagGrpcTableOrRow* table,
-               const char* /*module*/) const override {
+  char* Answer(const tagGrpcTableOrRow* table, const char* /*module*/,
+               size_t* size) const override {
     if (table == nullptr) return nullptr;
     const RegTable* reg = registry_.TableOf(table->regNode);
     if (reg == nullptr) return nullptr;
     const ConfigTable* configured = config_->Table(reg);
-    return reg->row.empty() ? Instance(*table, *reg, configured)
-                            : Rows(*table, *reg, configured);
+    return reg->row.empty() ? Instance(*table, *reg, configured, size)
+                            : Rows(*table, *reg, configured, size);
   }
 
  private:
@@ -159,7 +160,7 @@ class JsonAdapter : public Adapter {
   // or more selects, in configuration order, each once. A request without
   // rows selects all.
   char* Rows(const tagGrpcTableOrRow& node, const RegTable& reg,
-             const ConfigTable* table) const {
+             const ConfigTable* table, size_t* answerSize) const {
     const std::string head =
         "{\"" + reg.name + "\":{\"" + reg.row + "\":[";
     constexpr std::string_view kTail = "]}}";
@@ -168,8 +169,8 @@ class JsonAdapter : public Adapter {
 
     size_t size = head.size() + kTail.size();
     bool first = true;
-    const bool whole = ForEach(selected, [&](size_t entry) {
-      size += table->Text(entry).size() + (first ? 0 : 1);
+    const bool whole = ForEachRun(selected, [&](size_t a, size_t b) {
+      size += table->Texts(a, b).size() + (first ? 0 : 1);
       first = false;
     });
     if (!whole) return nullptr;
@@ -178,14 +179,14 @@ class JsonAdapter : public Adapter {
     if (!answer.ok()) return nullptr;
     answer.Append(head);
     first = true;
-    const bool written = ForEach(selected, [&](size_t entry) {
+    const bool written = ForEachRun(selected, [&](size_t a, size_t b) {
       if (!first) answer.Append(",");
-      answer.Append(table->Text(entry));
+      answer.Append(table->Texts(a, b));
       first = false;
     });
     if (!written) return nullptr;
     answer.Append(kTail);
-    return answer.Release();
+    return answer.Release(answerSize);
   }
 
   bool Select(const tagGrpcTableOrRow& node, const ConfigTable& table,
@@ -199,24 +200,38 @@ class JsonAdapter : public Adapter {
     return table.Select(wanted, selected, giveUpFlag());
   }
 
-  // Calls `f` with every entry marked in `selected`, in order; false when
-  // cancelled on the way.
+  // Calls `f(first, last)` with every run of consecutive entries marked in
+  // `selected`, in order; false when cancelled on the way.
   template <typename F>
-  bool ForEach(const std::vector<uint64_t>& selected, F f) const {
-    size_t seen = 0;
+  bool ForEachRun(const std::vector<uint64_t>& selected, F f) const {
+    constexpr size_t kNone = SIZE_MAX;
+    size_t first = kNone, last = 0;
     for (size_t word = 0; word < selected.size(); ++word) {
-      for (uint64_t bits = selected[word]; bits != 0; bits &= bits - 1) {
-        if (++seen % kCheckEvery == 0 && GivingUp()) return false;
-        f(word * 64 + static_cast<size_t>(__builtin_ctzll(bits)));
+      if ((word + 1) % (kCheckEvery / 64) == 0 && GivingUp()) return false;
+      const size_t base = word * 64;
+      uint64_t bits = selected[word];
+      if (bits == ~uint64_t{0} && first != kNone && last + 1 == base) {
+        last = base + 63;  // a whole word extends the run
+        continue;
+      }
+      for (; bits != 0; bits &= bits - 1) {
+        const size_t entry = base + static_cast<size_t>(__builtin_ctzll(bits));
+        if (first != kNone && entry == last + 1) {
+          last = entry;
+          continue;
+        }
+        if (first != kNone) f(first, last);
+        first = last = entry;
       }
     }
+    if (first != kNone) f(first, last);
     return true;
   }
 
   // {"<Table>":{...}} when the instance matches the table node's keys,
   // {"<Table>":{}} when it does not or is not configured.
   static char* Instance(const tagGrpcTableOrRow& node, const RegTable& reg,
-                        const ConfigTable* table) {
+                        const ConfigTable* table, size_t* size) {
     std::string_view body = "{}";
     if (table != nullptr && table->size() != 0 &&
         table->Matches(WantedOf(node, *table), 0)) {
@@ -228,7 +243,7 @@ class JsonAdapter : public Adapter {
     answer.Append(head);
     answer.Append(body);
     answer.Append("}");
-    return answer.Release();
+    return answer.Release(size);
   }
 
   const Registry& registry_;
@@ -239,8 +254,8 @@ class EchoAdapter : public Adapter {
  public:
   explicit EchoAdapter(const Registry& registry) : registry_(registry) {}
 
-  char* Answer(const tagGrpcTableOrRow* table,
-               const char* module) const override {
+  char* Answer(const tagGrpcTableOrRow* table, const char* module,
+               size_t* size) const override {
     using nlohmann::ordered_json;
     if (table == nullptr) return nullptr;
     const RegTable* reg = registry_.TableOf(table->regNode);
@@ -250,7 +265,8 @@ class EchoAdapter : public Adapter {
     answer["tree"] = TreeToJsonValue(table);
     if (GivingUp()) return nullptr;
     return HeapCopy(
-        answer.dump(-1, ' ', false, ordered_json::error_handler_t::replace));
+        answer.dump(-1, ' ', false, ordered_json::error_handler_t::replace),
+        size);
   }
 
  private:

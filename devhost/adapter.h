@@ -12,6 +12,7 @@
 #define ACL_DEVHOST_ADAPTER_H_
 
 #include <atomic>
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -24,10 +25,10 @@ namespace devhost {
 class Adapter {
  public:
   virtual ~Adapter() = default;
-  // The answer as a malloc'd NUL-terminated text (the caller frees it), or
-  // null when there is none.
-  virtual char* Answer(const tagGrpcTableOrRow* table,
-                       const char* module) const = 0;
+  // The answer as a malloc'd NUL-terminated text of `*size` bytes before
+  // its NUL (the caller frees it), or null when there is none.
+  virtual char* Answer(const tagGrpcTableOrRow* table, const char* module,
+                       size_t* size) const = 0;
 
   // A long answer looks at `*flag` as it goes and gives up (answers null)
   // once it is true. REQUIRES: `*flag` outlives the adapter.

@@ -1,7 +1,5 @@
 #include "devhost/config.h"
 
-#include <sys/mman.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <functional>
@@ -10,10 +8,6 @@
 
 namespace devhost {
 namespace {
-
-// Blocks from this size on are worth huge pages.
-constexpr size_t kHugeFrom = size_t{2} << 20;
-constexpr size_t kHugePage = size_t{2} << 20;
 
 // Entries (or request rows) between looks at the cancel flag.
 constexpr size_t kCheckEvery = 4096;
@@ -38,50 +32,6 @@ bool Marked(const std::vector<uint64_t>& bits, size_t i) {
 }
 
 }  // namespace
-
-void AdviseHugePages(void* block, size_t size) {
-  if (size < kHugeFrom) return;
-  const auto page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
-  const auto begin = reinterpret_cast<uintptr_t>(block);
-  // Every page the block touches: a large malloc block is its own mapping,
-  // and advising all of it leaves the mapping whole. Advising only the
-  // pages within the block would split off the page that holds malloc's
-  // header, and a mapping in two pieces cannot be grown in place
-  // (realloc's mremap fails, and realloc copies the whole block).
-  const uintptr_t first = begin & ~(page - 1);
-  const uintptr_t last = (begin + size + page - 1) & ~(page - 1);
-  madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
-}
-
-void* MapPages(size_t bytes) {
-  // Mapped a huge page larger and trimmed to start on a huge page, so that
-  // every whole 2 MiB of the array can be one.
-  const size_t length = bytes + kHugePage;
-  void* raw = mmap(nullptr, length, PROT_READ | PROT_WRITE,
-                   MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (raw == MAP_FAILED) throw std::bad_alloc();
-  const auto begin = reinterpret_cast<uintptr_t>(raw);
-  const uintptr_t aligned = (begin + kHugePage - 1) & ~(kHugePage - 1);
-  const auto page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
-  const uintptr_t end = (aligned + bytes + page - 1) & ~(page - 1);
-  if (aligned > begin) munmap(raw, aligned - begin);
-  if (begin + length > end) {
-    munmap(reinterpret_cast<void*>(end), begin + length - end);
-  }
-  void* pages = reinterpret_cast<void*>(aligned);
-  madvise(pages, end - aligned, MADV_HUGEPAGE);
-  return pages;
-}
-
-void* RemapPages(void* pages, size_t bytes, size_t newBytes) {
-  void* moved = mremap(pages, bytes, newBytes, MREMAP_MAYMOVE);
-  if (moved == MAP_FAILED) throw std::bad_alloc();
-  return moved;
-}
-
-void UnmapPages(void* pages, size_t bytes) {
-  if (pages != nullptr) munmap(pages, bytes);
-}
 
 // ---- Cells ------------------------------------------------------------------
 
@@ -144,8 +94,13 @@ ConfigTable::ConfigTable(const RegTable& reg) : reg_(reg) {
 }
 
 std::string_view ConfigTable::Text(size_t entry) const {
-  const Entry& e = entries_[entry];
-  return std::string_view(texts_.data() + e.text, e.textSize);
+  return Texts(entry, entry);
+}
+
+std::string_view ConfigTable::Texts(size_t first, size_t last) const {
+  const Entry& a = entries_[first];
+  const Entry& b = entries_[last];
+  return std::string_view(texts_.data() + a.text, b.text + b.textSize - a.text);
 }
 
 int ConfigTable::Sub(std::string_view name) const {
@@ -332,6 +287,7 @@ void ConfigBuilder::EndEntry(const Cell* cells, size_t count) {
   table_->cells_.append(cells, count);
   table_->entries_.push_back(e);
   table_->IndexLast(cells, count);
+  table_->texts_.push_back(',');  // joins this text to the next (Texts)
   firstList_ = table_->lists_.size();
   firstText_ = table_->texts_.size();
 }

@@ -35,39 +35,27 @@
 #include <unordered_map>
 #include <vector>
 
+#include "devhost/memory.h"
 #include "devhost/registry.h"
 
 namespace devhost {
 
-// Asks the kernel to back the pages of a large block with huge pages, so
-// that filling it takes a fault per 2 MiB rather than one per 4 KiB. Only a
-// hint: small blocks and refusals are ignored.
-void AdviseHugePages(void* block, size_t size);
-
-// Anonymous mappings for large arrays, backed by huge pages from the
-// start. Each throws std::bad_alloc when the kernel refuses.
-void* MapPages(size_t bytes);
-void* RemapPages(void* pages, size_t bytes, size_t newBytes);  // may move
-void UnmapPages(void* pages, size_t bytes);
-
-// A growable array of plain records in one block: from malloc while small,
-// an anonymous mapping of huge pages from kMapFrom bytes on, which grows
-// with mremap (its pages move, they are never copied), so that a large
-// array needs neither twice its size nor a page fault per 4 KiB. Owns its
-// block; not thread-safe while growing.
+// A growable array of plain records in one malloc block, grown with
+// realloc: from 128 KiB on the block is a mapping of its own, which glibc
+// grows with mremap (its pages move, they are never copied), so that a
+// large array never needs twice its size; from 2 MiB on it is hinted to
+// huge pages (memory.h). Owns its block; not thread-safe while growing.
 template <typename T>
 class PodArray {
   static_assert(std::is_trivially_copyable_v<T>, "plain records only");
 
  public:
-  static constexpr size_t kMapFrom = size_t{2} << 20;
-
   PodArray() = default;
-  ~PodArray() { Release(); }
+  ~PodArray() { std::free(data_); }
   PodArray(PodArray&& other) noexcept { Take(&other); }
   PodArray& operator=(PodArray&& other) noexcept {
     if (this != &other) {
-      Release();
+      std::free(data_);
       Take(&other);
     }
     return *this;
@@ -92,18 +80,13 @@ class PodArray {
     std::memcpy(data_ + size_, values, count * sizeof(T));
     size_ += count;
   }
-  // Gives back the capacity beyond the size (in whole pages once mapped).
+  // Gives back the capacity beyond the size.
   void ShrinkToFit() {
     if (size_ == capacity_ || size_ == 0) return;
-    if (mapped_) {
-      data_ = static_cast<T*>(
-          RemapPages(data_, capacity_ * sizeof(T), size_ * sizeof(T)));
-    } else if (void* p = std::realloc(data_, size_ * sizeof(T))) {
+    if (void* p = std::realloc(data_, size_ * sizeof(T))) {
       data_ = static_cast<T*>(p);
-    } else {
-      return;
+      capacity_ = size_;
     }
-    capacity_ = size_;
   }
 
  private:
@@ -111,40 +94,20 @@ class PodArray {
     data_ = std::exchange(other->data_, nullptr);
     size_ = std::exchange(other->size_, 0);
     capacity_ = std::exchange(other->capacity_, 0);
-    mapped_ = std::exchange(other->mapped_, false);
-  }
-  void Release() {
-    if (mapped_) {
-      UnmapPages(data_, capacity_ * sizeof(T));
-    } else {
-      std::free(data_);
-    }
   }
   void Grow(size_t need) {
     size_t capacity = capacity_ < 16 ? 16 : capacity_ * 2;
     if (capacity < need) capacity = need;
-    const size_t bytes = capacity * sizeof(T);
-    if (mapped_) {
-      data_ = static_cast<T*>(
-          RemapPages(data_, capacity_ * sizeof(T), bytes));
-    } else if (bytes >= kMapFrom) {
-      void* pages = MapPages(bytes);
-      if (size_ != 0) std::memcpy(pages, data_, size_ * sizeof(T));
-      std::free(data_);
-      data_ = static_cast<T*>(pages);
-      mapped_ = true;
-    } else {
-      void* p = std::realloc(data_, bytes);
-      if (p == nullptr) throw std::bad_alloc();
-      data_ = static_cast<T*>(p);
-    }
+    void* p = std::realloc(data_, capacity * sizeof(T));
+    if (p == nullptr) throw std::bad_alloc();
+    AdviseHugePages(p, capacity * sizeof(T));
+    data_ = static_cast<T*>(p);
     capacity_ = capacity;
   }
 
   T* data_ = nullptr;
   size_t size_ = 0;
   size_t capacity_ = 0;
-  bool mapped_ = false;
 };
 
 // What a cell's value is. Values of different kinds never compare equal,
@@ -208,6 +171,9 @@ class ConfigTable {
   const RegTable& reg() const { return reg_; }
   size_t size() const { return entries_.size(); }
   std::string_view Text(size_t entry) const;
+  // The texts of entries `first` to `last`, joined by commas: the texts lie
+  // in entry order, each followed by a comma.
+  std::string_view Texts(size_t first, size_t last) const;
 
   // The number of nested message `name` in this table, or -1.
   int Sub(std::string_view name) const;

@@ -1,10 +1,9 @@
 #include "devhost/fixed_adapter.h"
 
-#include <cstdlib>
 #include <cstring>
 #include <utility>
 
-#include "devhost/config.h"
+#include "devhost/memory.h"
 
 namespace devhost {
 namespace {
@@ -14,12 +13,12 @@ class FixedAdapter final : public Adapter {
   explicit FixedAdapter(std::string answer) : answer_(std::move(answer)) {}
 
   // One copy into a block the module releases with free(): the only work.
-  char* Answer(const tagGrpcTableOrRow* /*table*/,
-               const char* /*module*/) const override {
-    auto* text = static_cast<char*>(std::malloc(answer_.size() + 1));
+  char* Answer(const tagGrpcTableOrRow* /*table*/, const char* /*module*/,
+               size_t* size) const override {
+    auto* text = static_cast<char*>(TakeBlock(answer_.size() + 1));
     if (text == nullptr) return nullptr;
-    AdviseHugePages(text, answer_.size() + 1);  // as the json adapter does
     std::memcpy(text, answer_.c_str(), answer_.size() + 1);
+    *size = answer_.size();
     return text;
   }
 

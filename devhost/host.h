@@ -4,8 +4,7 @@
 // main() fills it in before it loads the module and leaves it unchanged
 // until the server has shut down and the module is gone; in between the
 // operations only read it, from any number of server threads, without a
-// lock. The two atomics are the exception: the stop raises `stopping`, and
-// the operations count large calls for the memory trimmer (memory.h).
+// lock. The exception is `stopping`, which the stop raises.
 
 #ifndef ACL_DEVHOST_HOST_H_
 #define ACL_DEVHOST_HOST_H_
@@ -39,8 +38,6 @@ struct Host {
   // answer at once (no session, every value rejected, no answer), so that
   // the handlers still running return quickly.
   std::atomic<bool> stopping{false};
-  // Calls with a large request tree or answer so far.
-  std::atomic<uint64_t> largeCalls{0};
 };
 
 

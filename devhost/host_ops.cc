@@ -2,18 +2,19 @@
 // executable for the module, each a thin call into the process's Host.
 // None lets an exception out to the module.
 //
-// Two duties besides: once the host is stopping, the session check, the
-// value check, the adapter and the split answer at once, so that handlers
-// still running return quickly; and a call found large (many rows or value
-// checks, a long answer) is counted in Host::largeCalls for the trimmer.
+// Duties besides: once the host is stopping, the session check, the value
+// check, the adapter and the split answer at once, so that handlers still
+// running return quickly; and the call's value checks, reason, answer and
+// split text go to its record (call.h).
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <vector>
 
-#include "devhost/call_scope.h"
+#include "devhost/call.h"
 #include "devhost/host.h"
 #include "devhost/split.h"
 #include "devhost/values.h"
@@ -40,32 +41,18 @@ namespace {
 constexpr char kStoppingReason[] = "the host is shutting down";
 constexpr char kCannotJudge[] = "the host cannot judge values";
 
-// A call is large when its tree has this many rows or value checks, or its
-// answer this many bytes.
-constexpr uint64_t kLargeTree = 1000;
-constexpr size_t kLargeAnswer = 1 << 20;
-
-// Value checks of the call running on this thread so far: the session check
-// starts every call, and every check of the call runs on its thread.
-thread_local uint64_t tChecks = 0;
-
 bool Stopping() {
   return TheHost().stopping.load(std::memory_order_relaxed);
 }
 
-void NoteLargeCall() {
-  TheHost().largeCalls.fetch_add(1, std::memory_order_relaxed);
-}
-
-// At least kLargeTree rows under `table`, or value checks in this call.
-bool LargeTree(const tagGrpcTableOrRow* table) {
-  if (tChecks >= kLargeTree) return true;
+// The rows under `table`, counted up to kLargeCount.
+uint64_t Rows(const tagGrpcTableOrRow* table) {
   uint64_t rows = 0;
   for (const tagGrpcTableOrRow* row = table->firstRow;
-       row != nullptr && rows < kLargeTree; row = row->next) {
+       row != nullptr && rows < kLargeCount; row = row->next) {
     ++rows;
   }
-  return rows >= kLargeTree;
+  return rows;
 }
 
 }  // namespace
@@ -79,7 +66,6 @@ extern "C" {
 grpc::ServerBuilder* GRPC_GetServerBuilder() { return TheHost().builder; }
 
 uint16_t GRPC_SESSION_IsExisting(const char* token) {
-  devhost::tChecks = 0;
   if (token == nullptr || Stopping()) return 0;
   try {
     return TheHost().tokens.count(token) != 0 ? 1 : 0;
@@ -93,18 +79,13 @@ uint16_t GRPC_CheckValueOfPara(const char* /*token*/, const char* path,
                                char* errorText) {
   const devhost::Checker* checker = TheHost().checker.get();
   const char* reason = devhost::kCannotJudge;
-  ++devhost::tChecks;
+  devhost::CountCheck();
   try {
     if (Stopping()) {
       reason = devhost::kStoppingReason;
     } else if (checker != nullptr) {
       const uint16_t verdict = checker->Check(path, text, errorSize, errorText);
-      if (verdict != 1) {
-        devhost::RecordRejection(errorText, errorSize);
-        if (devhost::tChecks >= devhost::kLargeTree) {
-          devhost::NoteLargeCall();  // a large tree built for nothing
-        }
-      }
+      if (verdict != 1) devhost::RecordRejection(errorText, errorSize);
       return verdict;
     }
   } catch (const std::exception&) {
@@ -122,12 +103,11 @@ char* GRPC_AdapterGet2Quorvex(tagGrpcTableOrRow* table, const char* module,
   const devhost::Adapter* adapter = TheHost().adapter.get();
   if (adapter == nullptr || table == nullptr || Stopping()) return nullptr;
   try {
-    char* answer = adapter->Answer(table, module != nullptr ? module : "");
-    if (devhost::LargeTree(table) ||
-        (answer != nullptr &&
-         strnlen(answer, devhost::kLargeAnswer) == devhost::kLargeAnswer)) {
-      devhost::NoteLargeCall();
-    }
+    size_t size = 0;
+    char* answer =
+        adapter->Answer(table, module != nullptr ? module : "", &size);
+    devhost::NoteAnswer(answer, answer != nullptr ? size : 0,
+                        devhost::Rows(table));
     return answer;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "acl-devhost: the adapter failed: %s\n", e.what());
@@ -138,13 +118,21 @@ char* GRPC_AdapterGet2Quorvex(tagGrpcTableOrRow* table, const char* module,
 char** GRPC_Split_MassiveData(char* text, uint64_t* count) {
   uint64_t ignored;
   if (count == nullptr) count = &ignored;
-  if (Stopping()) {  // nothing will be sent: spare the copy
-    *count = 0;
+  *count = 0;
+  if (text == nullptr) return nullptr;
+  if (Stopping()) {  // nothing will be sent: spare the work
     std::free(text);
     return nullptr;
   }
-  return devhost::SplitText(text, TheHost().splitBytes, count,
-                            devhost::ReleaseAtCallEnd);
+  const size_t maxPiece = TheHost().splitBytes;
+  // The pieces point into the text, which the call gives back when it ends;
+  // outside a call, the text moves into the list's block.
+  if (!devhost::KeepUntilCallEnd(text)) {
+    return devhost::SplitText(text, maxPiece, count);
+  }
+  size_t size = devhost::AnswerSize(text);  // the adapter's: known
+  if (size == SIZE_MAX) size = std::strlen(text);
+  return devhost::ListPieces(text, size, maxPiece, count);
 }
 
 tagZormRegNode* ZORM_GetRegTreeRoot() {

@@ -44,7 +44,7 @@
 #include "acl_version.h"
 #include "client/grpc_log.h"
 #include "devhost/adapter.h"
-#include "devhost/calls.h"
+#include "devhost/call.h"
 #include "devhost/checks.h"
 #include "devhost/fixed_adapter.h"
 #include "devhost/host.h"
@@ -477,7 +477,7 @@ int Run(int argc, char** argv, const sigset_t& stops) {
 
   int sig = 0;
   {
-    const Trimmer trimmer(&calls, &h.largeCalls);  // not while stopping
+    const Trimmer trimmer(&calls);  // not while stopping
     sig = WaitForStop(stops);
   }
   std::cerr << kProgram << ": " << strsignal(sig) << ", shutting down"

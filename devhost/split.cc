@@ -22,6 +22,14 @@ size_t PieceEnd(const char* text, size_t size, size_t begin, size_t max) {
   return end;
 }
 
+size_t CountPieces(const char* text, size_t size, size_t maxPiece) {
+  size_t pieces = 0;
+  for (size_t begin = 0; begin < size; ++pieces) {
+    begin = PieceEnd(text, size, begin, maxPiece);
+  }
+  return pieces;
+}
+
 // Fills `list` with the `pieces` + 1 piece pointers of `text`.
 void Mark(char** list, const char* text, size_t size, size_t pieces,
           size_t maxPiece) {
@@ -35,25 +43,23 @@ void Mark(char** list, const char* text, size_t size, size_t pieces,
 
 }  // namespace
 
-char** SplitText(char* text, size_t maxPiece, uint64_t* count,
-                 TextKeeper keeper) {
+char** ListPieces(const char* text, size_t size, size_t maxPiece,
+                  uint64_t* count) {
+  *count = 0;
+  const size_t pieces = CountPieces(text, size, maxPiece);
+  auto** list = static_cast<char**>(std::malloc((pieces + 1) * sizeof(char*)));
+  if (list == nullptr) return nullptr;
+  Mark(list, text, size, pieces, maxPiece);
+  *count = pieces;
+  return list;
+}
+
+char** SplitText(char* text, size_t maxPiece, uint64_t* count) {
   *count = 0;
   if (text == nullptr) return nullptr;
   const size_t size = std::strlen(text);
-  size_t pieces = 0;
-  for (size_t begin = 0; begin < size; ++pieces) {
-    begin = PieceEnd(text, size, begin, maxPiece);
-  }
+  const size_t pieces = CountPieces(text, size, maxPiece);
   const size_t pointers = (pieces + 1) * sizeof(char*);
-  if (keeper != nullptr) {
-    auto** list = static_cast<char**>(std::malloc(pointers));
-    if (list != nullptr && keeper(text)) {
-      Mark(list, text, size, pieces, maxPiece);
-      *count = pieces;
-      return list;
-    }
-    std::free(list);  // not kept: moved below
-  }
   auto* block = static_cast<char*>(std::realloc(text, pointers + size + 1));
   if (block == nullptr) {
     std::free(text);

@@ -1,15 +1,17 @@
-// Cuts a heap text into pieces for streamed delivery.
+// Cuts a text into pieces for streamed delivery.
 //
 // The result is a malloc block of `count + 1` piece pointers; piece i
-// (1..count) runs from pointer i-1 up to pointer i. Where the text lives:
+// (1..count) runs from pointer i-1 up to pointer i. Pieces hold at most
+// `maxPiece` bytes and never end inside a UTF-8 sequence (a piece may
+// exceed `maxPiece` only when it is smaller than one sequence). Where the
+// text lives:
 //
-//   kept   a keeper (such as the call scope's ReleaseAtCallEnd) takes the
-//          text and releases it later: the list points into the text as it
-//          stands, nothing is copied;
-//   moved  otherwise the list's block is the text's own, grown with realloc
-//          (which extends a large block or remaps its pages) and the text
-//          moved up behind the pointers within it, so that a single free()
-//          of the list releases everything.
+//   ListPieces  the list points into the text as it stands, which the
+//               caller keeps until the list is freed: nothing is copied;
+//   SplitText   the list's block is the text's own, grown with realloc
+//               (which remaps a large block's pages) and the text moved up
+//               behind the pointers within it, so that a single free() of
+//               the list releases everything.
 //
 // Thread-safe: no state.
 
@@ -21,17 +23,16 @@
 
 namespace devhost {
 
-// Takes a malloc'd block to release later; false when it cannot.
-using TextKeeper = bool (*)(void* text);
+// The piece list of the `size` bytes at `text`, left where they are. An
+// empty text gives a list with count 0. Null, with `*count` 0, when out of
+// memory. REQUIRES: maxPiece > 0.
+char** ListPieces(const char* text, size_t size, size_t maxPiece,
+                  uint64_t* count);
 
-// Splits `text` (a malloc'd NUL-terminated text, taken over: kept, moved
-// into the list or released) into pieces of at most `maxPiece` bytes, never
-// inside a UTF-8 sequence (a piece may exceed `maxPiece` only when it is
-// smaller than one sequence). An empty text gives a list with count 0.
-// Returns null, with `*count` 0, when out of memory or when `text` is null.
-// REQUIRES: maxPiece > 0; a kept text outlives the list.
-char** SplitText(char* text, size_t maxPiece, uint64_t* count,
-                 TextKeeper keeper = nullptr);
+// Splits `text`, a malloc'd NUL-terminated text, taken over: moved into the
+// list, or released when out of memory. Null, with `*count` 0, then or when
+// `text` is null. REQUIRES: maxPiece > 0.
+char** SplitText(char* text, size_t maxPiece, uint64_t* count);
 
 }  // namespace devhost
 

@@ -23,7 +23,7 @@
 #include <atomic>
 #include <chrono>
 
-#include "devhost/calls.h"
+#include "devhost/call.h"
 
 namespace grpc {
 class Server;

@@ -20,6 +20,7 @@
 #include "devhost/checks.h"
 #include "devhost/config.h"
 #include "devhost/config_reader.h"
+#include "devhost/memory.h"
 #include "devhost/registry.h"
 #include "devhost/values.h"
 #include "tree/tree.h"
@@ -318,8 +319,8 @@ TEST(ConfigReaderTest, ProblemsBeyondTwentyAreCounted) {
 }
 
 TEST(PodArrayTest, KeepsItsRecordsAcrossGrowthMovesAndShrinking) {
-  // Enough records to pass from malloc to a mapping and grow that twice.
-  const uint32_t n = 4 * PodArray<uint32_t>::kMapFrom / sizeof(uint32_t) + 3;
+  // Enough records to pass from an arena to a mapping and grow that twice.
+  const uint32_t n = (size_t{8} << 20) / sizeof(uint32_t) + 3;
   PodArray<uint32_t> grown;
   for (uint32_t i = 0; i < n; ++i) grown.push_back(i * 7);
   grown.append(&n, 1);
@@ -332,6 +333,22 @@ TEST(PodArrayTest, KeepsItsRecordsAcrossGrowthMovesAndShrinking) {
   for (uint32_t i = 0; i < n; ++i) wrong += moved[i] != i * 7;
   EXPECT_EQ(wrong, 0u);
   EXPECT_EQ(moved[n], n);
+}
+
+// A large block given back is parked, and the smallest parked block that
+// fits is taken again; a taken block is the taker's to free.
+TEST(MemoryTest, LargeBlocksGivenBackAreTakenAgain) {
+  FreeParkedBlocks();
+  void* small = TakeBlock(size_t{1} << 20);
+  void* large = TakeBlock(size_t{4} << 20);
+  ASSERT_NE(small, nullptr);
+  ASSERT_NE(large, nullptr);
+  GiveBack(large);
+  GiveBack(small);
+  EXPECT_EQ(TakeBlock(size_t{2} << 20), large);
+  EXPECT_EQ(TakeBlock(size_t{512} << 10), small);
+  std::free(small);
+  std::free(large);
 }
 
 // ---- The json adapter -------------------------------------------------------
@@ -432,8 +449,10 @@ std::string Answer(const Adapter& adapter, const char* table,
       mv::LinkRowFront(tree.get(), std::move(r));
     }
   }
-  char* answer = adapter.Answer(tree.get(), "ACL");
+  size_t size = 0;
+  char* answer = adapter.Answer(tree.get(), "ACL", &size);
   std::string text = answer != nullptr ? answer : "(null)";
+  EXPECT_EQ(size, answer != nullptr ? text.size() : 0);
   std::free(answer);
   return text;
 }

@@ -1,5 +1,6 @@
 // Cutting an answer into pieces: bounds, UTF-8 sequences kept whole, and
-// either one block that owns everything or a list into a kept text.
+// either one block that owns everything or a list into the text as it
+// stands.
 
 #include <cstdlib>
 #include <cstring>
@@ -12,31 +13,24 @@
 
 namespace {
 
-// The texts a keeper took, released after their lists.
-std::vector<void*> kept;
-bool Keep(void* text) {
-  kept.push_back(text);
-  return true;
-}
-bool Refuse(void*) { return false; }
-
-// The pieces of `text`, split with `keeper`; the list and, when kept, the
-// text are released as a host would, so the sanitizer build sees any leak.
+// The pieces of `text`, split in place (`listed`) or into one block; the
+// list and the text are released as a host would, so the sanitizer build
+// sees any leak.
 std::vector<std::string> Split(const std::string& text, size_t max,
-                               devhost::TextKeeper keeper = nullptr) {
+                               bool listed) {
   uint64_t count = 99;
   char* copy = strdup(text.c_str());
-  char** list = devhost::SplitText(copy, max, &count, keeper);
+  char** list = listed ? devhost::ListPieces(copy, text.size(), max, &count)
+                       : devhost::SplitText(copy, max, &count);
   EXPECT_NE(list, nullptr);
-  EXPECT_EQ(list != nullptr && list[0] == copy, keeper == Keep)
-      << "a kept text is pointed into as it stands";
+  EXPECT_EQ(list != nullptr && list[0] == copy, listed)
+      << "a listed text is pointed into as it stands";
   std::vector<std::string> pieces;
   for (uint64_t i = 1; list != nullptr && i <= count; ++i) {
     pieces.emplace_back(list[i - 1], list[i] - list[i - 1]);
   }
   std::free(list);
-  for (void* block : kept) std::free(block);
-  kept.clear();
+  if (listed) std::free(copy);
   return pieces;
 }
 
@@ -57,9 +51,8 @@ TEST(Split, CutsAtMostMaxBytesAndNeverInsideASequence) {
       {"\xF0\x9F\x98\x80!", 2, {"\xF0\x9F\x98\x80", "!"}},  // wider than max
   };
   for (const Case& c : cases) {
-    for (devhost::TextKeeper keeper : {devhost::TextKeeper{nullptr}, Keep,
-                                       Refuse}) {
-      EXPECT_EQ(Split(c.text, c.max, keeper), c.pieces)
+    for (bool listed : {false, true}) {
+      EXPECT_EQ(Split(c.text, c.max, listed), c.pieces)
           << c.text << " / " << c.max;
     }
   }
