@@ -20,7 +20,7 @@
 // mapping, which would cost a page fault per page written and an munmap
 // per call; the Trimmer frees the parked blocks with the rest.
 //
-// Why glibc and not mimalloc (measured: docs/host-integration.md, "The
+// Why glibc and not mimalloc (measured: docs/integrating.md, "The
 // allocator"): mimalloc needs no trimmer and halves large calls' peak, but
 // gRPC's sync server ends worker threads as calls come and go, and ending a
 // thread costs mimalloc some 360 000 instructions: small calls, the common
