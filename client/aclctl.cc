@@ -47,6 +47,7 @@
 #include <nlohmann/json.hpp>
 
 #include "acl_version.h"
+#include "client/command_line.h"
 #include "client/grpc_log.h"
 #include "client/service_client.h"
 
@@ -176,16 +177,7 @@ int UsageError(const std::string& message) {
 bool ParseArgs(int argc, char** argv, Options* options, int* status) {
   Options& o = *options;
   CLI::App app(kDescription, "aclctl");
-  app.footer(kFooter);
-  app.get_formatter()->column_width(24);
-  app.failure_message([](const CLI::App*, const CLI::Error& e) {
-    return "aclctl: " + std::string(e.what()) + "\nTry 'aclctl --help'.\n";
-  });
-  // An option given twice: the last one counts.
-  app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
-  app.set_version_flag("--version",
-                       std::string("aclctl ") + acl_version::kVersion,
-                       "show the version");
+  acl_client::StyleCommandLine(&app, kFooter, 24, acl_version::kVersion);
   app.add_option("METHOD", o.method,
                  "the method, with or without its GetJsonACL prefix;\n"
                  "exact matches first. `aclctl list` lists them.")

@@ -42,6 +42,7 @@
 #include <CLI/CLI.hpp>
 
 #include "acl_version.h"
+#include "client/command_line.h"
 #include "client/grpc_log.h"
 #include "devhost/adapter.h"
 #include "devhost/call.h"
@@ -114,12 +115,7 @@ std::string CheckListen(const std::string& listen) {
   return "";
 }
 
-// Adds the flag `name` (VALUE its placeholder in the help) that sets `*to`.
-template <typename T>
-CLI::Option* AddFlag(CLI::App* app, const char* name, const char* value,
-                     T* to, const char* help) {
-  return app->add_option(name, *to, help)->option_text(value);
-}
+using acl_client::AddFlag;
 
 // The options of the command line. Exits on --help and --version (0) and
 // on bad flags (2). A file that a flag names must exist; whether it reads
@@ -127,17 +123,7 @@ CLI::Option* AddFlag(CLI::App* app, const char* name, const char* value,
 Options ParseFlags(int argc, char** argv) {
   Options o;
   CLI::App app(kDescription, kProgram);
-  app.footer(kFooter);
-  app.get_formatter()->column_width(26);
-  app.failure_message([](const CLI::App* a, const CLI::Error& e) {
-    return a->get_name() + ": " + e.what() + "\nTry '" + a->get_name() +
-           " --help'.\n";
-  });
-  // A flag given twice: the last one counts (repeatable ones add up).
-  app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
-  app.set_version_flag("--version",
-                       std::string(kProgram) + " " + acl_version::kVersion,
-                       "print the version and exit");
+  acl_client::StyleCommandLine(&app, kFooter, 26, acl_version::kVersion);
   const CLI::Validator& file = CLI::ExistingFile;
   const CLI::Range count(1, INT_MAX);
   const CLI::Validator nonEmpty(

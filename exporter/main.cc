@@ -25,6 +25,7 @@
 #include <thread>
 
 #include "acl_version.h"
+#include "client/command_line.h"
 #include "client/grpc_log.h"
 #include "exporter/http_server.h"
 #include "exporter/prober.h"
@@ -65,27 +66,14 @@ struct Options {
   bool verbose = false;
 };
 
-template <typename T>
-CLI::Option* AddFlag(CLI::App* app, const char* name, const char* value,
-                     T* to, const char* help) {
-  return app->add_option(name, *to, help)->option_text(value);
-}
+using acl_client::AddFlag;
 
 // The options of the command line. Exits on --help and --version (0) and
 // on bad flags (2).
 Options ParseFlags(int argc, char** argv) {
   Options o;
   CLI::App app(kDescription, kProgram);
-  app.footer(kFooter);
-  app.get_formatter()->column_width(30);
-  app.failure_message([](const CLI::App* a, const CLI::Error& e) {
-    return a->get_name() + ": " + e.what() + "\nTry '" + a->get_name() +
-           " --help'.\n";
-  });
-  app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
-  app.set_version_flag("--version",
-                       std::string(kProgram) + " " + acl_version::kVersion,
-                       "print the version and exit");
+  acl_client::StyleCommandLine(&app, kFooter, 30, acl_version::kVersion);
   const CLI::Validator& file = CLI::ExistingFile;
   AddFlag(&app, "--web.listen-address,--listen", "HOST:PORT", &o.server.listen,
           "where to serve HTTP; port 0 picks a free port\n"
