@@ -13,7 +13,6 @@
 #include <google/protobuf/stubs/logging.h>
 
 #include "client/service_client.h"
-#include "exporter/reply_buffer.h"
 #include "exporter/tables.h"
 
 namespace exporter {
@@ -352,19 +351,21 @@ void Prober::ReadTables(const std::shared_ptr<grpc::Channel>& channel,
       if (--pending == 0) allDone.notify_one();
     });
   }
-  ReplyBuffer streamed;
+  // The streamed table is parsed as it arrives, into the probe's text.
+  std::unique_ptr<TableStream> streamed;
   for (size_t i = 0; i < kTableCount; ++i) {
     if (calls[i] == nullptr || kTables[i].fetch == nullptr) continue;
+    streamed = std::make_unique<TableStream>(kTables[i], text, skips);
     calls[i]->status =
         kTables[i].fetch(*stub, &calls[i]->context, options_.maxReplyBytes,
-                         &streamed, &tally->pieces);
+                         streamed.get(), &tally->pieces);
   }
   {
     std::unique_lock<std::mutex> lock(mu);
     allDone.wait(lock, [&pending] { return pending == 0; });
   }
   unregister();
-  tally->bytes = held + streamed.size();
+  tally->bytes = held + (streamed != nullptr ? streamed->size() : 0);
   if (cancel != nullptr && cancel->cancelled()) {
     Fail(result, "cancelled", kCancelled);
     return;
@@ -377,6 +378,10 @@ void Prober::ReadTables(const std::shared_ptr<grpc::Channel>& channel,
     if (calls[i] == nullptr) continue;
     const TableSpec& table = kTables[i];
     TableCall& call = *calls[i];
+    if (table.fetch != nullptr && !streamed->error().empty()) {
+      Fail(result, "json", streamed->error());
+      return;
+    }
     if (IsUnimplemented(call.status)) {
       ++tally->tablesSkipped;
       continue;
@@ -386,22 +391,19 @@ void Prober::ReadTables(const std::shared_ptr<grpc::Channel>& channel,
            std::string(table.name) + ": " + Describe(call.status, call.context));
       return;
     }
-    ReplyBuffer unary;
-    ReplyBuffer* json = table.fetch != nullptr ? &streamed : &unary;
-    if (table.start != nullptr) {
-      if (!unary.Append(call.reply.result())) {
-        Fail(result, "too_large", std::string(table.name) + ": out of memory");
-        return;
-      }
+    // A unary table's answer is parsed from the reply as it is.
+    std::unique_ptr<TableStream> unary;
+    TableStream* stream = streamed.get();
+    if (table.fetch == nullptr) {
+      unary = std::make_unique<TableStream>(table, text, skips);
+      stream = unary.get();
+      stream->Add(call.reply.result());
       calls[i].reset();  // the reply's text with it
     }
-    std::string error;
-    if (!ParseTable(table, json->data(), json->size(), json->capacity(), text,
-                    skips, &error)) {
-      Fail(result, "json", std::move(error));
+    if (!stream->Finish()) {
+      Fail(result, "json", stream->error());
       return;
     }
-    json->Clear();
   }
 }
 

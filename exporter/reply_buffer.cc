@@ -23,6 +23,11 @@ bool ReplyBuffer::Append(std::string_view piece) {
   return true;
 }
 
+void ReplyBuffer::Truncate(size_t size) {
+  size_ = size;
+  std::memset(data_ + size_, 0, kPadding);
+}
+
 void ReplyBuffer::Clear() {
   std::free(data_);
   data_ = nullptr;

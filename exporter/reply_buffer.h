@@ -30,6 +30,10 @@ class ReplyBuffer {
   size_t size() const { return size_; }
   size_t capacity() const { return capacity_; }  // with the padding
 
+  // Keeps the first `size` bytes.
+  // REQUIRES: size <= size().
+  void Truncate(size_t size);
+
   // Frees the memory.
   void Clear();
 

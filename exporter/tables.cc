@@ -9,9 +9,13 @@
 #include <utility>
 #include <vector>
 
+#include "exporter/row_scanner.h"
+
 namespace exporter {
 
 const char kTooLarge[] = "reply larger than --max-reply-bytes";
+constexpr char kBrokenStream[] =
+    "the answer is not JSON of the table's shape";
 
 static_assert(ReplyBuffer::kPadding >= simdjson::SIMDJSON_PADDING,
               "simdjson reads that far past the end");
@@ -35,10 +39,10 @@ void StartUnary(Stub& stub, TableCall* call, std::function<void()> done) {
                           });
 }
 
-// The streamed method: pieces appended as they come, never all of them
-// held a second time.
+// The streamed method: each piece parsed as it comes, the answer never
+// held whole.
 grpc::Status FetchBasicRulesStream(Stub& stub, grpc::ClientContext* context,
-                                   size_t limit, ReplyBuffer* json,
+                                   size_t limit, TableStream* stream,
                                    size_t* pieces) {
   std::unique_ptr<grpc::ClientReader<Reply>> reader =
       stub.GetJsonACLIPv4BasicRulesStream(context, acl::ACLIPv4BasicRules());
@@ -47,16 +51,19 @@ grpc::Status FetchBasicRulesStream(Stub& stub, grpc::ClientContext* context,
   while (reader->Read(&piece)) {
     ++*pieces;
     if (failure != nullptr) continue;  // drain after a cancel
-    if (json->size() + piece.result().size() > limit) {
+    if (stream->size() + piece.result().size() > limit) {
       failure = kTooLarge;
-    } else if (!json->Append(piece.result())) {
-      failure = "out of memory";
+    } else if (!stream->Add(piece.result())) {
+      failure = kBrokenStream;
     }
     if (failure != nullptr) context->TryCancel();
   }
   grpc::Status status = reader->Finish();
-  if (failure != nullptr) {
+  if (failure == kTooLarge) {
     return grpc::Status(grpc::StatusCode::RESOURCE_EXHAUSTED, failure);
+  }
+  if (failure != nullptr) {
+    return grpc::Status(grpc::StatusCode::DATA_LOSS, failure);
   }
   return status;
 }
@@ -89,24 +96,34 @@ struct Row {
   bool hasValue[kMaxColumns];
 };
 
-// The slot of each label column of `table`: the first column that has its
-// label name.
-struct Slots {
-  int of[kMaxColumns];
+// The keys of `table`'s columns (their lengths counted once), and the slot
+// of each label column: the first column that has its label name.
+struct Columns {
+  std::string_view label[kMaxColumns];
+  int slot[kMaxColumns];
+  int labels = 0;
+  std::string_view value[kMaxColumns];
+  int values = 0;
 };
 
-Slots SlotsOf(const TableSpec& table) {
-  Slots slots;
+Columns ColumnsOf(const TableSpec& table) {
+  Columns columns;
   for (int i = 0; i < kMaxColumns && table.labels[i].key != nullptr; ++i) {
-    slots.of[i] = i;
+    columns.label[i] = table.labels[i].key;
+    columns.slot[i] = i;
+    columns.labels = i + 1;
     for (int j = 0; j < i; ++j) {
       if (std::strcmp(table.labels[i].label, table.labels[j].label) == 0) {
-        slots.of[i] = slots.of[j];
+        columns.slot[i] = columns.slot[j];
         break;
       }
     }
   }
-  return slots;
+  for (int i = 0; i < kMaxColumns && table.values[i].key != nullptr; ++i) {
+    columns.value[i] = table.values[i].key;
+    columns.values = i + 1;
+  }
+  return columns;
 }
 
 // The outcome of reading one column: kReadOk, a skip cause, or kReadFailed
@@ -182,8 +199,8 @@ int ReadValue(simdjson::ondemand::value value, uint64_t* out) {
 
 // Reads one row's columns into `*row`. Returns kReadOk, the cause of
 // skipping it, or kReadFailed.
-int ReadRow(const TableSpec& table, const Slots& slots,
-            simdjson::ondemand::object object, Row* row) {
+int ReadRow(const Columns& columns, simdjson::ondemand::object object,
+            Row* row) {
   std::fill(row->hasLabel, row->hasLabel + kMaxColumns, false);
   std::fill(row->hasValue, row->hasValue + kMaxColumns, false);
   int skip = kReadOk;
@@ -193,9 +210,9 @@ int ReadRow(const TableSpec& table, const Slots& slots,
     const simdjson::ondemand::raw_json_string key = field.key();
     int outcome = kReadOk;
     bool matched = false;
-    for (int c = 0; c < kMaxColumns && table.labels[c].key != nullptr; ++c) {
-      if (key != std::string_view(table.labels[c].key)) continue;
-      const int slot = slots.of[c];
+    for (int c = 0; c < columns.labels; ++c) {
+      if (key != columns.label[c]) continue;
+      const int slot = columns.slot[c];
       if (row->hasLabel[slot]) {
         outcome = kSkipRepeatedKey;
       } else {
@@ -206,9 +223,8 @@ int ReadRow(const TableSpec& table, const Slots& slots,
       matched = true;
       break;
     }
-    for (int c = 0; !matched && c < kMaxColumns &&
-                    table.values[c].key != nullptr; ++c) {
-      if (key != std::string_view(table.values[c].key)) continue;
+    for (int c = 0; !matched && c < columns.values; ++c) {
+      if (key != columns.value[c]) continue;
       if (row->hasValue[c]) {
         outcome = kSkipRepeatedKey;
       } else {
@@ -295,6 +311,58 @@ const char* const kSkipCauses[kSkipCauseCount] = {
     "duplicate_series",
 };
 
+namespace {
+
+// Reads the rows of a list, in order, into `out`. Returns false when the
+// JSON is broken (`*failure` set, or `*shape` to what is wrong); `*count`
+// counts the elements.
+bool ParseRows(const TableSpec& table, const Columns& columns,
+               simdjson::ondemand::array rows, MetricText* out,
+               RowSkips* skips, Row* row, std::string* labels, size_t* count,
+               simdjson::error_code* failure, const char** shape) {
+  for (auto element : rows) {
+    ++*count;
+    simdjson::ondemand::value value;
+    if ((*failure = element.get(value))) return false;
+    simdjson::ondemand::object object;
+    if (value.get_object().get(object)) {
+      ++skips->count[kSkipNotObject];
+      continue;
+    }
+    const int outcome = ReadRow(columns, object, row);
+    if (outcome == kReadFailed) {
+      *shape = "a broken row";
+      return false;
+    }
+    if (outcome != kReadOk) {
+      ++skips->count[outcome];
+      continue;
+    }
+    WriteRow(table, *row, labels, out);
+  }
+  return true;
+}
+
+// Whether the document was read through: the iterator is at its end, not
+// at something that follows it.
+simdjson::error_code ReadThrough(simdjson::ondemand::document& doc,
+                                 const char* end, const char** shape) {
+  std::string_view whole;
+  if (simdjson::error_code failure = doc.raw_json().get(whole)) {
+    return failure;
+  }
+  if (whole.data() + whole.size() != end) *shape = "text after the document";
+  return simdjson::SUCCESS;
+}
+
+std::string Malformed(const TableSpec& table, const char* shape,
+                      simdjson::error_code failure) {
+  return std::string("malformed JSON in ") + table.name + ": " +
+         (shape != nullptr ? shape : simdjson::error_message(failure));
+}
+
+}  // namespace
+
 bool ParseTable(const TableSpec& table, const char* json, size_t size,
                 size_t capacity, MetricText* out, RowSkips* skips,
                 std::string* error) {
@@ -305,14 +373,13 @@ bool ParseTable(const TableSpec& table, const char* json, size_t size,
   simdjson::error_code failure = simdjson::SUCCESS;
   const char* shape = nullptr;  // what is wrong with a well-formed document
   auto fail = [&]() {
-    *error = std::string("malformed JSON in ") + table.name + ": " +
-             (shape != nullptr ? shape : simdjson::error_message(failure));
+    *error = Malformed(table, shape, failure);
     return false;
   };
   if ((failure = parser.iterate(json, size, capacity).get(doc))) return fail();
   simdjson::ondemand::object top;
   if ((failure = doc.get_object().get(top))) return fail();
-  const Slots slots = SlotsOf(table);
+  const Columns columns = ColumnsOf(table);
   const size_t duplicates = out->duplicates();
   Row row;
   std::string labels;
@@ -334,37 +401,116 @@ bool ParseTable(const TableSpec& table, const char* json, size_t size,
         shape = "the rows are not a list";
         return fail();
       }
-      for (auto element : rows) {
-        simdjson::ondemand::value value;
-        if ((failure = element.get(value))) return fail();
-        simdjson::ondemand::object object;
-        if (value.get_object().get(object)) {
-          ++skips->count[kSkipNotObject];
-          continue;
-        }
-        const int outcome = ReadRow(table, slots, object, &row);
-        if (outcome == kReadFailed) {
-          shape = "a broken row";
-          return fail();
-        }
-        if (outcome != kReadOk) {
-          ++skips->count[outcome];
-          continue;
-        }
-        WriteRow(table, row, &labels, out);
+      size_t count = 0;
+      if (!ParseRows(table, columns, rows, out, skips, &row, &labels, &count,
+                     &failure, &shape)) {
+        return fail();
       }
     }
   }
   skips->count[kSkipDuplicate] += out->duplicates() - duplicates;
-  // The document read through: the iterator is at its end, or at what
-  // follows it.
-  std::string_view whole;
-  if ((failure = doc.raw_json().get(whole))) return fail();
-  if (whole.data() + whole.size() != json + size) {
-    shape = "text after the document";
+  if ((failure = ReadThrough(doc, json + size, &shape)) || shape != nullptr) {
     return fail();
   }
   return true;
 }
+
+// The rows' batches are parsed by one parser, grown as needed and kept for
+// the table; the skeleton by ParseTable once the answer is whole (its lists
+// of rows are empty by then).
+struct TableStream::Impl : RowScanner::Sink {
+  Impl(const TableSpec& spec, MetricText* text, RowSkips* rowSkips,
+       size_t batchBytes)
+      : table(spec),
+        columns(ColumnsOf(spec)),
+        out(text),
+        skips(rowSkips),
+        duplicates(text->duplicates()),
+        scanner(spec.name, spec.row, batchBytes, this) {}
+
+  bool Rows(const char* json, size_t size, bool needRow) override {
+    if (parser.capacity() < size) {
+      const size_t grown = std::max(size, 2 * parser.capacity());
+      if ((failure = parser.allocate(grown))) return false;
+    }
+    simdjson::ondemand::document doc;
+    if ((failure = parser.iterate(json, size, size + ReplyBuffer::kPadding)
+                       .get(doc))) {
+      return false;
+    }
+    simdjson::ondemand::array rows;
+    if ((failure = doc.get_array().get(rows))) return false;
+    size_t count = 0;
+    if (!ParseRows(table, columns, rows, out, skips, &row, &labels, &count,
+                   &failure, &shape)) {
+      return false;
+    }
+    if (needRow && count == 0) {
+      shape = "a comma without a row after it";
+      return false;
+    }
+    return !(failure = ReadThrough(doc, json + size, &shape)) &&
+           shape == nullptr;
+  }
+
+  bool Fail() {
+    if (error.empty()) error = Malformed(table, shape, failure);
+    return false;
+  }
+
+  const TableSpec& table;
+  const Columns columns;
+  MetricText* const out;
+  RowSkips* const skips;
+  const size_t duplicates;  // of `out` before this table
+  size_t size = 0;
+  simdjson::ondemand::parser parser;
+  Row row;
+  std::string labels;
+  simdjson::error_code failure = simdjson::SUCCESS;
+  const char* shape = nullptr;
+  std::string error;
+  RowScanner scanner;
+};
+
+TableStream::TableStream(const TableSpec& table, MetricText* out,
+                         RowSkips* skips, size_t batchBytes)
+    : impl_(std::make_unique<Impl>(table, out, skips, batchBytes)) {}
+
+TableStream::~TableStream() = default;
+
+bool TableStream::Add(std::string_view piece) {
+  if (!impl_->error.empty()) return false;
+  impl_->size += piece.size();
+  if (!impl_->scanner.Scan(piece)) {
+    if (impl_->shape == nullptr && !impl_->failure) {
+      impl_->shape = "not one JSON document";
+    }
+    return impl_->Fail();
+  }
+  return true;
+}
+
+bool TableStream::Finish() {
+  Impl& s = *impl_;
+  if (!s.error.empty()) return false;
+  if (!s.scanner.Finish()) {
+    if (s.shape == nullptr && !s.failure) s.shape = "the answer ends early";
+    return s.Fail();
+  }
+  // The duplicates of the rows so far; ParseTable counts its own (none: the
+  // skeleton has no rows).
+  s.skips->count[kSkipDuplicate] += s.out->duplicates() - s.duplicates;
+  const ReplyBuffer& skeleton = s.scanner.skeleton();
+  static const char kEmpty[ReplyBuffer::kPadding] = {};
+  const char* json = skeleton.data() != nullptr ? skeleton.data() : kEmpty;
+  return ParseTable(s.table, json, skeleton.size(),
+                    skeleton.size() + ReplyBuffer::kPadding, s.out, s.skips,
+                    &s.error);
+}
+
+size_t TableStream::size() const { return impl_->size; }
+
+const std::string& TableStream::error() const { return impl_->error; }
 
 }  // namespace exporter
