@@ -28,6 +28,8 @@ constexpr char kOverBudget[] =
 // streamed piece), its freed memory is given back to the system at once.
 constexpr size_t kTrimAfter = 1 << 20;
 constexpr size_t kPieceCost = 256;
+// Room left in the body for the probe's own series after the device's.
+constexpr size_t kTailBytes = 2048;
 
 bool IsTooLarge(const grpc::Status& status) {
   const std::string& message = status.error_message();
@@ -258,7 +260,7 @@ ProbeResult Prober::Probe(const std::string& target, const std::string& token,
     }
     if (result.up) {
       result.series = text.series();
-      text.AppendTo(body);
+      text.AppendTo(body, kTailBytes);
       AppendGauge("acl_probe_tables_skipped",
                   "Tables the device does not implement.",
                   tally.tablesSkipped, body);

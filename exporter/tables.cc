@@ -415,6 +415,32 @@ bool ParseTable(const TableSpec& table, const char* json, size_t size,
   return true;
 }
 
+namespace {
+
+// Whether no two tables can answer the same series: each pair either both
+// labelled with their (different) names, or without a family in common.
+// Then each table's series are a scope of their own in MetricText.
+bool TablesDisjoint() {
+  for (size_t i = 0; i < kTableCount; ++i) {
+    for (size_t j = i + 1; j < kTableCount; ++j) {
+      const TableSpec& a = kTables[i];
+      const TableSpec& b = kTables[j];
+      if (a.tableLabel && b.tableLabel &&
+          std::strcmp(a.name, b.name) != 0) {
+        continue;
+      }
+      for (int x = 0; x < kMaxColumns && a.values[x].key != nullptr; ++x) {
+        for (int y = 0; y < kMaxColumns && b.values[y].key != nullptr; ++y) {
+          if (a.values[x].metric == b.values[y].metric) return false;
+        }
+      }
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
 // The rows' batches are parsed by one parser, grown as needed and kept for
 // the table; the skeleton by ParseTable once the answer is whole (its lists
 // of rows are empty by then).
@@ -426,7 +452,10 @@ struct TableStream::Impl : RowScanner::Sink {
         out(text),
         skips(rowSkips),
         duplicates(text->duplicates()),
-        scanner(spec.name, spec.row, batchBytes, this) {}
+        scanner(spec.name, spec.row, batchBytes, this) {
+    static const bool disjoint = TablesDisjoint();
+    if (disjoint) out->StartScope();
+  }
 
   bool Rows(const char* json, size_t size, bool needRow) override {
     if (parser.capacity() < size) {
