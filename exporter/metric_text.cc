@@ -121,12 +121,20 @@ void AppendLabelValue(std::string_view value, std::string* out) {
 bool LabelOrderAfter(std::string_view a, std::string_view b) {
   const size_t n = std::min(a.size(), b.size());
   size_t i = 0;
+  for (; i + 8 <= n; i += 8) {  // texts in order share most of their start
+    uint64_t x, y;
+    std::memcpy(&x, a.data() + i, 8);
+    std::memcpy(&y, b.data() + i, 8);
+    if (x != y) break;
+  }
   while (i < n && a[i] == b[i]) ++i;
   if (i == a.size() && i == b.size()) return false;  // equal
   // The first difference is in the piece that begins after the last quote
   // before i, in both; where that piece ends in each:
-  const size_t endA = std::min(a.find('"', i), a.size());
-  const size_t endB = std::min(b.find('"', i), b.size());
+  size_t endA = i;
+  while (endA < a.size() && a[endA] != '"') ++endA;
+  size_t endB = i;
+  while (endB < b.size() && b[endB] != '"') ++endB;
   if (endA != endB) return endA > endB;
   if (i < endA) {
     return static_cast<unsigned char>(a[i]) > static_cast<unsigned char>(b[i]);

@@ -96,20 +96,60 @@ struct Row {
   bool hasValue[kMaxColumns];
 };
 
-// The keys of `table`'s columns (their lengths counted once), and the slot
-// of each label column: the first column that has its label name.
+// A column's JSON key, matched against a key as written in the answer
+// (after its opening quote) by its first 8 bytes with the closing quote
+// (one compare for keys of up to 7 bytes), then the rest. simdjson's
+// padding makes 8 bytes readable at every key.
+struct Key {
+  std::string_view text;
+  uint64_t head = 0;  // text + '"', its first 8 bytes
+  uint64_t mask = 0;  // which bytes of head count
+
+  Key() = default;
+  explicit Key(std::string_view key) : text(key) {
+    char quoted[8] = {};
+    const size_t n = std::min(key.size() + 1, sizeof quoted);
+    std::memcpy(quoted, key.data(), std::min(key.size(), n));
+    if (key.size() < n) quoted[key.size()] = '"';
+    std::memcpy(&head, quoted, sizeof head);
+    char ones[8] = {};
+    std::memset(ones, 0xff, n);
+    std::memcpy(&mask, ones, sizeof mask);
+  }
+
+  bool Matches(const char* raw) const {
+    uint64_t word;
+    std::memcpy(&word, raw, sizeof word);
+    if ((word & mask) != head) return false;
+    if (text.size() < sizeof word) return true;
+    return std::memcmp(raw + sizeof word, text.data() + sizeof word,
+                       text.size() - sizeof word) == 0 &&
+           raw[text.size()] == '"';
+  }
+};
+
+// The keys of `table`'s columns, the slot of each label column (the first
+// column that has its label name), and the constant text of the label set:
+// `prefix[c]` goes before label column c's value (its name, and the table's
+// label before the first).
 struct Columns {
-  std::string_view label[kMaxColumns];
+  Key label[kMaxColumns];
   int slot[kMaxColumns];
   int labels = 0;
-  std::string_view value[kMaxColumns];
+  Key value[kMaxColumns];
   int values = 0;
+  std::string table;  // table="NAME" or empty
+  std::string prefix[kMaxColumns];  // label="
 };
 
 Columns ColumnsOf(const TableSpec& table) {
   Columns columns;
+  if (table.tableLabel) {
+    columns.table = std::string("table=\"") + table.name + "\"";
+  }
   for (int i = 0; i < kMaxColumns && table.labels[i].key != nullptr; ++i) {
-    columns.label[i] = table.labels[i].key;
+    columns.label[i] = Key(table.labels[i].key);
+    columns.prefix[i] = std::string(table.labels[i].label) + "=\"";
     columns.slot[i] = i;
     columns.labels = i + 1;
     for (int j = 0; j < i; ++j) {
@@ -120,7 +160,7 @@ Columns ColumnsOf(const TableSpec& table) {
     }
   }
   for (int i = 0; i < kMaxColumns && table.values[i].key != nullptr; ++i) {
-    columns.value[i] = table.values[i].key;
+    columns.value[i] = Key(table.values[i].key);
     columns.values = i + 1;
   }
   return columns;
@@ -207,11 +247,11 @@ int ReadRow(const Columns& columns, simdjson::ondemand::object object,
   for (auto entry : object) {
     simdjson::ondemand::field field;
     if (std::move(entry).get(field)) return kReadFailed;
-    const simdjson::ondemand::raw_json_string key = field.key();
+    const char* const key = field.key().raw();
     int outcome = kReadOk;
     bool matched = false;
     for (int c = 0; c < columns.labels; ++c) {
-      if (key != columns.label[c]) continue;
+      if (!columns.label[c].Matches(key)) continue;
       const int slot = columns.slot[c];
       if (row->hasLabel[slot]) {
         outcome = kSkipRepeatedKey;
@@ -224,7 +264,7 @@ int ReadRow(const Columns& columns, simdjson::ondemand::object object,
       break;
     }
     for (int c = 0; !matched && c < columns.values; ++c) {
-      if (key != columns.value[c]) continue;
+      if (!columns.value[c].Matches(key)) continue;
       if (row->hasValue[c]) {
         outcome = kSkipRepeatedKey;
       } else {
@@ -244,20 +284,17 @@ int ReadRow(const Columns& columns, simdjson::ondemand::object object,
 // Writes the series of a row read whole: the labels in the table's column
 // order (so that equal label sets are equal texts), then one series per
 // value.
-void WriteRow(const TableSpec& table, const Row& row, std::string* labels,
-              MetricText* out) {
-  labels->clear();
-  if (table.tableLabel) {
-    labels->append("table=\"").append(table.name).push_back('"');
-  }
-  for (int c = 0; c < kMaxColumns && table.labels[c].key != nullptr; ++c) {
+void WriteRow(const TableSpec& table, const Columns& columns, const Row& row,
+              std::string* labels, MetricText* out) {
+  labels->assign(columns.table);
+  for (int c = 0; c < columns.labels; ++c) {
     if (!row.hasLabel[c]) continue;  // a slot's first column only
     if (!labels->empty()) labels->push_back(',');
-    labels->append(table.labels[c].label).append("=\"");
+    labels->append(columns.prefix[c]);
     AppendLabelValue(row.label[c], labels);
     labels->push_back('"');
   }
-  for (int c = 0; c < kMaxColumns && table.values[c].key != nullptr; ++c) {
+  for (int c = 0; c < columns.values; ++c) {
     if (!row.hasValue[c]) continue;
     char digits[kMaxDigits];
     const char* end =
@@ -338,7 +375,7 @@ bool ParseRows(const TableSpec& table, const Columns& columns,
       ++skips->count[outcome];
       continue;
     }
-    WriteRow(table, *row, labels, out);
+    WriteRow(table, columns, *row, labels, out);
   }
   return true;
 }
