@@ -58,6 +58,14 @@ uint32_t Hash(const char* p, size_t n) {
   return static_cast<uint32_t>(h >> 32);
 }
 
+// The families' names' lengths, counted once.
+struct NameLengths {
+  NameLengths() {
+    for (int i = 0; i < kMetricCount; ++i) of[i] = std::strlen(kMetrics[i].name);
+  }
+  size_t of[kMetricCount];
+};
+
 // Chunks of MetricText::kChunk bytes kept between probes, at most
 // kPoolChunks of them. Thread-safe.
 class ChunkPool {
@@ -248,7 +256,8 @@ bool MetricText::Add(Metric metric, std::string_view labels,
     return false;
   }
   Family& family = families_[metric];
-  const std::string_view name = kMetrics[metric].name;
+  static const NameLengths lengths;
+  const std::string_view name(kMetrics[metric].name, lengths.of[metric]);
   const size_t size = name.size() + labels.size() + value.size() + 4;
   char* line = Room(&family, size);
   // name{labels} value\n
