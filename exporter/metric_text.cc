@@ -295,22 +295,79 @@ bool MetricText::Add(Metric metric, std::string_view labels,
   return true;
 }
 
-void MetricText::AppendTo(std::string* out, size_t reserve) {
-  size_t total = out->size() + reserve;
-  for (int i = 0; i < kMetricCount; ++i) {
-    if (families_[i].bytes == 0) continue;
-    const MetricSpec& spec = kMetrics[i];
-    total += families_[i].bytes + 2 * std::strlen(spec.name) +
-             std::strlen(spec.help) + std::strlen(spec.type) + 16;
-  }
-  out->reserve(total);
+void MetricText::MoveTo(ProbeText* out) {
+  std::string header;
   for (int i = 0; i < kMetricCount; ++i) {
     Family& family = families_[i];
     if (family.bytes == 0) continue;
-    AppendHeader(kMetrics[i].name, kMetrics[i].type, kMetrics[i].help, out);
-    for (const Chunk& chunk : family.chunks) out->append(chunk.data, chunk.size);
+    header.clear();
+    AppendHeader(kMetrics[i].name, kMetrics[i].type, kMetrics[i].help,
+                 &header);
+    out->Append(header);
+    for (const Chunk& chunk : family.chunks) {
+      out->Adopt(chunk.data, chunk.size, chunk.capacity == kChunk);
+    }
+    family.chunks.clear();
     Free(&family);
   }
+}
+
+void MetricText::AppendTo(std::string* out) {
+  ProbeText text;
+  MoveTo(&text);
+  out->append(text.ToString());
+}
+
+ProbeText::~ProbeText() {
+  for (const Piece& piece : pieces_) {
+    if (piece.chunk == nullptr) continue;
+    if (piece.pooled) {
+      Pool().Put(piece.chunk);
+    } else {
+      delete[] piece.chunk;
+    }
+  }
+}
+
+ProbeText::ProbeText(ProbeText&& other) noexcept
+    : pieces_(std::move(other.pieces_)), size_(other.size_) {
+  other.pieces_.clear();
+  other.size_ = 0;
+}
+
+void ProbeText::Append(std::string_view text) {
+  if (pieces_.empty() || pieces_.back().chunk != nullptr) pieces_.emplace_back();
+  pieces_.back().text.append(text);
+  size_ += text.size();
+}
+
+void ProbeText::Adopt(char* chunk, size_t size, bool pooled) {
+  Piece piece;
+  piece.chunk = chunk;
+  piece.size = size;
+  piece.pooled = pooled;
+  pieces_.push_back(std::move(piece));
+  size_ += size;
+}
+
+std::vector<std::string_view> ProbeText::Pieces() const {
+  std::vector<std::string_view> views;
+  views.reserve(pieces_.size());
+  for (const Piece& piece : pieces_) {
+    if (piece.chunk != nullptr) {
+      if (piece.size > 0) views.emplace_back(piece.chunk, piece.size);
+    } else if (!piece.text.empty()) {
+      views.emplace_back(piece.text);
+    }
+  }
+  return views;
+}
+
+std::string ProbeText::ToString() const {
+  std::string text;
+  text.reserve(size_);
+  for (std::string_view piece : Pieces()) text.append(piece);
+  return text;
 }
 
 }  // namespace exporter

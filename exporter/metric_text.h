@@ -84,6 +84,42 @@ bool LabelOrderAfter(std::string_view a, std::string_view b);
 void AppendHeader(const char* name, const char* type, const char* help,
                   std::string* out);
 
+// ProbeText: a probe's whole answer as the pieces it was written in (the
+// families' chunks, their headers, the probe's own series), to be sent as
+// they are, with no copy joining them. Owns its pieces: pooled chunks go
+// back to MetricText's pool with it. Movable; not thread-safe.
+class ProbeText {
+ public:
+  ProbeText() = default;
+  ~ProbeText();
+  ProbeText(ProbeText&& other) noexcept;
+  ProbeText& operator=(ProbeText&&) = delete;
+  ProbeText(const ProbeText&) = delete;
+  ProbeText& operator=(const ProbeText&) = delete;
+
+  // Appends a copy of `text` (headers and the like: small texts).
+  void Append(std::string_view text);
+
+  size_t size() const { return size_; }
+  // The pieces in order; valid until the text is changed, moved or freed.
+  std::vector<std::string_view> Pieces() const;
+  std::string ToString() const;
+
+ private:
+  friend class MetricText;
+  struct Piece {
+    std::string text;       // a copied text, when chunk is null
+    char* chunk = nullptr;  // else the first `size` bytes of a chunk
+    size_t size = 0;
+    bool pooled = false;    // the chunk goes back to the pool
+  };
+  // Takes over `size` bytes of `chunk`.
+  void Adopt(char* chunk, size_t size, bool pooled);
+
+  std::vector<Piece> pieces_;
+  size_t size_ = 0;
+};
+
 class MetricText {
  public:
   static constexpr size_t kChunk = 64 << 10;  // a pooled chunk's bytes
@@ -109,10 +145,11 @@ class MetricText {
   size_t dropped() const { return dropped_; }        // past the cap
   size_t duplicates() const { return duplicates_; }  // label set seen
 
-  // Appends the non-empty families, each with its header, to `*out` (grown
-  // once, with `reserve` bytes more for what the caller appends after),
-  // and frees them; the text is empty afterwards.
-  void AppendTo(std::string* out, size_t reserve = 0);
+  // Appends the non-empty families, each with its header, to `*out`: their
+  // chunks are handed over, not copied. The text is empty afterwards.
+  void MoveTo(ProbeText* out);
+  // The same, copied into a string.
+  void AppendTo(std::string* out);
 
  private:
   // The label texts of one family: open addressing over the texts where

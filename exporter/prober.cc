@@ -28,8 +28,6 @@ constexpr char kOverBudget[] =
 // streamed piece), its freed memory is given back to the system at once.
 constexpr size_t kTrimAfter = 1 << 20;
 constexpr size_t kPieceCost = 256;
-// Room left in the body for the probe's own series after the device's.
-constexpr size_t kTailBytes = 2048;
 
 bool IsTooLarge(const grpc::Status& status) {
   const std::string& message = status.error_message();
@@ -240,12 +238,13 @@ struct Prober::Tally {
 ProbeResult Prober::Probe(const std::string& target, const std::string& token,
                           uint64_t tables,
                           std::chrono::system_clock::time_point deadline,
-                          ProbeCancel* cancel, std::string* body) {
+                          ProbeCancel* cancel, ProbeText* body) {
   const auto start = std::chrono::steady_clock::now();
   ProbeResult result;
   result.up = true;
   Tally tally;
   RowSkips skips;
+  std::string tail;  // the probe's own series
   {
     MetricText text(options_.maxSeries);
     if (!IsHostPort(target)) {
@@ -260,19 +259,19 @@ ProbeResult Prober::Probe(const std::string& target, const std::string& token,
     }
     if (result.up) {
       result.series = text.series();
-      text.AppendTo(body, kTailBytes);
+      text.MoveTo(body);
       AppendGauge("acl_probe_tables_skipped",
                   "Tables the device does not implement.",
-                  tally.tablesSkipped, body);
+                  tally.tablesSkipped, &tail);
       AppendGauge("acl_probe_series_dropped",
                   "Series left out past --max-series.", text.dropped(),
-                  body);
+                  &tail);
       AppendHeader("acl_probe_rows_skipped", "gauge",
                    "Rows of the device's tables that could not be series, "
-                   "by cause.", body);
+                   "by cause.", &tail);
       for (int i = 0; i < kSkipCauseCount; ++i) {
         const size_t n = skips.count[i];
-        body->append("acl_probe_rows_skipped{cause=\"")
+        tail.append("acl_probe_rows_skipped{cause=\"")
             .append(kSkipCauses[i])
             .append("\"} ")
             .append(std::to_string(n))
@@ -287,9 +286,10 @@ ProbeResult Prober::Probe(const std::string& target, const std::string& token,
   const std::chrono::duration<double> took =
       std::chrono::steady_clock::now() - start;
   AppendGauge("acl_up", "Whether the device answered every table (1) or not.",
-              result.up ? 1 : 0, body);
+              result.up ? 1 : 0, &tail);
   AppendGauge("acl_probe_duration_seconds", "How long the probe took.",
-              took.count(), body);
+              took.count(), &tail);
+  body->Append(tail);
   return result;
 }
 
