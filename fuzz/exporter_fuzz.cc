@@ -99,12 +99,13 @@ void CheckExposition(const std::string& text) {
   }
 }
 
-// The sizes of the pieces, from `seed`: 1 to 2^k bytes for k from the seed,
-// varied by a small generator so that cuts fall everywhere.
+// The sizes of the pieces, from `seed`: 1 to 2^k bytes for k from 2 to 8
+// (and 64 more with the seed's top bit, so that whole blocks are scanned
+// at once), varied by a small generator so that cuts fall everywhere.
 std::vector<size_t> PiecesOf(uint8_t seed, size_t size) {
   std::vector<size_t> pieces;
   uint32_t state = seed * 2654435761u + 1;
-  const uint32_t spread = 1u << (seed % 9);  // up to 256 bytes
+  const uint32_t spread = 1u << (2 + seed % 7);  // up to 256 bytes
   while (size > 0) {
     state ^= state << 13;
     state ^= state >> 17;
