@@ -294,10 +294,11 @@ ProbeResult Prober::Probe(const std::string& target, const std::string& token,
 }
 
 // The unary tables are asked all at once (one round of the connection
-// instead of one per table), the streamed one meanwhile on this thread;
-// then the answers are parsed one by one, each freed once parsed. Replies
-// received and not yet parsed may hold kBudgetReplies x --max-reply-bytes
-// at most: past that every call is cancelled.
+// instead of one per table), the streamed one meanwhile on this thread,
+// parsed piece by piece as it arrives; then the unary answers are parsed
+// one by one, each in place and freed once parsed. Replies received and
+// not yet parsed may hold kBudgetReplies x --max-reply-bytes at most: past
+// that every call is cancelled.
 void Prober::ReadTables(const std::shared_ptr<grpc::Channel>& channel,
                         const std::string& token, uint64_t tables,
                         std::chrono::system_clock::time_point deadline,
