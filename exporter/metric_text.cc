@@ -194,18 +194,17 @@ MetricText::MetricText(size_t maxSeries)
     : maxSeries_(maxSeries), families_(kMetricCount) {}
 
 MetricText::~MetricText() {
-  for (Family& family : families_) Free(&family);
+  for (Family& family : families_) FreeChunks(family.chunks);
 }
 
-void MetricText::Free(Family* family) {
-  for (const Chunk& chunk : family->chunks) {
+void MetricText::FreeChunks(const std::vector<Chunk>& chunks) {
+  for (const Chunk& chunk : chunks) {
     if (chunk.capacity == kChunk) {
       Pool().Put(chunk.data);
     } else {
       delete[] chunk.data;
     }
   }
-  *family = Family();
 }
 
 char* MetricText::Room(Family* family, size_t size) {
@@ -307,15 +306,19 @@ void MetricText::MoveTo(ProbeText* out) {
     for (const Chunk& chunk : family.chunks) {
       out->Adopt(chunk.data, chunk.size, chunk.capacity == kChunk);
     }
-    family.chunks.clear();
-    Free(&family);
+    family = Family();
   }
 }
 
 void MetricText::AppendTo(std::string* out) {
-  ProbeText text;
-  MoveTo(&text);
-  out->append(text.ToString());
+  for (int i = 0; i < kMetricCount; ++i) {
+    Family& family = families_[i];
+    if (family.bytes == 0) continue;
+    AppendHeader(kMetrics[i].name, kMetrics[i].type, kMetrics[i].help, out);
+    for (const Chunk& chunk : family.chunks) out->append(chunk.data, chunk.size);
+    FreeChunks(family.chunks);
+    family = Family();
+  }
 }
 
 ProbeText::~ProbeText() {

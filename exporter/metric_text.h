@@ -189,7 +189,7 @@ class MetricText {
   char* Room(Family* family, size_t size);
   // Fills `family->seen` with the label texts of its lines so far.
   static void Index(Metric metric, Family* family);
-  static void Free(Family* family);
+  static void FreeChunks(const std::vector<Chunk>& chunks);
 
   const size_t maxSeries_;
   size_t series_ = 0;

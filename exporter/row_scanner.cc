@@ -138,7 +138,8 @@ bool RowScanner::Flush(bool last) {
     broken_ = true;
     return false;
   }
-  const bool ok = sink_->Rows(rows_.data(), rows_.size(), needRow_);
+  // Rows on both sides of every comma that separates batches.
+  const bool ok = sink_->Rows(rows_.data(), rows_.size(), needRow_ || !last);
   rows_.Truncate(1);  // the "[" of the next batch
   needRow_ = !last;
   if (!ok) broken_ = true;
@@ -222,7 +223,13 @@ void RowScanner::Step(const char* at, const char** from) {
       --depth_;
       if (inRows_) {
         if (depth_ == 2) {
-          // The list ends; its bracket goes to the skeleton.
+          // The list ends; its bracket goes to the skeleton. A brace there
+          // is broken JSON that simdjson's On-Demand parser would not see
+          // in the skeleton's "[}".
+          if (c != ']') {
+            broken_ = true;
+            return;
+          }
           if (Take(at, from)) Flush(true);
           inRows_ = false;
         }
@@ -287,6 +294,10 @@ bool RowScanner::Scan(std::string_view piece) {
         }
         if (broken_) return false;
       } else if (--depth_ == 2) {  // the list ends
+        if (at[i] != ']') {
+          broken_ = true;
+          return false;
+        }
         if (Take(at + i, &from)) Flush(true);
         inRows_ = false;
         inString_ = false;

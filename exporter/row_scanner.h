@@ -12,9 +12,10 @@
 //
 // The scanner checks nothing beyond what it needs to find rows: the answer
 // is valid JSON exactly when the skeleton is and every batch is (a batch
-// after a separating comma must hold a row). When the text is not JSON the
-// scanner may find rows in the wrong places, but then the skeleton or a
-// batch is not JSON either. The keys are compared as they are written,
+// beside a comma that separates batches must hold a row) and the list
+// closes with "]" (simdjson's On-Demand parser would let "[}" through in
+// the skeleton). When the text is not JSON the scanner may find rows in
+// the wrong places, but then the skeleton or a batch is not JSON either. The keys are compared as they are written,
 // escapes and all.
 //
 // Owns its buffers (a batch of rows and the skeleton); not thread-safe.
@@ -36,8 +37,8 @@ class RowScanner {
    public:
     virtual ~Sink() = default;
     // json[0, size) is "[" rows "]", with ReplyBuffer::kPadding bytes
-    // readable past it. `needRow`: the batch follows a comma, so it must
-    // hold at least one row. Returns false when the rows are broken; the
+    // readable past it. `needRow`: a comma that separates batches follows
+    // or precedes it, so it must hold at least one row. Returns false when the rows are broken; the
     // scan stops there.
     virtual bool Rows(const char* json, size_t size, bool needRow) = 0;
   };

@@ -400,12 +400,12 @@ std::string Malformed(const TableSpec& table, const char* shape,
 
 }  // namespace
 
-bool ParseTable(const TableSpec& table, const char* json, size_t size,
-                size_t capacity, MetricText* out, RowSkips* skips,
-                std::string* error) {
-  // A parser per table: its buffers are sized to this answer and freed with
-  // it, so a probe of a huge table leaves nothing behind.
-  simdjson::ondemand::parser parser;
+namespace {
+
+// ParseTable with `parser`.
+bool ParseWhole(simdjson::ondemand::parser& parser, const TableSpec& table,
+                const char* json, size_t size, size_t capacity,
+                MetricText* out, RowSkips* skips, std::string* error) {
   simdjson::ondemand::document doc;
   simdjson::error_code failure = simdjson::SUCCESS;
   const char* shape = nullptr;  // what is wrong with a well-formed document
@@ -452,6 +452,17 @@ bool ParseTable(const TableSpec& table, const char* json, size_t size,
   return true;
 }
 
+}  // namespace
+
+bool ParseTable(const TableSpec& table, const char* json, size_t size,
+                size_t capacity, MetricText* out, RowSkips* skips,
+                std::string* error) {
+  // A parser per table: its buffers are sized to this answer and freed with
+  // it, so a probe of a huge table leaves nothing behind.
+  simdjson::ondemand::parser parser;
+  return ParseWhole(parser, table, json, size, capacity, out, skips, error);
+}
+
 namespace {
 
 // Whether no two tables can answer the same series: each pair either both
@@ -479,8 +490,8 @@ bool TablesDisjoint() {
 }  // namespace
 
 // The rows' batches are parsed by one parser, grown as needed and kept for
-// the table; the skeleton by ParseTable once the answer is whole (its lists
-// of rows are empty by then).
+// the table; the skeleton by the same parser as ParseTable does once the
+// answer is whole (its lists of rows are empty by then).
 struct TableStream::Impl : RowScanner::Sink {
   Impl(const TableSpec& spec, MetricText* text, RowSkips* rowSkips,
        size_t batchBytes)
@@ -512,7 +523,7 @@ struct TableStream::Impl : RowScanner::Sink {
       return false;
     }
     if (needRow && count == 0) {
-      shape = "a comma without a row after it";
+      shape = "a comma without a row beside it";
       return false;
     }
     return !(failure = ReadThrough(doc, json + size, &shape)) &&
@@ -570,7 +581,7 @@ bool TableStream::Finish() {
   const ReplyBuffer& skeleton = s.scanner.skeleton();
   static const char kEmpty[ReplyBuffer::kPadding] = {};
   const char* json = skeleton.data() != nullptr ? skeleton.data() : kEmpty;
-  return ParseTable(s.table, json, skeleton.size(),
+  return ParseWhole(s.parser, s.table, json, skeleton.size(),
                     skeleton.size() + ReplyBuffer::kPadding, s.out, s.skips,
                     &s.error);
 }

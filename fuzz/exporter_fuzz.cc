@@ -99,22 +99,34 @@ void CheckExposition(const std::string& text) {
   }
 }
 
-// The sizes of the pieces, from `seed`: 1 to 2^k bytes for k from 2 to 8
-// (and 64 more with the seed's top bit, so that whole blocks are scanned
-// at once), varied by a small generator so that cuts fall everywhere.
+// The sizes of the pieces, from `seed`: up to 16 cuts, each a few bytes
+// after the one before (escapes, keys and rows cut more than once) or
+// anywhere, by a small generator, so that cuts fall everywhere.
 std::vector<size_t> PiecesOf(uint8_t seed, size_t size) {
-  std::vector<size_t> pieces;
+  constexpr size_t kMaxCuts = 16;
+  constexpr uint32_t kNear = 8;
   uint32_t state = seed * 2654435761u + 1;
-  const uint32_t spread = 1u << (2 + seed % 7);  // up to 256 bytes
-  while (size > 0) {
+  auto next = [&state] {
     state ^= state << 13;
     state ^= state >> 17;
     state ^= state << 5;
-    const size_t n = std::min<size_t>(size, 1 + state % spread +
-                                               (seed & 0x80 ? 64 : 0));
-    pieces.push_back(n);
-    size -= n;
+    return state;
+  };
+  std::vector<size_t> cuts;
+  size_t at = 0;
+  for (size_t i = 0; i <= seed % kMaxCuts && size > 0; ++i) {
+    const uint32_t r = next();
+    at = (r & 1) ? at + 1 + r / 2 % kNear : r / 2 % size;
+    if (at < size) cuts.push_back(at);
   }
+  std::sort(cuts.begin(), cuts.end());
+  std::vector<size_t> pieces;
+  size_t done = 0;
+  for (size_t cut : cuts) {
+    if (cut > done) pieces.push_back(cut - done);
+    done = std::max(done, cut);
+  }
+  if (size > done) pieces.push_back(size - done);
   return pieces;
 }
 
