@@ -191,7 +191,7 @@ void MetricText::LabelSet::Grow() {
 }
 
 MetricText::MetricText(size_t maxSeries)
-    : maxSeries_(maxSeries), families_(kMetricCount) {}
+    : maxSeries_(maxSeries) {}
 
 MetricText::~MetricText() {
   for (Family& family : families_) FreeChunks(family.chunks);

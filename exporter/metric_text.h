@@ -195,7 +195,7 @@ class MetricText {
   size_t series_ = 0;
   size_t dropped_ = 0;
   size_t duplicates_ = 0;
-  std::vector<Family> families_;
+  Family families_[kMetricCount];
 };
 
 }  // namespace exporter

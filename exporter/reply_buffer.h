@@ -17,6 +17,7 @@ namespace exporter {
 class ReplyBuffer {
  public:
   static constexpr size_t kPadding = 64;  // SIMDJSON_PADDING
+  static constexpr size_t kFirstCapacity = 1024;  // fewer small regrowths
 
   ReplyBuffer() = default;
   ~ReplyBuffer();

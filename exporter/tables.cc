@@ -14,6 +14,8 @@
 namespace exporter {
 
 const char kTooLarge[] = "reply larger than --max-reply-bytes";
+// ParseTable keeps its parser for answers up to this size.
+constexpr size_t kKeepParserBytes = 1 << 20;
 constexpr char kBrokenStream[] =
     "the answer is not JSON of the table's shape";
 
@@ -457,10 +459,15 @@ bool ParseWhole(simdjson::ondemand::parser& parser, const TableSpec& table,
 bool ParseTable(const TableSpec& table, const char* json, size_t size,
                 size_t capacity, MetricText* out, RowSkips* skips,
                 std::string* error) {
-  // A parser per table: its buffers are sized to this answer and freed with
-  // it, so a probe of a huge table leaves nothing behind.
-  simdjson::ondemand::parser parser;
-  return ParseWhole(parser, table, json, size, capacity, out, skips, error);
+  // Probes parse with TableStream; this one (the fuzzer's reference) keeps
+  // a parser per thread, unless a large answer grew it.
+  thread_local simdjson::ondemand::parser parser;
+  const bool ok =
+      ParseWhole(parser, table, json, size, capacity, out, skips, error);
+  if (parser.capacity() > kKeepParserBytes) {
+    parser = simdjson::ondemand::parser();
+  }
+  return ok;
 }
 
 namespace {

@@ -114,7 +114,8 @@ extern const TableSpec kTables[];
 extern const size_t kTableCount;
 
 // Adds a series to `out` for every value column of every row of the text
-// json[0, size), the answer of `table`; rows that cannot be series are
+// json[0, size), the answer of `table` held whole (probes use TableStream,
+// which accepts no more than this); rows that cannot be series are
 // counted in `skips`. Returns false with `*error` set (a bounded text that
 // quotes nothing of the answer) when the text is not one JSON document of
 // that table's shape; `out` may hold some of its series then.
