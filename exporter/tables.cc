@@ -3,6 +3,8 @@
 #include <simdjson.h>
 
 #include <algorithm>
+#include <memory>
+#include <mutex>
 #include <charconv>
 #include <cstring>
 #include <string_view>
@@ -14,7 +16,9 @@
 namespace exporter {
 
 const char kTooLarge[] = "reply larger than --max-reply-bytes";
-// ParseTable keeps its parser for answers up to this size.
+// Parsers kept between tables: at most kPooledParsers, each grown for no
+// more than kKeepParserBytes (a batch of rows is 32 KiB).
+constexpr size_t kPooledParsers = 8;
 constexpr size_t kKeepParserBytes = 1 << 20;
 constexpr char kBrokenStream[] =
     "the answer is not JSON of the table's shape";
@@ -404,6 +408,45 @@ std::string Malformed(const TableSpec& table, const char* shape,
 
 namespace {
 
+// A simdjson parser from a pool shared by the probes, so that a table does
+// not allocate its parser's buffers afresh; it goes back with this handle
+// unless it grew past kKeepParserBytes or the pool is full. Thread-safe.
+class Parser {
+ public:
+  Parser() {
+    std::lock_guard<std::mutex> lock(mu());
+    if (!pool().empty()) {
+      parser_ = std::move(pool().back());
+      pool().pop_back();
+    } else {
+      parser_ = std::make_unique<simdjson::ondemand::parser>();
+    }
+  }
+  ~Parser() {
+    if (parser_->capacity() > kKeepParserBytes) return;
+    std::lock_guard<std::mutex> lock(mu());
+    if (pool().size() < kPooledParsers) pool().push_back(std::move(parser_));
+  }
+  Parser(const Parser&) = delete;
+  Parser& operator=(const Parser&) = delete;
+
+  simdjson::ondemand::parser& operator*() { return *parser_; }
+  simdjson::ondemand::parser* operator->() { return parser_.get(); }
+
+ private:
+  using Pool = std::vector<std::unique_ptr<simdjson::ondemand::parser>>;
+  static std::mutex& mu() {
+    static std::mutex* const m = new std::mutex;  // lives with the process
+    return *m;
+  }
+  static Pool& pool() {
+    static Pool* const p = new Pool;
+    return *p;
+  }
+
+  std::unique_ptr<simdjson::ondemand::parser> parser_;
+};
+
 // ParseTable with `parser`.
 bool ParseWhole(simdjson::ondemand::parser& parser, const TableSpec& table,
                 const char* json, size_t size, size_t capacity,
@@ -459,15 +502,8 @@ bool ParseWhole(simdjson::ondemand::parser& parser, const TableSpec& table,
 bool ParseTable(const TableSpec& table, const char* json, size_t size,
                 size_t capacity, MetricText* out, RowSkips* skips,
                 std::string* error) {
-  // Probes parse with TableStream; this one (the fuzzer's reference) keeps
-  // a parser per thread, unless a large answer grew it.
-  thread_local simdjson::ondemand::parser parser;
-  const bool ok =
-      ParseWhole(parser, table, json, size, capacity, out, skips, error);
-  if (parser.capacity() > kKeepParserBytes) {
-    parser = simdjson::ondemand::parser();
-  }
-  return ok;
+  Parser parser;
+  return ParseWhole(*parser, table, json, size, capacity, out, skips, error);
 }
 
 namespace {
@@ -496,8 +532,8 @@ bool TablesDisjoint() {
 
 }  // namespace
 
-// The rows' batches are parsed by one parser, grown as needed and kept for
-// the table; the skeleton by the same parser as ParseTable does once the
+// The rows' batches are parsed by one parser from the pool, grown as
+// needed; the skeleton by the same parser as ParseTable does once the
 // answer is whole (its lists of rows are empty by then).
 struct TableStream::Impl : RowScanner::Sink {
   Impl(const TableSpec& spec, MetricText* text, RowSkips* rowSkips,
@@ -513,12 +549,12 @@ struct TableStream::Impl : RowScanner::Sink {
   }
 
   bool Rows(const char* json, size_t size, bool needRow) override {
-    if (parser.capacity() < size) {
-      const size_t grown = std::max(size, 2 * parser.capacity());
-      if ((failure = parser.allocate(grown))) return false;
+    if (parser->capacity() < size) {
+      const size_t grown = std::max(size, 2 * parser->capacity());
+      if ((failure = parser->allocate(grown))) return false;
     }
     simdjson::ondemand::document doc;
-    if ((failure = parser.iterate(json, size, size + ReplyBuffer::kPadding)
+    if ((failure = parser->iterate(json, size, size + ReplyBuffer::kPadding)
                        .get(doc))) {
       return false;
     }
@@ -548,7 +584,7 @@ struct TableStream::Impl : RowScanner::Sink {
   RowSkips* const skips;
   const size_t duplicates;  // of `out` before this table
   size_t size = 0;
-  simdjson::ondemand::parser parser;
+  Parser parser;
   Row row;
   std::string labels;
   simdjson::error_code failure = simdjson::SUCCESS;
@@ -588,7 +624,7 @@ bool TableStream::Finish() {
   const ReplyBuffer& skeleton = s.scanner.skeleton();
   static const char kEmpty[ReplyBuffer::kPadding] = {};
   const char* json = skeleton.data() != nullptr ? skeleton.data() : kEmpty;
-  return ParseWhole(s.parser, s.table, json, skeleton.size(),
+  return ParseWhole(*s.parser, s.table, json, skeleton.size(),
                     skeleton.size() + ReplyBuffer::kPadding, s.out, s.skips,
                     &s.error);
 }
