@@ -17,9 +17,10 @@ namespace exporter {
 
 const char kTooLarge[] = "reply larger than --max-reply-bytes";
 // Parsers kept between tables: at most kPooledParsers, each grown for no
-// more than kKeepParserBytes (a batch of rows is 32 KiB).
+// more than kKeepParserBytes (a batch of rows is 32 KiB; a parser holds
+// about 6 bytes per byte it was grown for).
 constexpr size_t kPooledParsers = 8;
-constexpr size_t kKeepParserBytes = 1 << 20;
+constexpr size_t kKeepParserBytes = 128 << 10;
 constexpr char kBrokenStream[] =
     "the answer is not JSON of the table's shape";
 
