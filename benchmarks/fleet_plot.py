@@ -2,8 +2,11 @@
 """Draws fleet_bench.py's CSV as a PNG: probe time and the exporter's CPU
 per probe against the device's rules (1 probe in flight) and against the
 probes in flight (the built-in sample and the largest configuration).
+With a second CSV (an earlier run, say before a change), its CPU per probe
+against rules is drawn too, in grey:
 
     benchmarks/fleet_plot.py build/fleet.csv docs/fleet.png
+    benchmarks/fleet_plot.py build/fleet.csv docs/fleet.png build/before.csv
 
 Needs Debian's python3-matplotlib (not installed by scripts/setup.sh: the
 tests do not draw).
@@ -18,16 +21,21 @@ matplotlib.use("Agg")
 import matplotlib.pyplot as plt  # noqa: E402
 
 
-def main():
-    if len(sys.argv) != 3:
-        sys.exit("usage: fleet_plot.py CSV PNG")
-    with open(sys.argv[1]) as f:
+def read(path):
+    with open(path) as f:
         rows = [r for r in csv.DictReader(f) if r["rules"] != "summary"]
     for r in rows:
         for key in ("rules", "in_flight"):
             r[key] = int(r[key])
         for key in ("probe_ms", "cpu_ms_per_probe"):
             r[key] = float(r[key])
+    return rows
+
+
+def main():
+    if len(sys.argv) not in (3, 4):
+        sys.exit("usage: fleet_plot.py CSV PNG [EARLIER_CSV]")
+    rows = read(sys.argv[1])
     fig, (by_rules, by_flight) = plt.subplots(1, 2, figsize=(11, 4.2))
     single = sorted((r for r in rows if r["in_flight"] == 1),
                     key=lambda r: r["rules"])
@@ -36,6 +44,12 @@ def main():
                   label="probe time")
     by_rules.plot(rules, [r["cpu_ms_per_probe"] for r in single], "s--",
                   label="exporter CPU per probe")
+    if len(sys.argv) == 4:
+        earlier = sorted((r for r in read(sys.argv[3]) if r["in_flight"] == 1),
+                         key=lambda r: r["rules"])
+        by_rules.plot([r["rules"] for r in earlier],
+                      [r["cpu_ms_per_probe"] for r in earlier], "s:",
+                      color="grey", label="exporter CPU per probe, before")
     by_rules.set(xscale="log", yscale="log", xlabel="rules on the device",
                  ylabel="ms", title="Against rules (1 probe in flight)")
     by_rules.legend()

@@ -116,6 +116,33 @@ MHD_Response* Response(std::string text, const char* type) {
   return response;
 }
 
+void FreeText(void* cls) {
+  auto* text = static_cast<ProbeText*>(cls);
+  const bool large = text->size() > kLargeBody;
+  delete text;
+  if (large) malloc_trim(0);
+}
+
+// A probe's answer sent from its pieces as they are.
+int Send(MHD_Connection* connection, unsigned status, ProbeText text,
+         const char* type) {
+  auto* owned = new ProbeText(std::move(text));
+  std::vector<MHD_IoVec> iov;
+  for (std::string_view piece : owned->Pieces()) {
+    iov.push_back(MHD_IoVec{piece.data(), piece.size()});
+  }
+  MHD_Response* response = MHD_create_response_from_iovec(
+      iov.data(), static_cast<unsigned>(iov.size()), FreeText, owned);
+  if (response == nullptr) {
+    delete owned;
+    return MHD_NO;
+  }
+  MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, type);
+  const int rc = MHD_queue_response(connection, status, response);
+  MHD_destroy_response(response);
+  return rc;
+}
+
 int Send(MHD_Connection* connection, unsigned status, std::string text,
          const char* type) {
   MHD_Response* response = Response(std::move(text), type);
@@ -715,7 +742,7 @@ int HttpServer::Probe(Connection* conn, MHD_Connection* connection) {
   }
   inFlightGauge_->Increment();
   const auto start = Clock::now();
-  std::string body;
+  ProbeText body;
   const ProbeResult result = prober_->Probe(
       target, token == nullptr ? std::string() : *token, tables,
       std::chrono::system_clock::now() + TimeoutFor(connection), &cancel,

@@ -13,7 +13,6 @@
 #include <google/protobuf/stubs/logging.h>
 
 #include "client/service_client.h"
-#include "exporter/reply_buffer.h"
 #include "exporter/tables.h"
 
 namespace exporter {
@@ -239,12 +238,13 @@ struct Prober::Tally {
 ProbeResult Prober::Probe(const std::string& target, const std::string& token,
                           uint64_t tables,
                           std::chrono::system_clock::time_point deadline,
-                          ProbeCancel* cancel, std::string* body) {
+                          ProbeCancel* cancel, ProbeText* body) {
   const auto start = std::chrono::steady_clock::now();
   ProbeResult result;
   result.up = true;
   Tally tally;
   RowSkips skips;
+  std::string tail;  // the probe's own series
   {
     MetricText text(options_.maxSeries);
     if (!IsHostPort(target)) {
@@ -259,19 +259,19 @@ ProbeResult Prober::Probe(const std::string& target, const std::string& token,
     }
     if (result.up) {
       result.series = text.series();
-      text.AppendTo(body);
+      text.MoveTo(body);
       AppendGauge("acl_probe_tables_skipped",
                   "Tables the device does not implement.",
-                  tally.tablesSkipped, body);
+                  tally.tablesSkipped, &tail);
       AppendGauge("acl_probe_series_dropped",
                   "Series left out past --max-series.", text.dropped(),
-                  body);
+                  &tail);
       AppendHeader("acl_probe_rows_skipped", "gauge",
                    "Rows of the device's tables that could not be series, "
-                   "by cause.", body);
+                   "by cause.", &tail);
       for (int i = 0; i < kSkipCauseCount; ++i) {
         const size_t n = skips.count[i];
-        body->append("acl_probe_rows_skipped{cause=\"")
+        tail.append("acl_probe_rows_skipped{cause=\"")
             .append(kSkipCauses[i])
             .append("\"} ")
             .append(std::to_string(n))
@@ -286,17 +286,19 @@ ProbeResult Prober::Probe(const std::string& target, const std::string& token,
   const std::chrono::duration<double> took =
       std::chrono::steady_clock::now() - start;
   AppendGauge("acl_up", "Whether the device answered every table (1) or not.",
-              result.up ? 1 : 0, body);
+              result.up ? 1 : 0, &tail);
   AppendGauge("acl_probe_duration_seconds", "How long the probe took.",
-              took.count(), body);
+              took.count(), &tail);
+  body->Append(tail);
   return result;
 }
 
 // The unary tables are asked all at once (one round of the connection
-// instead of one per table), the streamed one meanwhile on this thread;
-// then the answers are parsed one by one, each freed once parsed. Replies
-// received and not yet parsed may hold kBudgetReplies x --max-reply-bytes
-// at most: past that every call is cancelled.
+// instead of one per table), the streamed one meanwhile on this thread,
+// parsed piece by piece as it arrives; then the unary answers are parsed
+// one by one, each in place and freed once parsed. Replies received and
+// not yet parsed may hold kBudgetReplies x --max-reply-bytes at most: past
+// that every call is cancelled.
 void Prober::ReadTables(const std::shared_ptr<grpc::Channel>& channel,
                         const std::string& token, uint64_t tables,
                         std::chrono::system_clock::time_point deadline,
@@ -352,19 +354,21 @@ void Prober::ReadTables(const std::shared_ptr<grpc::Channel>& channel,
       if (--pending == 0) allDone.notify_one();
     });
   }
-  ReplyBuffer streamed;
+  // The streamed table is parsed as it arrives, into the probe's text.
+  std::unique_ptr<TableStream> streamed;
   for (size_t i = 0; i < kTableCount; ++i) {
     if (calls[i] == nullptr || kTables[i].fetch == nullptr) continue;
+    streamed = std::make_unique<TableStream>(kTables[i], text, skips);
     calls[i]->status =
         kTables[i].fetch(*stub, &calls[i]->context, options_.maxReplyBytes,
-                         &streamed, &tally->pieces);
+                         streamed.get(), &tally->pieces);
   }
   {
     std::unique_lock<std::mutex> lock(mu);
     allDone.wait(lock, [&pending] { return pending == 0; });
   }
   unregister();
-  tally->bytes = held + streamed.size();
+  tally->bytes = held + (streamed != nullptr ? streamed->size() : 0);
   if (cancel != nullptr && cancel->cancelled()) {
     Fail(result, "cancelled", kCancelled);
     return;
@@ -377,6 +381,10 @@ void Prober::ReadTables(const std::shared_ptr<grpc::Channel>& channel,
     if (calls[i] == nullptr) continue;
     const TableSpec& table = kTables[i];
     TableCall& call = *calls[i];
+    if (table.fetch != nullptr && !streamed->error().empty()) {
+      Fail(result, "json", streamed->error());
+      return;
+    }
     if (IsUnimplemented(call.status)) {
       ++tally->tablesSkipped;
       continue;
@@ -386,22 +394,19 @@ void Prober::ReadTables(const std::shared_ptr<grpc::Channel>& channel,
            std::string(table.name) + ": " + Describe(call.status, call.context));
       return;
     }
-    ReplyBuffer unary;
-    ReplyBuffer* json = table.fetch != nullptr ? &streamed : &unary;
-    if (table.start != nullptr) {
-      if (!unary.Append(call.reply.result())) {
-        Fail(result, "too_large", std::string(table.name) + ": out of memory");
-        return;
-      }
+    // A unary table's answer is parsed from the reply as it is.
+    std::unique_ptr<TableStream> unary;
+    TableStream* stream = streamed.get();
+    if (table.fetch == nullptr) {
+      unary = std::make_unique<TableStream>(table, text, skips);
+      stream = unary.get();
+      stream->Add(call.reply.result());
       calls[i].reset();  // the reply's text with it
     }
-    std::string error;
-    if (!ParseTable(table, json->data(), json->size(), json->capacity(), text,
-                    skips, &error)) {
-      Fail(result, "json", std::move(error));
+    if (!stream->Finish()) {
+      Fail(result, "json", stream->error());
       return;
     }
-    json->Clear();
   }
 }
 

@@ -114,12 +114,12 @@ class Prober {
   // REQUIRES: `target` is HOST:PORT and allowed (the HTTP side checked it).
   // Reads the tables of `tables` with `token` ("" for none) until
   // `deadline`, and appends the whole exposition text (device series,
-  // acl_up, acl_probe_duration_seconds, ...) to *body. `cancel` may be
-  // null.
+  // acl_up, acl_probe_duration_seconds, ...) to *body, in pieces to be
+  // sent as they are. `cancel` may be null.
   ProbeResult Probe(const std::string& target, const std::string& token,
                     uint64_t tables,
                     std::chrono::system_clock::time_point deadline,
-                    ProbeCancel* cancel, std::string* body);
+                    ProbeCancel* cancel, ProbeText* body);
 
  private:
   Prober(const ProberOptions& options,

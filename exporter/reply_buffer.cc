@@ -11,6 +11,7 @@ bool ReplyBuffer::Append(std::string_view piece) {
   const size_t need = size_ + piece.size() + kPadding;
   if (need > capacity_) {
     size_t grown = capacity_ + capacity_ / 2;
+    if (grown < kFirstCapacity) grown = kFirstCapacity;
     if (grown < need) grown = need;
     char* moved = static_cast<char*>(std::realloc(data_, grown));
     if (moved == nullptr) return false;
@@ -21,6 +22,11 @@ bool ReplyBuffer::Append(std::string_view piece) {
   size_ += piece.size();
   std::memset(data_ + size_, 0, kPadding);
   return true;
+}
+
+void ReplyBuffer::Truncate(size_t size) {
+  size_ = size;
+  std::memset(data_ + size_, 0, kPadding);
 }
 
 void ReplyBuffer::Clear() {

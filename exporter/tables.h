@@ -31,6 +31,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "exporter/metric_text.h"
 #include "exporter/reply_buffer.h"
@@ -54,11 +55,14 @@ struct TableCall {
 using StartFn = void (*)(Stub& stub, TableCall* call,
                          std::function<void()> done);
 
-// Fetches the whole table with the streamed method into `*json`, at most
-// `limit` bytes, else RESOURCE_EXHAUSTED with kTooLarge as the message.
-// `*pieces` counts the pieces received.
+class TableStream;
+
+// Fetches the whole table with the streamed method into `*stream`, at most
+// `limit` bytes, else RESOURCE_EXHAUSTED with kTooLarge as the message; a
+// piece the stream refuses cancels the call. `*pieces` counts the pieces
+// received.
 using FetchFn = grpc::Status (*)(Stub& stub, grpc::ClientContext* context,
-                                 size_t limit, ReplyBuffer* json,
+                                 size_t limit, TableStream* stream,
                                  size_t* pieces);
 
 extern const char kTooLarge[];
@@ -110,7 +114,8 @@ extern const TableSpec kTables[];
 extern const size_t kTableCount;
 
 // Adds a series to `out` for every value column of every row of the text
-// json[0, size), the answer of `table`; rows that cannot be series are
+// json[0, size), the answer of `table` held whole (probes use TableStream,
+// which accepts no more than this); rows that cannot be series are
 // counted in `skips`. Returns false with `*error` set (a bounded text that
 // quotes nothing of the answer) when the text is not one JSON document of
 // that table's shape; `out` may hold some of its series then.
@@ -119,6 +124,40 @@ extern const size_t kTableCount;
 bool ParseTable(const TableSpec& table, const char* json, size_t size,
                 size_t capacity, MetricText* out, RowSkips* skips,
                 std::string* error);
+
+// TableStream: one table's answer parsed as it arrives, in pieces cut
+// anywhere: RowScanner finds the rows, each batch of rows is parsed as it
+// completes, and the rest of the answer (its skeleton: the text around
+// the rows) once it is whole. It accepts exactly the answers ParseTable
+// accepts and adds the same series and skips, while it holds a batch of
+// rows and the skeleton instead of the whole answer. Once the answer is
+// found broken, `out` may hold some of its series. Not thread-safe.
+class TableStream {
+ public:
+  // Rows are parsed in batches of about this many bytes.
+  static constexpr size_t kBatchBytes = 32 << 10;
+
+  // `out` and `skips` must outlive the stream.
+  TableStream(const TableSpec& table, MetricText* out, RowSkips* skips,
+              size_t batchBytes = kBatchBytes);
+  ~TableStream();
+  TableStream(const TableStream&) = delete;
+  TableStream& operator=(const TableStream&) = delete;
+
+  // Takes the next piece; false once the answer is known to be broken
+  // (error() says why), and for every piece after that.
+  bool Add(std::string_view piece);
+  // The answer is whole; false if it is broken.
+  bool Finish();
+
+  size_t size() const;  // bytes taken
+  // A bounded text that quotes nothing of the answer.
+  const std::string& error() const;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
 
 }  // namespace exporter
 

@@ -11,7 +11,7 @@
 # build-asan/corpus/TARGET from run to run, starting from the seeds the
 # generator writes (config_fuzz: each table of the sample configuration,
 # and a few broken texts; exporter_fuzz: each table the exporter reads, a
-# byte naming the table before its JSON).
+# byte naming the table and one cutting it into pieces before its JSON).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -51,14 +51,16 @@ EOF
 python3 - "$seeds/exporter_fuzz" <<'EOF'
 import json, re, sys
 sample = json.load(open("devhost/data/sample_config.json"))
-# The exporter's tables in kTables order: the byte before the JSON.
+# The exporter's tables in kTables order: the first byte; the second cuts
+# the JSON into pieces.
 order = re.findall(r'^    (?:\{"(\w+)", "\w+", UNARY|RULE_TABLE\((\w+))',
                    open("exporter/tables.cc").read(), re.M)
 for i, name in enumerate(a or b for a, b in order):
     body = sample.get(name, {"Rule": []})
     for j, text in enumerate([json.dumps({name: body}),
                               json.dumps({name: body}, indent=1) + " {}"]):
-        open(f"{sys.argv[1]}/{i}-{j}", "wb").write(bytes([i]) + text.encode())
+        open(f"{sys.argv[1]}/{i}-{j}", "wb").write(bytes([i, 0x85 * j]) +
+                                                    text.encode())
 EOF
 
 # Options per target.
