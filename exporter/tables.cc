@@ -537,14 +537,14 @@ bool TablesDisjoint() {
 // needed; the skeleton by the same parser as ParseTable does once the
 // answer is whole (its lists of rows are empty by then).
 struct TableStream::Impl : RowScanner::Sink {
-  Impl(const TableSpec& spec, MetricText* text, RowSkips* rowSkips,
+  Impl(const TableSpec& entry, MetricText* text, RowSkips* rowSkips,
        size_t batchBytes)
-      : table(spec),
-        columns(ColumnsOf(spec)),
+      : table(entry),
+        columns(ColumnsOf(entry)),
         out(text),
         skips(rowSkips),
         duplicates(text->duplicates()),
-        scanner(spec.name, spec.row, batchBytes, this) {
+        scanner(entry.name, entry.row, batchBytes, this) {
     static const bool disjoint = TablesDisjoint();
     if (disjoint) out->StartScope();
   }
