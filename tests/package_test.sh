@@ -10,8 +10,7 @@
 #     unpacked into a temporary root, its acl-devhost serves with the
 #     packaged module (found by itself) and its aclctl gets the answer; both
 #     print VERSION, as does acl-exporter (native builds only) with its
-#     service (exporter_service below) and its Prometheus rules, which
-#     promtool accepts; the packaged Python example finds the packaged
+#     service (exporter_service below) and its Prometheus rules; the packaged Python example finds the packaged
 #     schema and gets answers. A cross build's programs run through EMULATOR
 #     (such as qemu-aarch64-static -L /).
 #
@@ -27,6 +26,7 @@ set -euo pipefail
 
 WAIT=20  # seconds: the bound of every wait
 TOKEN=package-test
+TREE=$(cd "$(dirname "$0")/.." && pwd)  # the source tree
 
 devhost_pid=
 trap '[ -n "$devhost_pid" ] && kill "$devhost_pid" 2>/dev/null || true' EXIT
@@ -37,7 +37,7 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 # system user acl-exporter, which the sysusers file creates (checked by
 # systemd-sysusers into a scratch root) and the postinst makes, reading its
 # files in place (no copy, so a reload sees a rotated token file) and
-# reloading on SIGHUP; the rules are installed and valid.
+# reloading on SIGHUP; the rules are installed as they stand in the tree.
 exporter_service() {
   local root=$1 control=$2
   local unit=$root/usr/lib/systemd/system/acl-exporter.service
@@ -62,12 +62,11 @@ exporter_service() {
   fi
   grep -q 'systemd-sysusers' "$control/postinst" ||
     fail "the postinst does not create the acl-exporter user"
+  # Installed as they are in monitoring/, which monitoring_rules checks.
   for file in alerts.yml rules.yml; do
-    [ -f "$rules/$file" ] || fail "no $rules/$file"
+    cmp -s "$rules/$file" "$TREE/monitoring/$file" ||
+      fail "$rules/$file is not monitoring/$file"
   done
-  if command -v promtool >/dev/null; then
-    quiet "$tmp/promtool.log" promtool check rules "$rules/rules.yml" "$rules/alerts.yml"
-  fi
 }
 
 # Runs a command with its output in LOG, shown only when it fails.
