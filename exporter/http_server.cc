@@ -101,28 +101,22 @@ void MhdLog(void*, const char* format, va_list args) {
   std::fprintf(stderr, "acl-exporter: http: %s\n", line.c_str());
 }
 
+// Frees a response's body (a std::string or a ProbeText). Gives the pages
+// of a large one back now (malloc keeps freed small blocks otherwise).
+template <typename Body>
 void FreeBody(void* cls) {
-  auto* body = static_cast<std::string*>(cls);
+  auto* body = static_cast<Body*>(cls);
   const bool large = body->size() > kLargeBody;
   delete body;
-  // Give the pages of a large probe back now (malloc keeps freed small
-  // blocks otherwise).
   if (large) malloc_trim(0);
 }
 
 MHD_Response* Response(std::string text, const char* type) {
   auto* body = new std::string(std::move(text));
   MHD_Response* response = MHD_create_response_from_buffer_with_free_callback_cls(
-      body->size(), body->data(), FreeBody, body);
+      body->size(), body->data(), FreeBody<std::string>, body);
   MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, type);
   return response;
-}
-
-void FreeText(void* cls) {
-  auto* text = static_cast<ProbeText*>(cls);
-  const bool large = text->size() > kLargeBody;
-  delete text;
-  if (large) malloc_trim(0);
 }
 
 // A probe's answer sent from its pieces as they are.
@@ -134,7 +128,8 @@ int Send(MHD_Connection* connection, unsigned status, ProbeText text,
     iov.push_back(MHD_IoVec{piece.data(), piece.size()});
   }
   MHD_Response* response = MHD_create_response_from_iovec(
-      iov.data(), static_cast<unsigned>(iov.size()), FreeText, owned);
+      iov.data(), static_cast<unsigned>(iov.size()), FreeBody<ProbeText>,
+      owned);
   if (response == nullptr) {
     delete owned;
     return MHD_NO;
