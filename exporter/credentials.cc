@@ -171,7 +171,9 @@ long TargetPatterns::Find(const std::string& target) const {
   return -1;
 }
 
-bool ReadAll(int fd, size_t limit, std::string* text) {
+namespace {
+
+bool ReadAll(int fd, std::string* text) {
   text->clear();
   char buffer[8192];
   for (;;) {
@@ -180,30 +182,55 @@ bool ReadAll(int fd, size_t limit, std::string* text) {
     if (n < 0) return false;
     if (n == 0) return true;
     text->append(buffer, static_cast<size_t>(n));
-    if (text->size() > limit) {
+    if (text->size() > Credentials::kMaxFileBytes) {
       errno = EFBIG;
       return false;
     }
   }
 }
 
+// ReadFile, and with `info` ReadPrivateFile.
+bool ReadChecked(const std::string& path, std::string* text,
+                 struct stat* info) {
+  if (info != nullptr) *info = {};
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  bool ok;
+  if (info != nullptr && fstat(fd, info) != 0) {
+    *info = {};
+    ok = false;
+  } else if (info != nullptr &&
+             (!S_ISREG(info->st_mode) || (info->st_mode & kOtherBits) != 0)) {
+    errno = 0;
+    ok = false;
+  } else {
+    ok = ReadAll(fd, text);
+  }
+  const int saved = errno;
+  close(fd);
+  errno = saved;
+  return ok;
+}
+
+}  // namespace
+
+bool ReadFile(const std::string& path, std::string* text) {
+  return ReadChecked(path, text, nullptr);
+}
+
+bool ReadPrivateFile(const std::string& path, std::string* text,
+                     struct stat* info) {
+  return ReadChecked(path, text, info);
+}
+
 std::unique_ptr<const Credentials> Credentials::Load(const std::string& path,
                                                      std::string* error) {
   const std::string file = "token file " + path;
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    *error = "cannot read " + file + ": " + std::strerror(errno);
-    return nullptr;
-  }
   struct stat st;
   std::string text;
-  const bool statted = fstat(fd, &st) == 0;
-  const bool ok = statted && S_ISREG(st.st_mode) &&
-                    (st.st_mode & kOtherBits) == 0 &&
-                    ReadAll(fd, kMaxFileBytes, &text);
+  const bool ok = ReadPrivateFile(path, &text, &st);
   const int readErrno = errno;
-  close(fd);
-  if (statted && S_ISREG(st.st_mode) && (st.st_mode & kOtherBits) != 0) {
+  if (S_ISREG(st.st_mode) && (st.st_mode & kOtherBits) != 0) {
     char mode[8];
     std::snprintf(mode, sizeof mode, "0%03o",
                   static_cast<unsigned>(st.st_mode & 0777));
@@ -215,8 +242,9 @@ std::unique_ptr<const Credentials> Credentials::Load(const std::string& path,
   }
   if (!ok) {
     *error = "cannot read " + file + ": " +
-             (statted && !S_ISREG(st.st_mode) ? "not a regular file"
-                                              : std::strerror(readErrno));
+             (st.st_mode != 0 && !S_ISREG(st.st_mode)
+                  ? "not a regular file"
+                  : std::strerror(readErrno));
     return nullptr;
   }
   std::unique_ptr<Credentials> credentials(new Credentials());

@@ -26,6 +26,8 @@
 #ifndef ACL_EXPORTER_CREDENTIALS_H_
 #define ACL_EXPORTER_CREDENTIALS_H_
 
+#include <sys/stat.h>
+
 #include <cstddef>
 #include <map>
 #include <memory>
@@ -97,8 +99,17 @@ class Credentials {
   std::vector<std::string> tokens_;  // by line order
 };
 
-// Reads a whole file of at most `limit` bytes from the open descriptor `fd`.
-bool ReadAll(int fd, size_t limit, std::string* text);
+// Reads the whole file `path` (at most Credentials::kMaxFileBytes) into
+// `*text`; false with errno set when it cannot be opened or read, or is
+// larger (EFBIG).
+bool ReadFile(const std::string& path, std::string* text);
+
+// ReadFile for a file of secrets: read only when it is a regular file that
+// other users can neither read nor write. Its status goes to `*info` (all
+// zero when it could not be opened or stat'ed); false with errno 0 when
+// refused for its type or mode.
+bool ReadPrivateFile(const std::string& path, std::string* text,
+                     struct stat* info);
 
 }  // namespace exporter
 

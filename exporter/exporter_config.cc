@@ -1,8 +1,5 @@
 #include "exporter/exporter_config.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
 #include <regex>
@@ -35,13 +32,9 @@ std::string Line(const YAML::Node& node) {
 bool LoadYaml(const std::string& what, const std::string& path,
               YAML::Node* root, std::string* error) {
   const std::string file = what + " " + path;
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   std::string text;
-  const bool ok = fd >= 0 && ReadAll(fd, Credentials::kMaxFileBytes, &text);
-  const int readErrno = errno;
-  if (fd >= 0) close(fd);
-  if (!ok) {
-    *error = "cannot read " + file + ": " + std::strerror(readErrno);
+  if (!ReadFile(path, &text)) {
+    *error = "cannot read " + file + ": " + std::strerror(errno);
     return false;
   }
   try {

@@ -21,6 +21,13 @@
 
 namespace exporter {
 
+// What a refusal answers: status, text, and the cause it is counted as.
+struct HttpServer::Refusal {
+  unsigned status;
+  const char* text;
+  const char* cause;
+};
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -51,12 +58,7 @@ constexpr char kLanding[] = R"(<!DOCTYPE html>
 </body></html>
 )";
 
-// What a refusal answers: status, text, and the cause it is counted as.
-struct Refusal {
-  unsigned status;
-  const char* text;
-  const char* cause;
-};
+using Refusal = HttpServer::Refusal;
 constexpr Refusal kNoTarget = {400, "exactly one target=HOST:PORT is needed\n",
                                "bad_request"};
 constexpr Refusal kBadTarget = {400, "target is not HOST:PORT\n",
@@ -99,28 +101,22 @@ void MhdLog(void*, const char* format, va_list args) {
   std::fprintf(stderr, "acl-exporter: http: %s\n", line.c_str());
 }
 
+// Frees a response's body (a std::string or a ProbeText). Gives the pages
+// of a large one back now (malloc keeps freed small blocks otherwise).
+template <typename Body>
 void FreeBody(void* cls) {
-  auto* body = static_cast<std::string*>(cls);
+  auto* body = static_cast<Body*>(cls);
   const bool large = body->size() > kLargeBody;
   delete body;
-  // Give the pages of a large probe back now (malloc keeps freed small
-  // blocks otherwise).
   if (large) malloc_trim(0);
 }
 
 MHD_Response* Response(std::string text, const char* type) {
   auto* body = new std::string(std::move(text));
   MHD_Response* response = MHD_create_response_from_buffer_with_free_callback_cls(
-      body->size(), body->data(), FreeBody, body);
+      body->size(), body->data(), FreeBody<std::string>, body);
   MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, type);
   return response;
-}
-
-void FreeText(void* cls) {
-  auto* text = static_cast<ProbeText*>(cls);
-  const bool large = text->size() > kLargeBody;
-  delete text;
-  if (large) malloc_trim(0);
 }
 
 // A probe's answer sent from its pieces as they are.
@@ -132,7 +128,8 @@ int Send(MHD_Connection* connection, unsigned status, ProbeText text,
     iov.push_back(MHD_IoVec{piece.data(), piece.size()});
   }
   MHD_Response* response = MHD_create_response_from_iovec(
-      iov.data(), static_cast<unsigned>(iov.size()), FreeText, owned);
+      iov.data(), static_cast<unsigned>(iov.size()), FreeBody<ProbeText>,
+      owned);
   if (response == nullptr) {
     delete owned;
     return MHD_NO;
@@ -531,7 +528,12 @@ void HttpServer::CancelProbes() {
 }
 
 bool HttpServer::Accept() {
-  if (open_.load() < options_.maxConnections) return true;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (connections_.size() < static_cast<size_t>(options_.maxConnections)) {
+      return true;
+    }
+  }
   Refuse("connection_limit");
   return false;
 }
@@ -543,7 +545,6 @@ void HttpServer::Opened(Listener* listener, MHD_Connection* connection,
   auto* conn = new Connection{listener, info == nullptr ? -1 : info->connect_fd,
                               Clock::now() + Seconds(options_.readTimeout)};
   *context = conn;
-  ++open_;
   std::lock_guard<std::mutex> lock(mu_);
   connections_.insert(conn);
 }
@@ -553,7 +554,6 @@ void HttpServer::Closed(Connection* conn) {
     std::lock_guard<std::mutex> lock(mu_);
     connections_.erase(conn);
   }
-  --open_;
   delete conn;
 }
 
@@ -586,6 +586,11 @@ unsigned HttpServer::IdleTimeout() const {
 
 void HttpServer::Refuse(const char* cause) {
   refused_->Add({{"cause", cause}}).Increment();
+}
+
+int HttpServer::Refuse(MHD_Connection* connection, const Refusal& refusal) {
+  Refuse(refusal.cause);
+  return Send(connection, refusal.status, refusal.text, kPlain);
 }
 
 Clock::duration HttpServer::Seconds(double seconds) {
@@ -629,17 +634,13 @@ int HttpServer::Serve(Listener* listener, Connection* conn,
                       MHD_Connection* connection, const std::string& url,
                       const std::string& method) {
   const Settings settings = Current();
-  auto refuse = [&](const Refusal& refusal) {
-    Refuse(refusal.cause);
-    return Send(connection, refusal.status, refusal.text, kPlain);
-  };
   if (listener->web->tls()) {
     const MHD_ConnectionInfo* info =
         MHD_get_connection_info(connection, MHD_CONNECTION_INFO_GNUTLS_SESSION);
     if (info == nullptr ||
         !listener->web->CheckClientCert(
             static_cast<gnutls_session_t>(info->tls_session))) {
-      return refuse(kNoClientCert);
+      return Refuse(connection, kNoClientCert);
     }
   }
   if (settings.web->authRequired()) {
@@ -662,7 +663,9 @@ int HttpServer::Serve(Listener* listener, Connection* conn,
     }
   }
   const bool get = method == MHD_HTTP_METHOD_GET || method == MHD_HTTP_METHOD_HEAD;
-  if (url == "/probe") return get ? Probe(conn, connection) : refuse(kBadMethod);
+  if (url == "/probe") {
+    return get ? Probe(conn, connection) : Refuse(connection, kBadMethod);
+  }
   if (url == "/metrics" && get) {
     return Send(connection, MHD_HTTP_OK,
                 prometheus::TextSerializer().Serialize(registry_->Collect()),
@@ -672,7 +675,7 @@ int HttpServer::Serve(Listener* listener, Connection* conn,
     return Send(connection, MHD_HTTP_OK, "Healthy\n", kPlain);
   }
   if (url == "/-/reload") {
-    if (method != MHD_HTTP_METHOD_POST) return refuse(kBadMethod);
+    if (method != MHD_HTTP_METHOD_POST) return Refuse(connection, kBadMethod);
     std::string error;
     if (!reload_(&error)) {
       return Send(connection, MHD_HTTP_INTERNAL_SERVER_ERROR,
@@ -681,7 +684,7 @@ int HttpServer::Serve(Listener* listener, Connection* conn,
     return Send(connection, MHD_HTTP_OK, "reloaded\n", kPlain);
   }
   if (url == "/" && get) return Send(connection, MHD_HTTP_OK, kLanding, kHtml);
-  return refuse(kNotFound);
+  return Refuse(connection, kNotFound);
 }
 
 std::chrono::milliseconds HttpServer::TimeoutFor(
@@ -701,20 +704,18 @@ std::chrono::milliseconds HttpServer::TimeoutFor(
 }
 
 int HttpServer::Probe(Connection* conn, MHD_Connection* connection) {
-  auto refuse = [&](const Refusal& refusal) {
-    Refuse(refusal.cause);
-    return Send(connection, refusal.status, refusal.text, kPlain);
-  };
   Query query;
   MHD_get_connection_values(connection, MHD_GET_ARGUMENT_KIND, &AddArgument,
                             &query);
-  if (query.targets != 1) return refuse(kNoTarget);
-  if (query.target.size() > kMaxTarget) return refuse(kLongTarget);
-  if (!IsHostPort(query.target)) return refuse(kBadTarget);
+  if (query.targets != 1) return Refuse(connection, kNoTarget);
+  if (query.target.size() > kMaxTarget) {
+    return Refuse(connection, kLongTarget);
+  }
+  if (!IsHostPort(query.target)) return Refuse(connection, kBadTarget);
   const Settings settings = Current();
   uint64_t tables = 0;
   if (query.modules > 1 || !settings.config->Module(query.module, &tables)) {
-    return refuse(kBadModule);
+    return Refuse(connection, kBadModule);
   }
   const std::string& target = query.target;
   const std::string* token =
@@ -728,7 +729,7 @@ int HttpServer::Probe(Connection* conn, MHD_Connection* connection) {
   if (inFlight_.fetch_add(1) >= options_.maxProbes) {
     inFlight_.fetch_sub(1);
     rejected_->Increment();
-    return refuse(kAtCap);
+    return Refuse(connection, kAtCap);
   }
   ProbeCancel cancel;
   {
@@ -738,7 +739,7 @@ int HttpServer::Probe(Connection* conn, MHD_Connection* connection) {
   }
   if (cancel.cancelled()) {
     inFlight_.fetch_sub(1);
-    return refuse(kStopping);
+    return Refuse(connection, kStopping);
   }
   inFlightGauge_->Increment();
   const auto start = Clock::now();

@@ -121,6 +121,7 @@ class HttpServer {
   // For libmicrohttpd's callbacks (http_server.cc), on its threads.
   struct Connection;  // one client connection's state
   struct Listener;    // one daemon and its web configuration
+  struct Refusal;     // an answer of refusal and its counted cause
   void Opened(Listener* listener, MHD_Connection* connection, void** context);
   void Closed(Connection* conn);
   void RequestBegun(MHD_Connection* connection);    // its request line came
@@ -139,7 +140,8 @@ class HttpServer {
   void Watch();
   int Probe(Connection* conn, MHD_Connection* connection);
   std::chrono::milliseconds TimeoutFor(MHD_Connection* connection) const;
-  void Refuse(const char* cause);
+  void Refuse(const char* cause);  // counts it
+  int Refuse(MHD_Connection* connection, const Refusal& refusal);  // answers
   unsigned IdleTimeout() const;  // libmicrohttpd's, seconds
 
   const ServerOptions options_;
@@ -159,7 +161,6 @@ class HttpServer {
   std::condition_variable wake_;
 
   std::atomic<int> inFlight_{0};
-  std::atomic<int> open_{0};
   std::thread watcher_;
 
   std::shared_ptr<prometheus::Registry> registry_;

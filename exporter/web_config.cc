@@ -1,10 +1,8 @@
 #include "exporter/web_config.h"
 
 #include <crypt.h>
-#include <fcntl.h>
 #include <gnutls/crypto.h>
 #include <gnutls/x509.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -64,16 +62,6 @@ std::string InDirOf(const std::string& config, const std::string& file) {
   if (file.empty() || file[0] == '/') return file;
   const size_t slash = config.rfind('/');
   return slash == std::string::npos ? file : config.substr(0, slash + 1) + file;
-}
-
-bool ReadFile(const std::string& path, std::string* text) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  const bool ok = ReadAll(fd, Credentials::kMaxFileBytes, text);
-  const int saved = errno;
-  close(fd);
-  errno = saved;
-  return ok;
 }
 
 gnutls_datum_t Datum(const std::string& text) {
