@@ -83,6 +83,16 @@ LIST_ITEM = re.compile(r"^\s{0,3}([-*+]|\d+[.)])\s")
 HTML_COMMENT = re.compile(r"^\s*<!--.*-->\s*$")
 USR_PATH = re.compile(r"(?<![\w./-])/usr/[^\s'\"`;|&()<>$]*")
 
+# check=KIND -> the command checking FILE ({exporter}: BUILD's acl-exporter)
+EXPORTER_CHECK_FLAG = "--config.check"
+YAML_CHECKS = {
+    "web-config":      ["promtool", "check", "web-config", "{file}"],
+    "rules":           ["promtool", "check", "rules", "{file}"],
+    "prometheus":      ["promtool", "check", "config", "{file}"],
+    "exporter-config": ["{exporter}", EXPORTER_CHECK_FLAG, "--config.file",
+                        "{file}"],
+}
+
 SHELLS = ("sh", "bash")
 # marker -> (the languages it goes with, what the check does)
 MARKERS = {
@@ -90,24 +100,11 @@ MARKERS = {
     "run=background":        (SHELLS,     "background"),
     "run=package":           (SHELLS,     "package"),
     "output":                (("text",),  "output"),
-    "check=web-config":      (("yaml",),  "yaml"),
-    "check=rules":           (("yaml",),  "yaml"),
-    "check=prometheus":      (("yaml",),  "yaml"),
-    "check=exporter-config": (("yaml",),  "yaml"),
     "run=consumer":          (("cmake",), "consumer"),
     "norun":                 (None,       "norun"),  # any language
 }
+MARKERS.update({"check=" + what: (("yaml",), "yaml") for what in YAML_CHECKS})
 RUN_KINDS = ("shell", "background", "package")
-
-# check=KIND -> the command checking FILE ({exporter}: BUILD's acl-exporter)
-YAML_CHECKS = {
-    "web-config":      ["promtool", "check", "web-config", "{file}"],
-    "rules":           ["promtool", "check", "rules", "{file}"],
-    "prometheus":      ["promtool", "check", "config", "{file}"],
-    "exporter-config": ["{exporter}", "--config.check", "--config.file",
-                        "{file}"],
-}
-EXPORTER_CHECK_FLAG = "--config.check"
 
 # The host project a run=consumer snippet is dropped into: the snippet names
 # the host target (and finds the package); the project gives it the host's
