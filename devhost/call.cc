@@ -87,10 +87,10 @@ class CallEnd : public grpc::Server::GlobalCallbacks {
   void PostSynchronousRequest(grpc::ServerContext*) override {
     const bool large = t_call.large || t_call.checks >= kLargeCount;
     CloseCall();
-    if (t_call.counted && large) {
-      tracker_->large_.fetch_add(1, std::memory_order_acq_rel);
+    if (t_call.counted) {
+      if (large) tracker_->large_.fetch_add(1, std::memory_order_acq_rel);
+      tracker_->ended_.fetch_add(1, std::memory_order_acq_rel);
     }
-    if (t_call.counted) tracker_->ended_.fetch_add(1, std::memory_order_acq_rel);
     t_call.counted = t_call.unary = false;
   }
 

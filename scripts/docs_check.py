@@ -77,11 +77,24 @@ SHOWN_LINES = 40
 SHOWN_LINE_CHARS = 300
 READ_BYTES = 1 << 20    # the tail of a block's output that is looked at
 
+# How a run block's text is run.
+BASH = ["bash", "-euo", "pipefail", "-c"]
+
 LISTENING = re.compile(rb"^listening on \S+", re.M)
 FENCE = re.compile(r"^(\s*)(`{3,}|~{3,})(.*)$")
 LIST_ITEM = re.compile(r"^\s{0,3}([-*+]|\d+[.)])\s")
 HTML_COMMENT = re.compile(r"^\s*<!--.*-->\s*$")
 USR_PATH = re.compile(r"(?<![\w./-])/usr/[^\s'\"`;|&()<>$]*")
+
+# check=KIND -> the command checking FILE ({exporter}: BUILD's acl-exporter)
+EXPORTER_CHECK_FLAG = "--config.check"
+YAML_CHECKS = {
+    "web-config":      ["promtool", "check", "web-config", "{file}"],
+    "rules":           ["promtool", "check", "rules", "{file}"],
+    "prometheus":      ["promtool", "check", "config", "{file}"],
+    "exporter-config": ["{exporter}", EXPORTER_CHECK_FLAG, "--config.file",
+                        "{file}"],
+}
 
 SHELLS = ("sh", "bash")
 # marker -> (the languages it goes with, what the check does)
@@ -90,24 +103,11 @@ MARKERS = {
     "run=background":        (SHELLS,     "background"),
     "run=package":           (SHELLS,     "package"),
     "output":                (("text",),  "output"),
-    "check=web-config":      (("yaml",),  "yaml"),
-    "check=rules":           (("yaml",),  "yaml"),
-    "check=prometheus":      (("yaml",),  "yaml"),
-    "check=exporter-config": (("yaml",),  "yaml"),
     "run=consumer":          (("cmake",), "consumer"),
     "norun":                 (None,       "norun"),  # any language
 }
+MARKERS.update({"check=" + what: (("yaml",), "yaml") for what in YAML_CHECKS})
 RUN_KINDS = ("shell", "background", "package")
-
-# check=KIND -> the command checking FILE ({exporter}: BUILD's acl-exporter)
-YAML_CHECKS = {
-    "web-config":      ["promtool", "check", "web-config", "{file}"],
-    "rules":           ["promtool", "check", "rules", "{file}"],
-    "prometheus":      ["promtool", "check", "config", "{file}"],
-    "exporter-config": ["{exporter}", "--config.check", "--config.file",
-                        "{file}"],
-}
-EXPORTER_CHECK_FLAG = "--config.check"
 
 # The host project a run=consumer snippet is dropped into: the snippet names
 # the host target (and finds the package); the project gives it the host's
@@ -228,18 +228,20 @@ class Block:
 def paragraph_before(lines, index):
     """The prose paragraph right before lines[index] (HTML comments left
     out), and whether a must-fail comment is next to it."""
-    i = index - 1
-    must_fail = False
-    while i >= 0 and (not lines[i].strip() or HTML_COMMENT.match(lines[i])):
-        must_fail = must_fail or lines[i].strip() == MUST_FAIL
-        i -= 1
+    def skip_gap(i, must_fail):
+        """Up past blank lines and HTML comments from lines[i]."""
+        while i >= 0 and (not lines[i].strip() or
+                          HTML_COMMENT.match(lines[i])):
+            must_fail = must_fail or lines[i].strip() == MUST_FAIL
+            i -= 1
+        return i, must_fail
+
+    i, must_fail = skip_gap(index - 1, False)
     paragraph = []
     while i >= 0 and lines[i].strip() and not HTML_COMMENT.match(lines[i]):
         paragraph.insert(0, lines[i])
         i -= 1
-    while i >= 0 and (not lines[i].strip() or HTML_COMMENT.match(lines[i])):
-        must_fail = must_fail or lines[i].strip() == MUST_FAIL
-        i -= 1
+    _, must_fail = skip_gap(i, must_fail)
     text = "\n".join(paragraph)
     if not paragraph or FENCE.match(paragraph[-1]) or \
             paragraph[-1].lstrip().startswith("#"):
@@ -334,24 +336,29 @@ def read_tail(path):
         return f.read().decode("utf-8", "replace")
 
 
+def start(argv, cwd, env, log):
+    """Starts ARGV in a process group of its own, stdout and stderr into the
+    file LOG; raises OSError when it cannot."""
+    with open(log, "wb") as out:
+        return subprocess.Popen(argv, cwd=cwd, env=env,
+                                stdin=subprocess.DEVNULL, stdout=out,
+                                stderr=subprocess.STDOUT,
+                                start_new_session=True,
+                                preexec_fn=die_with_parent)
+
+
 def run_command(argv, cwd, env, log, timeout=BLOCK_SECONDS):
     """Runs ARGV with stdout and stderr into the file LOG; what it left
     running is stopped. Returns (exit status or None on timeout, output)."""
-    with open(log, "wb") as out:
-        try:
-            process = subprocess.Popen(argv, cwd=cwd, env=env,
-                                       stdin=subprocess.DEVNULL, stdout=out,
-                                       stderr=subprocess.STDOUT,
-                                       start_new_session=True,
-                                       preexec_fn=die_with_parent)
-        except OSError as e:
-            return 127, "cannot run %s: %s" % (argv[0], e)
-        try:
-            status = process.wait(timeout=timeout)
-        except subprocess.TimeoutExpired:
-            status = None
-        stop_group(process, signal.SIGKILL if status is None else
-                   signal.SIGTERM)
+    try:
+        process = start(argv, cwd, env, log)
+    except OSError as e:
+        return 127, "cannot run %s: %s" % (argv[0], e)
+    try:
+        status = process.wait(timeout=timeout)
+    except subprocess.TimeoutExpired:
+        status = None
+    stop_group(process, signal.SIGKILL if status is None else signal.SIGTERM)
     output = read_tail(log)
     if status is None:
         output += "\n(stopped after %d s)" % timeout
@@ -605,7 +612,7 @@ class Guide:
 
     def _shell(self, block, script, env=None):
         status, output = run_command(
-            ["bash", "-euo", "pipefail", "-c", script], self.folder,
+            BASH + [script], self.folder,
             env or self.check.env, self.log(block))
         if status is None:
             return Result(Result.FAILED, "still running after %d s" %
@@ -619,13 +626,7 @@ class Guide:
 
     def run_background(self, block):
         log = self.log(block)
-        with open(log, "wb") as out:
-            process = subprocess.Popen(
-                ["bash", "-euo", "pipefail", "-c", block.text],
-                cwd=self.folder, env=self.check.env,
-                stdin=subprocess.DEVNULL, stdout=out,
-                stderr=subprocess.STDOUT, start_new_session=True,
-                preexec_fn=die_with_parent)
+        process = start(BASH + [block.text], self.folder, self.check.env, log)
         self.servers.append((block, process, log))
         deadline = time.monotonic() + LISTEN_SECONDS
         while time.monotonic() < deadline:
