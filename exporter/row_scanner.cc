@@ -4,7 +4,7 @@
 #include <cstring>
 
 #if defined(__x86_64__)
-#include <immintrin.h>
+#include <emmintrin.h>
 #endif
 
 namespace exporter {
@@ -24,7 +24,8 @@ struct Masks {
 };
 
 #if defined(__x86_64__)
-Masks MasksOfSse2(const char* block) {
+// SSE2, the x86-64 baseline: 16 bytes at a time.
+Masks MasksOf(const char* block) {
   const __m128i quote = _mm_set1_epi8('"');
   const __m128i backslash = _mm_set1_epi8('\\');
   const __m128i open = _mm_set1_epi8('{');
@@ -48,39 +49,6 @@ Masks MasksOfSse2(const char* block) {
     m.comma |= bits(_mm_cmpeq_epi8(v, comma), 16 * i);
   }
   return m;
-}
-
-// The same 32 bytes at a time, on processors that have AVX2.
-__attribute__((target("avx2"))) Masks MasksOfAvx2(const char* block) {
-  const __m256i quote = _mm256_set1_epi8('"');
-  const __m256i backslash = _mm256_set1_epi8('\\');
-  const __m256i open = _mm256_set1_epi8('{');
-  const __m256i close = _mm256_set1_epi8('}');
-  const __m256i comma = _mm256_set1_epi8(',');
-  const __m256i fold = _mm256_set1_epi8(kFold);
-  auto bits = [](__m256i equal, int shift)
-                  __attribute__((target("avx2"))) {
-    return static_cast<uint64_t>(
-               static_cast<uint32_t>(_mm256_movemask_epi8(equal)))
-           << shift;
-  };
-  Masks m;
-  for (int i = 0; i < 2; ++i) {
-    const __m256i v =
-        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block + 32 * i));
-    const __m256i folded = _mm256_or_si256(v, fold);
-    m.quote |= bits(_mm256_cmpeq_epi8(v, quote), 32 * i);
-    m.backslash |= bits(_mm256_cmpeq_epi8(v, backslash), 32 * i);
-    m.open |= bits(_mm256_cmpeq_epi8(folded, open), 32 * i);
-    m.close |= bits(_mm256_cmpeq_epi8(folded, close), 32 * i);
-    m.comma |= bits(_mm256_cmpeq_epi8(v, comma), 32 * i);
-  }
-  return m;
-}
-
-Masks MasksOf(const char* block) {
-  static const bool avx2 = __builtin_cpu_supports("avx2");
-  return avx2 ? MasksOfAvx2(block) : MasksOfSse2(block);
 }
 #else
 Masks MasksOf(const char* block) {
