@@ -114,6 +114,24 @@ bool RowScanner::Flush(bool last) {
   return ok;
 }
 
+void RowScanner::Comma(const char* at, const char** from) {
+  if (rows_.size() + static_cast<size_t>(at - *from) >= batchBytes_ &&
+      Take(at, from) && Flush(false)) {
+    *from = at + 1;  // the comma separates the batches
+  }
+}
+
+void RowScanner::EndRows(const char* at, const char** from) {
+  // Its bracket goes to the skeleton. A brace there is broken JSON that
+  // simdjson's On-Demand parser would not see in the skeleton's "[}".
+  if (*at != ']') {
+    broken_ = true;
+    return;
+  }
+  if (Take(at, from)) Flush(true);
+  inRows_ = false;
+}
+
 void RowScanner::Step(const char* at, const char** from) {
   const char c = *at;
   if (inString_) {
@@ -191,15 +209,7 @@ void RowScanner::Step(const char* at, const char** from) {
       --depth_;
       if (inRows_) {
         if (depth_ == 2) {
-          // The list ends; its bracket goes to the skeleton. A brace there
-          // is broken JSON that simdjson's On-Demand parser would not see
-          // in the skeleton's "[}".
-          if (c != ']') {
-            broken_ = true;
-            return;
-          }
-          if (Take(at, from)) Flush(true);
-          inRows_ = false;
+          EndRows(at, from);
         }
       } else if (depth_ <= 1) {
         inTable_ = false;
@@ -207,11 +217,7 @@ void RowScanner::Step(const char* at, const char** from) {
       return;
     case ',':
       afterColon_ = false;
-      if (inRows_ && depth_ == 3 &&
-          rows_.size() + static_cast<size_t>(at - *from) >= batchBytes_ &&
-          Take(at, from) && Flush(false)) {
-        *from = at + 1;  // the comma separates the batches
-      }
+      if (inRows_ && depth_ == 3) Comma(at, from);
       return;
     default:
       afterColon_ = false;
@@ -254,20 +260,11 @@ bool RowScanner::Scan(std::string_view piece) {
       if ((m.open & bit) != 0) {
         ++depth_;
       } else if ((m.close & bit) == 0) {  // a comma
-        if (depth_ == 3 &&
-            rows_.size() + static_cast<size_t>(at + i - from) >=
-                batchBytes_ &&
-            Take(at + i, &from) && Flush(false)) {
-          from = at + i + 1;
-        }
+        if (depth_ == 3) Comma(at + i, &from);
         if (broken_) return false;
       } else if (--depth_ == 2) {  // the list ends
-        if (at[i] != ']') {
-          broken_ = true;
-          return false;
-        }
-        if (Take(at + i, &from)) Flush(true);
-        inRows_ = false;
+        EndRows(at + i, &from);
+        if (broken_) return false;
         inString_ = false;
         next = at + i + 1;
         break;
