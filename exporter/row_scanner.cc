@@ -4,7 +4,7 @@
 #include <cstring>
 
 #if defined(__x86_64__)
-#include <immintrin.h>
+#include <emmintrin.h>
 #endif
 
 namespace exporter {
@@ -24,7 +24,8 @@ struct Masks {
 };
 
 #if defined(__x86_64__)
-Masks MasksOfSse2(const char* block) {
+// SSE2, the x86-64 baseline: 16 bytes at a time.
+Masks MasksOf(const char* block) {
   const __m128i quote = _mm_set1_epi8('"');
   const __m128i backslash = _mm_set1_epi8('\\');
   const __m128i open = _mm_set1_epi8('{');
@@ -48,39 +49,6 @@ Masks MasksOfSse2(const char* block) {
     m.comma |= bits(_mm_cmpeq_epi8(v, comma), 16 * i);
   }
   return m;
-}
-
-// The same 32 bytes at a time, on processors that have AVX2.
-__attribute__((target("avx2"))) Masks MasksOfAvx2(const char* block) {
-  const __m256i quote = _mm256_set1_epi8('"');
-  const __m256i backslash = _mm256_set1_epi8('\\');
-  const __m256i open = _mm256_set1_epi8('{');
-  const __m256i close = _mm256_set1_epi8('}');
-  const __m256i comma = _mm256_set1_epi8(',');
-  const __m256i fold = _mm256_set1_epi8(kFold);
-  auto bits = [](__m256i equal, int shift)
-                  __attribute__((target("avx2"))) {
-    return static_cast<uint64_t>(
-               static_cast<uint32_t>(_mm256_movemask_epi8(equal)))
-           << shift;
-  };
-  Masks m;
-  for (int i = 0; i < 2; ++i) {
-    const __m256i v =
-        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block + 32 * i));
-    const __m256i folded = _mm256_or_si256(v, fold);
-    m.quote |= bits(_mm256_cmpeq_epi8(v, quote), 32 * i);
-    m.backslash |= bits(_mm256_cmpeq_epi8(v, backslash), 32 * i);
-    m.open |= bits(_mm256_cmpeq_epi8(folded, open), 32 * i);
-    m.close |= bits(_mm256_cmpeq_epi8(folded, close), 32 * i);
-    m.comma |= bits(_mm256_cmpeq_epi8(v, comma), 32 * i);
-  }
-  return m;
-}
-
-Masks MasksOf(const char* block) {
-  static const bool avx2 = __builtin_cpu_supports("avx2");
-  return avx2 ? MasksOfAvx2(block) : MasksOfSse2(block);
 }
 #else
 Masks MasksOf(const char* block) {
@@ -144,6 +112,24 @@ bool RowScanner::Flush(bool last) {
   needRow_ = !last;
   if (!ok) broken_ = true;
   return ok;
+}
+
+void RowScanner::Comma(const char* at, const char** from) {
+  if (rows_.size() + static_cast<size_t>(at - *from) >= batchBytes_ &&
+      Take(at, from) && Flush(false)) {
+    *from = at + 1;  // the comma separates the batches
+  }
+}
+
+void RowScanner::EndRows(const char* at, const char** from) {
+  // Its bracket goes to the skeleton. A brace there is broken JSON that
+  // simdjson's On-Demand parser would not see in the skeleton's "[}".
+  if (*at != ']') {
+    broken_ = true;
+    return;
+  }
+  if (Take(at, from)) Flush(true);
+  inRows_ = false;
 }
 
 void RowScanner::Step(const char* at, const char** from) {
@@ -223,15 +209,7 @@ void RowScanner::Step(const char* at, const char** from) {
       --depth_;
       if (inRows_) {
         if (depth_ == 2) {
-          // The list ends; its bracket goes to the skeleton. A brace there
-          // is broken JSON that simdjson's On-Demand parser would not see
-          // in the skeleton's "[}".
-          if (c != ']') {
-            broken_ = true;
-            return;
-          }
-          if (Take(at, from)) Flush(true);
-          inRows_ = false;
+          EndRows(at, from);
         }
       } else if (depth_ <= 1) {
         inTable_ = false;
@@ -239,11 +217,7 @@ void RowScanner::Step(const char* at, const char** from) {
       return;
     case ',':
       afterColon_ = false;
-      if (inRows_ && depth_ == 3 &&
-          rows_.size() + static_cast<size_t>(at - *from) >= batchBytes_ &&
-          Take(at, from) && Flush(false)) {
-        *from = at + 1;  // the comma separates the batches
-      }
+      if (inRows_ && depth_ == 3) Comma(at, from);
       return;
     default:
       afterColon_ = false;
@@ -286,20 +260,11 @@ bool RowScanner::Scan(std::string_view piece) {
       if ((m.open & bit) != 0) {
         ++depth_;
       } else if ((m.close & bit) == 0) {  // a comma
-        if (depth_ == 3 &&
-            rows_.size() + static_cast<size_t>(at + i - from) >=
-                batchBytes_ &&
-            Take(at + i, &from) && Flush(false)) {
-          from = at + i + 1;
-        }
+        if (depth_ == 3) Comma(at + i, &from);
         if (broken_) return false;
       } else if (--depth_ == 2) {  // the list ends
-        if (at[i] != ']') {
-          broken_ = true;
-          return false;
-        }
-        if (Take(at + i, &from)) Flush(true);
-        inRows_ = false;
+        EndRows(at + i, &from);
+        if (broken_) return false;
         inString_ = false;
         next = at + i + 1;
         break;

@@ -69,6 +69,10 @@ class RowScanner {
   void Step(const char* at, const char** from);
   // The rows' bytes of the piece up to `to` into rows_.
   bool Take(const char* to, const char** from);
+  // A comma between rows at `at`: the batch ends there once it is due.
+  void Comma(const char* at, const char** from);
+  // The list of rows ends with the bracket at `at`.
+  void EndRows(const char* at, const char** from);
   // Hands rows_ to the sink as a batch, and empties it. `last`: the list
   // ends here (else a comma separates this batch from the next).
   bool Flush(bool last);

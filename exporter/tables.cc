@@ -448,6 +448,20 @@ class Parser {
   std::unique_ptr<simdjson::ondemand::parser> parser_;
 };
 
+// Calls `each` with the value of every member of `object` named `key`, in
+// order. Returns false once `each` does, or when the JSON is broken
+// (`*failure` set).
+template <class Each>
+bool ForEachMember(simdjson::ondemand::object object, std::string_view key,
+                   simdjson::error_code* failure, Each each) {
+  for (auto entry : object) {
+    simdjson::ondemand::field field;
+    if ((*failure = std::move(entry).get(field))) return false;
+    if (field.key() == key && !each(field.value())) return false;
+  }
+  return true;
+}
+
 // ParseTable with `parser`.
 bool ParseWhole(simdjson::ondemand::parser& parser, const TableSpec& table,
                 const char* json, size_t size, size_t capacity,
@@ -466,31 +480,26 @@ bool ParseWhole(simdjson::ondemand::parser& parser, const TableSpec& table,
   const size_t duplicates = out->duplicates();
   Row row;
   std::string labels;
-  for (auto outer : top) {
-    simdjson::ondemand::field field;
-    if ((failure = std::move(outer).get(field))) return fail();
-    if (field.key() != std::string_view(table.name)) continue;
-    simdjson::ondemand::object body;
-    if (field.value().get_object().get(body)) {
-      shape = "the table is not an object";
-      return fail();
-    }
-    for (auto inner : body) {
-      simdjson::ondemand::field list;
-      if ((failure = std::move(inner).get(list))) return fail();
-      if (list.key() != std::string_view(table.row)) continue;
-      simdjson::ondemand::array rows;
-      if (list.value().get_array().get(rows)) {
-        shape = "the rows are not a list";
-        return fail();
-      }
-      size_t count = 0;
-      if (!ParseRows(table, columns, rows, out, skips, &row, &labels, &count,
-                     &failure, &shape)) {
-        return fail();
-      }
-    }
-  }
+  const bool read = ForEachMember(
+      top, table.name, &failure, [&](simdjson::ondemand::value value) {
+        simdjson::ondemand::object body;
+        if (value.get_object().get(body)) {
+          shape = "the table is not an object";
+          return false;
+        }
+        return ForEachMember(
+            body, table.row, &failure, [&](simdjson::ondemand::value list) {
+              simdjson::ondemand::array rows;
+              if (list.get_array().get(rows)) {
+                shape = "the rows are not a list";
+                return false;
+              }
+              size_t count = 0;
+              return ParseRows(table, columns, rows, out, skips, &row,
+                               &labels, &count, &failure, &shape);
+            });
+      });
+  if (!read) return fail();
   skips->count[kSkipDuplicate] += out->duplicates() - duplicates;
   if ((failure = ReadThrough(doc, json + size, &shape)) || shape != nullptr) {
     return fail();
