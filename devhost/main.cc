@@ -369,6 +369,7 @@ std::string WhyNotServing(const Options& o) {
            kListenHint;
   }
   int error = 0;
+  bool listener = false;  // when in use: by a server, not a closed connection
   for (addrinfo* a = found; a != nullptr && error == 0; a = a->ai_next) {
     const int fd = socket(a->ai_family, a->ai_socktype, a->ai_protocol);
     if (fd < 0) continue;
@@ -376,10 +377,18 @@ std::string WhyNotServing(const Options& o) {
     setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     if (bind(fd, a->ai_addr, a->ai_addrlen) != 0) error = errno;
     close(fd);
+    if (error != EADDRINUSE) continue;
+    const int probe = socket(a->ai_family, a->ai_socktype, a->ai_protocol);
+    listener = probe >= 0 && connect(probe, a->ai_addr, a->ai_addrlen) == 0;
+    if (probe >= 0) close(probe);
   }
   freeaddrinfo(found);
   switch (error) {
     case EADDRINUSE:
+      if (!listener) {
+        return cannot + "a recent connection still holds the port (for up "
+               "to a minute); wait, or " + kListenHint;
+      }
       return cannot + "another program listens there; stop it, or " +
              kListenHint;
     case EADDRNOTAVAIL:

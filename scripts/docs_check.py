@@ -56,6 +56,7 @@ import os
 import re
 import shutil
 import signal
+import socket
 import subprocess
 import sys
 import tempfile
@@ -70,6 +71,8 @@ BLOCK_SECONDS = 120     # one run block; one step of a consumer build
 LISTEN_SECONDS = 60     # a background block's `listening on` line (a
                         # block may configure and build first)
 STOP_SECONDS = 10       # a stopped server's exit after SIGTERM
+PORT_SECONDS = 65       # a fixed port held by an earlier connection's
+                        # TIME_WAIT (60 s) is free again
 CPACK_SECONDS = 300     # making the .deb when no fresh one is at hand
 
 # Output of a failed block shown: its last lines, each cut short.
@@ -81,6 +84,9 @@ READ_BYTES = 1 << 20    # the tail of a block's output that is looked at
 BASH = ["bash", "-euo", "pipefail", "-c"]
 
 LISTENING = re.compile(rb"^listening on \S+", re.M)
+# A server's fixed loopback port in a background block.
+LISTEN_ARG = re.compile(r"--(?:web\.)?listen(?:-address)?[= ]"
+                        r"(127\.\d+\.\d+\.\d+|localhost):(\d+)\b")
 FENCE = re.compile(r"^(\s*)(`{3,}|~{3,})(.*)$")
 LIST_ITEM = re.compile(r"^\s{0,3}([-*+]|\d+[.)])\s")
 HTML_COMMENT = re.compile(r"^\s*<!--.*-->\s*$")
@@ -334,6 +340,26 @@ def read_tail(path):
         f.seek(0, os.SEEK_END)
         f.seek(max(0, f.tell() - READ_BYTES))
         return f.read().decode("utf-8", "replace")
+
+
+def wait_for_port(host, port):
+    """Waits, bounded, until HOST:PORT can be bound as a server binds it.
+
+    A guide's fixed port lies in Linux's ephemeral range (32768-60999), so
+    a connection made earlier may have had it as its local port and left a
+    TIME_WAIT that holds it for a minute; the block then waits that out
+    rather than failing."""
+    deadline = time.monotonic() + PORT_SECONDS
+    while port != 0:
+        with socket.socket() as s:
+            s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+            try:
+                s.bind((host, port))
+                return
+            except OSError:
+                if time.monotonic() >= deadline:
+                    return  # the block says what holds it
+        time.sleep(0.5)
 
 
 def start(argv, cwd, env, log):
@@ -625,6 +651,8 @@ class Guide:
         return self._shell(block, block.text)
 
     def run_background(self, block):
+        for host, port in LISTEN_ARG.findall(block.text):
+            wait_for_port(host, int(port))
         log = self.log(block)
         process = start(BASH + [block.text], self.folder, self.check.env, log)
         self.servers.append((block, process, log))

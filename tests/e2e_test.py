@@ -218,6 +218,20 @@ def free_port():
         return s.getsockname()[1]
 
 
+def closed_port():
+    """A loopback port that a closed connection holds (its TIME_WAIT, a
+    minute): the connection's side that closed first keeps it."""
+    with socket.socket() as server, socket.socket() as client:
+        server.bind(("127.0.0.1", 0))
+        server.listen()
+        client.connect(server.getsockname())
+        port = client.getsockname()[1]
+        accepted, _ = server.accept()
+        client.close()
+        accepted.close()
+        return port
+
+
 def wait_until(predicate, seconds=WAIT):
     end = time.monotonic() + seconds
     while not predicate() and time.monotonic() < end:
@@ -486,6 +500,8 @@ class NewcomerErrorsTest(ServerCase):
              "token with --token"),
             (HOST + ["--listen", plain.addr] + token, 1,
              "another program listens there"),
+            (HOST + ["--listen", "127.0.0.1:%d" % closed_port()] + token, 1,
+             "a recent connection still holds the port"),
             (HOST + ["--reject", "ACL/IPv4BasicRules/RuleID"], 2,
              "did you mean ACL/IPv4BasicRules/Rule/RuleID?"),
             (HOST + ["--reject", "GroupID/"], 2,
