@@ -15,6 +15,8 @@
 #include <grpcpp/support/server_interceptor.h>
 
 #include "devhost/memory.h"
+#include "devhost/split.h"
+#include "tree/tree.h"
 
 namespace devhost {
 
@@ -24,43 +26,30 @@ namespace {
 
 constexpr char kServicePrefix[] = "/acl.ACLService/";
 
-// Blocks a call keeps at most: a streamed answer's text is one.
-constexpr size_t kKeptBlocks = 4;
-
-// The call the current thread runs, from its start to its end. Plain data,
-// so that the thread reaches it without an initialisation check.
+// The call the current thread runs. Plain data, so that the thread reaches
+// it without an initialisation check.
 struct Call {
   bool counted = false;  // a call of the module's service
   bool unary = false;    // ... and a unary one
   bool bound = false;    // its handler runs
   bool large = false;
-  uint64_t checks = 0;   // value checks
+  uint64_t checks = 0;
   grpc::ServerContext* trailer = nullptr;  // where the reason goes, once
   const char* answer = nullptr;
   size_t answerSize = 0;
-  void* blocks[kKeptBlocks] = {};  // given back when the call ends
-  size_t blockCount = 0;
+  void* kept = nullptr;  // given back when the handler returns
 };
 thread_local Call t_call;
 
-// Gives the call's blocks back and forgets the rest of it.
-void CloseCall() {
-  for (size_t i = 0; i < t_call.blockCount; ++i) GiveBack(t_call.blocks[i]);
-  t_call.blockCount = 0;
-  t_call.bound = t_call.large = false;
-  t_call.checks = 0;
-  t_call.trailer = nullptr;
-  t_call.answer = nullptr;
-}
-
 }  // namespace
 
-// Called by the server for every call it takes up, on the call's thread,
-// before the request is parsed. Counts the module's calls; makes no
-// interceptor.
-class CallStart : public exp::ServerInterceptorFactoryInterface {
+// Starts a call when the server takes it up (on the call's thread, before
+// the request is parsed), binds it around its handler, and ends it.
+class CallHooks : public exp::ServerInterceptorFactoryInterface,
+                  public grpc::Server::GlobalCallbacks {
  public:
-  explicit CallStart(CallTracker* tracker) : tracker_(tracker) {}
+  explicit CallHooks(CallTracker* tracker) : tracker_(tracker) {}
+
   exp::Interceptor* CreateServerInterceptor(exp::ServerRpcInfo* info) override {
     const bool ours = std::strncmp(info->method(), kServicePrefix,
                                    sizeof(kServicePrefix) - 1) == 0;
@@ -69,24 +58,15 @@ class CallStart : public exp::ServerInterceptorFactoryInterface {
     if (ours) tracker_->started_.fetch_add(1, std::memory_order_acq_rel);
     return nullptr;
   }
-
- private:
-  CallTracker* const tracker_;
-};
-
-// Around every synchronous handler, on its thread.
-class CallEnd : public grpc::Server::GlobalCallbacks {
- public:
-  explicit CallEnd(CallTracker* tracker) : tracker_(tracker) {}
   void PreSynchronousRequest(grpc::ServerContext* context) override {
     if (!t_call.counted) return;
-    CloseCall();  // a call left behind gives its blocks back now
+    Close();  // what a call left behind goes back now
     t_call.bound = true;
     if (t_call.unary) t_call.trailer = context;
   }
   void PostSynchronousRequest(grpc::ServerContext*) override {
     const bool large = t_call.large || t_call.checks >= kLargeCount;
-    CloseCall();
+    Close();
     if (t_call.counted) {
       if (large) tracker_->large_.fetch_add(1, std::memory_order_acq_rel);
       tracker_->ended_.fetch_add(1, std::memory_order_acq_rel);
@@ -95,14 +75,22 @@ class CallEnd : public grpc::Server::GlobalCallbacks {
   }
 
  private:
+  static void Close() {
+    GiveBack(std::exchange(t_call.kept, nullptr));
+    t_call.bound = t_call.large = false;
+    t_call.checks = 0;
+    t_call.trailer = nullptr;
+    t_call.answer = nullptr;
+  }
+
   CallTracker* const tracker_;
 };
 
 void CallTracker::Attach(grpc::ServerBuilder* builder) {
   std::vector<std::unique_ptr<exp::ServerInterceptorFactoryInterface>> list;
-  list.push_back(std::make_unique<CallStart>(this));
+  list.emplace_back(new CallHooks(this));
   builder->experimental().SetInterceptorCreators(std::move(list));
-  grpc::Server::SetGlobalCallbacks(new CallEnd(this));  // gRPC owns it
+  grpc::Server::SetGlobalCallbacks(new CallHooks(this));  // gRPC owns it
 }
 
 uint64_t CallTracker::InFlight() const {
@@ -111,6 +99,8 @@ uint64_t CallTracker::InFlight() const {
   const uint64_t ended = ended_.load(std::memory_order_acquire);
   return started_.load(std::memory_order_acquire) - ended;
 }
+
+void CountCheck() noexcept { ++t_call.checks; }
 
 void RecordRejection(const char* reason, size_t size) noexcept {
   grpc::ServerContext* const context = std::exchange(t_call.trailer, nullptr);
@@ -128,29 +118,31 @@ void RecordRejection(const char* reason, size_t size) noexcept {
   }
 }
 
-void CountCheck() noexcept { ++t_call.checks; }
-
-void NoteAnswer(const char* text, size_t size, uint64_t rows) noexcept {
+void NoteAnswer(const tagGrpcTableOrRow* table, const char* text,
+                size_t size) noexcept {
+  uint64_t rows = 0;
+  for (const tagGrpcTableOrRow* row = table->firstRow;
+       row != nullptr && rows < kLargeCount; row = row->next) {
+    ++rows;
+  }
   if (rows >= kLargeCount || size >= kLargeAnswer) t_call.large = true;
   if (!t_call.bound || text == nullptr) return;
   t_call.answer = text;
   t_call.answerSize = size;
 }
 
-size_t AnswerSize(const char* text) noexcept {
-  if (text == nullptr || text != t_call.answer ||
-      malloc_usable_size(const_cast<char*>(text)) <= t_call.answerSize ||
-      text[t_call.answerSize] != '\0') {
-    return SIZE_MAX;
+char** SplitAnswer(char* text, size_t maxPiece, uint64_t* count) noexcept {
+  if (text == nullptr || !t_call.bound || t_call.kept != nullptr) {
+    return SplitText(text, maxPiece, count);
   }
-  t_call.answer = nullptr;  // split once
-  return t_call.answerSize;
-}
-
-bool KeepUntilCallEnd(void* block) noexcept {
-  if (!t_call.bound || t_call.blockCount == kKeptBlocks) return false;
-  t_call.blocks[t_call.blockCount++] = block;
-  return true;
+  t_call.kept = text;
+  // The adapter's answer, its block still large enough to hold it: known.
+  const bool known = text == t_call.answer &&
+                     malloc_usable_size(text) > t_call.answerSize &&
+                     text[t_call.answerSize] == '\0';
+  t_call.answer = nullptr;
+  return ListPieces(text, known ? t_call.answerSize : std::strlen(text),
+                    maxPiece, count);
 }
 
 }  // namespace devhost

@@ -1,36 +1,31 @@
-// What the development host keeps per call of the module's service: its
-// count, its rejection reason and its blocks.
+// What the development host keeps per call of the module's service.
 //
-//   count    calls in flight, for the stop and the memory trimmer, which
-//            need to know when the server is idle, and large calls (many
-//            value checks or rows, or a long answer), after which the
-//            trimmer gives memory back. A call is counted from the moment
-//            the server takes it up, before its request is parsed, until
-//            its handler has returned.
+//   count    calls in flight and large calls (kLargeCount value checks or
+//            request rows, or a kLargeAnswer-byte answer), for the stop and
+//            for giving memory back once the server rests (memory.h). A
+//            call counts from the moment the server takes it up, before its
+//            request is parsed, until its handler has returned.
 //   reason   the host's reason for a rejected value reaches unary clients
 //            as the trailing metadata entry kReasonTrailerKey (characters
-//            a metadata value cannot carry become '?'). The module answers
-//            a rejected value with INVALID_ARGUMENT and the reply
-//            "{Err:<reason>}", but gRPC sends no reply message with a
-//            non-OK unary status. The streamed methods carry the text as a
-//            message and get no trailer. The development host's own
-//            addition: the module and a device's host know nothing of it.
-//   blocks   the adapter's answer (its size, so that the split need not
-//            measure it again) and the texts handed to the split, which
-//            its pieces point into: given back (memory.h) when the handler
-//            returns.
+//            a metadata value cannot carry become '?'): the module answers
+//            "{Err:<reason>}" with INVALID_ARGUMENT, and gRPC sends no
+//            reply message with a non-OK unary status. Streamed methods
+//            carry the text as a message. The module knows nothing of it.
+//   answer   the adapter's answer and its size. SplitAnswer points the
+//            pieces into that text as it stands and keeps it until the
+//            handler returns, then gives it back (memory.h): nothing is
+//            copied or measured again.
 //
 // The hooks: an interceptor factory that counts the call and makes no
-// interceptor (so gRPC runs no interceptor machinery), and gRPC's
+// interceptor (so gRPC runs no interception machinery), and gRPC's
 // process-wide callbacks around every synchronous handler, which bind the
-// call to its thread while the handler runs. The host operations the
-// handler calls meanwhile find the call through their thread: the
-// synchronous server runs a call's handler, and so every host operation of
-// it, on one thread, one call at a time. Calls of other services (health,
-// reflection) are neither counted nor bound; a thread with no call bound
-// (a test, a benchmark) keeps nothing.
+// call to its thread while the handler runs. The synchronous server runs a
+// call's handler, and so every host operation of it, on one thread, so the
+// operations find their call through their thread. Calls of other services
+// (health, reflection) are neither counted nor bound; a thread with no call
+// bound (a test, a benchmark) keeps nothing.
 //
-// The CallTracker is owned by main() and must outlive every server it is
+// The CallTracker is owned by main() and outlives every server it is
 // attached to; its counts are atomics that any thread may read. The rest
 // works on the calling thread's own call.
 
@@ -41,14 +36,17 @@
 #include <cstddef>
 #include <cstdint>
 
+struct tagGrpcTableOrRow;
+
 namespace grpc {
 class ServerBuilder;
 }
 
 namespace devhost {
 
-// The trailing metadata key of the reason.
 inline constexpr char kReasonTrailerKey[] = "acl-devhost-reason";
+inline constexpr uint64_t kLargeCount = 1000;
+inline constexpr size_t kLargeAnswer = size_t{1} << 20;
 
 class CallTracker {
  public:
@@ -62,24 +60,17 @@ class CallTracker {
 
   // Calls taken up and not yet over.
   uint64_t InFlight() const;
-  // Calls taken up since the tracker was made.
+  // Calls taken up, and large calls over, since the tracker was made.
   uint64_t Started() const { return started_.load(std::memory_order_acquire); }
-  // Large calls over since the tracker was made.
   uint64_t Large() const { return large_.load(std::memory_order_acquire); }
 
  private:
-  friend class CallStart;
-  friend class CallEnd;
+  friend class CallHooks;
 
   std::atomic<uint64_t> started_{0};
   std::atomic<uint64_t> ended_{0};
   std::atomic<uint64_t> large_{0};
 };
-
-// A call is large with this many value checks or request rows, or an
-// answer of this many bytes.
-inline constexpr uint64_t kLargeCount = 1000;
-inline constexpr size_t kLargeAnswer = size_t{1} << 20;
 
 // Counts a value check of the bound call.
 void CountCheck() noexcept;
@@ -88,19 +79,16 @@ void CountCheck() noexcept;
 // unary call's trailer, once per call; does nothing otherwise.
 void RecordRejection(const char* reason, size_t size) noexcept;
 
-// Notes the adapter's answer of the bound call: `size` bytes before its
-// NUL. Marks the call large when `rows` or the size is large.
-void NoteAnswer(const char* text, size_t size, uint64_t rows) noexcept;
+// Notes the adapter's answer to `table` for the bound call: `size` bytes
+// before its NUL.
+void NoteAnswer(const tagGrpcTableOrRow* table, const char* text,
+                size_t size) noexcept;
 
-// The size noted for `text` when it is the bound call's answer (its block
-// still large enough to hold it); SIZE_MAX otherwise. REQUIRES: the module
-// splits no other text at the address of an answer it released in the
-// same call.
-size_t AnswerSize(const char* text) noexcept;
-
-// Has the bound call give `block` (from malloc) back when it ends. False,
-// with nothing taken, when no call is bound or it keeps all it can.
-bool KeepUntilCallEnd(void* block) noexcept;
+// The piece list of `text` (split.h), a malloc'd NUL-terminated text taken
+// over: kept by the bound call and pointed into when there is one, else
+// moved into the list. REQUIRES: maxPiece > 0; the module splits no other
+// text at the address of an answer it released in the same call.
+char** SplitAnswer(char* text, size_t maxPiece, uint64_t* count) noexcept;
 
 }  // namespace devhost
 

@@ -4,8 +4,8 @@
 //
 // Duties besides: once the host is stopping, the session check, the value
 // check, the adapter and the split answer at once, so that handlers still
-// running return quickly; and the call's value checks, reason, answer and
-// split text go to its record (call.h).
+// running return quickly; and the call's value checks, reason and answer
+// go to its record (call.h), which also splits the answer.
 
 #include <cstdint>
 #include <cstdio>
@@ -16,7 +16,6 @@
 
 #include "devhost/call.h"
 #include "devhost/host.h"
-#include "devhost/split.h"
 #include "devhost/values.h"
 #include "host/host_api.h"
 
@@ -43,16 +42,6 @@ constexpr char kCannotJudge[] = "the host cannot judge values";
 
 bool Stopping() {
   return TheHost().stopping.load(std::memory_order_relaxed);
-}
-
-// The rows under `table`, counted up to kLargeCount.
-uint64_t Rows(const tagGrpcTableOrRow* table) {
-  uint64_t rows = 0;
-  for (const tagGrpcTableOrRow* row = table->firstRow;
-       row != nullptr && rows < kLargeCount; row = row->next) {
-    ++rows;
-  }
-  return rows;
 }
 
 }  // namespace
@@ -106,8 +95,7 @@ char* GRPC_AdapterGet2Quorvex(tagGrpcTableOrRow* table, const char* module,
     size_t size = 0;
     char* answer =
         adapter->Answer(table, module != nullptr ? module : "", &size);
-    devhost::NoteAnswer(answer, answer != nullptr ? size : 0,
-                        devhost::Rows(table));
+    devhost::NoteAnswer(table, answer, answer != nullptr ? size : 0);
     return answer;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "acl-devhost: the adapter failed: %s\n", e.what());
@@ -124,15 +112,7 @@ char** GRPC_Split_MassiveData(char* text, uint64_t* count) {
     std::free(text);
     return nullptr;
   }
-  const size_t maxPiece = TheHost().splitBytes;
-  // The pieces point into the text, which the call gives back when it ends;
-  // outside a call, the text moves into the list's block.
-  if (!devhost::KeepUntilCallEnd(text)) {
-    return devhost::SplitText(text, maxPiece, count);
-  }
-  size_t size = devhost::AnswerSize(text);  // the adapter's: known
-  if (size == SIZE_MAX) size = std::strlen(text);
-  return devhost::ListPieces(text, size, maxPiece, count);
+  return devhost::SplitAnswer(text, TheHost().splitBytes, count);
 }
 
 tagZormRegNode* ZORM_GetRegTreeRoot() {

@@ -4,15 +4,14 @@
 // Start-up: flags, registry, value checks, adapter and sessions make the
 // Host (host.h); then the module is loaded and registers its service on the
 // builder, the server starts, and one line "listening on HOST:PORT" goes to
-// stdout. SIGINT or SIGTERM stops the server within a grace (stopper.h),
-// then the module's service is destroyed and the process exits 0. Memory
-// that large calls took goes back to the system (memory.h).
-//
-// Exit codes: 0 after a signal, 1 when start-up fails, 2 for bad flags.
+// stdout. The main thread then waits for SIGINT or SIGTERM, giving memory
+// back whenever the server rests after a large call (memory.h); a signal
+// stops the server within a grace (stopper.h), then the module's service
+// is destroyed and the process exits 0. Exit codes: 0 after a signal, 1
+// when start-up fails, 2 for bad flags.
 
 #include <dlfcn.h>
 #include <netdb.h>
-#include <pthread.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -35,8 +34,6 @@
 #include <grpcpp/ext/proto_server_reflection_plugin.h>
 #include <grpcpp/grpcpp.h>
 #include <grpcpp/health_check_service_interface.h>
-#include <grpcpp/security/server_credentials.h>
-#include <grpcpp/server_builder.h>
 #include <nlohmann/json.hpp>
 
 #include <CLI/CLI.hpp>
@@ -61,18 +58,17 @@ constexpr char kServiceName[] = "acl.ACLService";
 constexpr char kModuleFile[] = "libacl_service.so";
 constexpr char kPemCertificate[] = "-----BEGIN CERTIFICATE-----";
 constexpr char kPemPrivateKey[] = "PRIVATE KEY-----";
+// How long the server must rest before memory goes back.
+constexpr timespec kRest = {0, 250 * 1000 * 1000};
 constexpr char kListenHint[] =
     "pick another --listen HOST:PORT (port 0 picks a free one)";
 
-// A start-up failure: reported on stderr, exit code 1.
+// A start-up failure, reported on stderr: exit code 1, or 2 for a bad value
+// that only start-up finds (a --reject path the registry lacks).
 struct StartError : std::runtime_error {
-  using std::runtime_error::runtime_error;
-};
-
-// A bad value that only start-up finds (a --reject path the registry lacks):
-// a usage error, exit code 2.
-struct UsageError : std::runtime_error {
-  using std::runtime_error::runtime_error;
+  explicit StartError(const std::string& what, int code = 1)
+      : std::runtime_error(what), exitCode(code) {}
+  int exitCode;
 };
 
 struct Options {
@@ -220,14 +216,6 @@ std::string ReadFile(const std::string& flag, const std::string& path) {
   return text.str();
 }
 
-nlohmann::json ReadJson(const std::string& flag, const std::string& path) {
-  try {
-    return nlohmann::json::parse(ReadFile(flag, path));
-  } catch (const nlohmann::json::parse_error& e) {
-    throw StartError(flag + " " + path + " is not JSON: " + e.what());
-  }
-}
-
 // The module beside this program (in a build tree), else the installed one
 // in the module directory relative to the program's.
 std::string DefaultModule() {
@@ -245,13 +233,9 @@ std::string DefaultModule() {
 }
 
 std::string RandomToken() {
-  std::random_device random;
-  std::string token;
-  for (int i = 0; i < 4; ++i) {
-    char part[9];
-    std::snprintf(part, sizeof(part), "%08x", random());
-    token += part;
-  }
+  std::random_device r;
+  char token[33];
+  std::snprintf(token, sizeof(token), "%08x%08x%08x%08x", r(), r(), r(), r());
   return token;
 }
 
@@ -260,9 +244,12 @@ void MakeHost(const Options& o, Host* host) {
   if (o.registryFile.empty()) {
     host->registry = Registry::BuiltIn();
   } else {
-    const nlohmann::json data = ReadJson("--registry", o.registryFile);
+    const std::string text = ReadFile("--registry", o.registryFile);
     try {
-      host->registry = Registry::Load(data);
+      host->registry = Registry::Load(nlohmann::json::parse(text));
+    } catch (const nlohmann::json::parse_error& e) {
+      throw StartError("--registry " + o.registryFile + " is not JSON: " +
+                       e.what());
     } catch (const std::runtime_error& e) {
       throw StartError("--registry " + o.registryFile + ": " + e.what());
     }
@@ -274,7 +261,7 @@ void MakeHost(const Options& o, Host* host) {
     }
     host->checker = std::make_unique<Checker>(*host->registry, rejects);
   } catch (const std::invalid_argument& e) {
-    throw UsageError(e.what());
+    throw StartError(e.what(), 2);
   }
   if (o.adapter == "echo") {
     host->adapter = MakeEchoAdapter(*host->registry);
@@ -409,11 +396,22 @@ std::string WhyNotServing(const Options& o) {
 }
 
 // Waits for SIGINT or SIGTERM (blocked in every thread since the start).
-int WaitForStop(const sigset_t& stops) {
-  int sig = 0;
-  while (sigwait(&stops, &sig) != 0) {
+// Meanwhile, looking every kRest, gives memory back once a large call has
+// ended and no call has run since the last look.
+int WaitForStop(const sigset_t& stops, const CallTracker& calls) {
+  uint64_t started = calls.Started();
+  uint64_t rested = calls.Large();
+  for (;;) {
+    const int sig = sigtimedwait(&stops, nullptr, &kRest);
+    if (sig > 0) return sig;
+    const uint64_t nowStarted = calls.Started();
+    const uint64_t large = calls.Large();
+    if (large != rested && nowStarted == started && calls.InFlight() == 0) {
+      GiveMemoryBack();
+      rested = large;
+    }
+    started = nowStarted;
   }
-  return sig;
 }
 
 int Run(int argc, char** argv, const sigset_t& stops) {
@@ -470,15 +468,11 @@ int Run(int argc, char** argv, const sigset_t& stops) {
   if (!madeToken.empty()) std::cout << "token: " << madeToken << "\n";
   std::cout << "listening on " << host << ":" << selectedPort << std::endl;
 
-  int sig = 0;
-  {
-    const Trimmer trimmer(&calls);  // not while stopping
-    sig = WaitForStop(stops);
-  }
+  const int sig = WaitForStop(stops, calls);
   std::cerr << kProgram << ": " << strsignal(sig) << ", shutting down"
             << std::endl;
-  Stopper(server.get(), &calls, &h.stopping, stops)
-      .Stop(std::chrono::seconds(o.graceSeconds));
+  Stop(server.get(), calls, &h.stopping, stops,
+       std::chrono::seconds(o.graceSeconds));
   server.reset();
   module.destroy();
   h.builder = nullptr;
@@ -499,9 +493,9 @@ int main(int argc, char** argv) {
   pthread_sigmask(SIG_BLOCK, &stops, nullptr);
   try {
     return devhost::Run(argc, argv, stops);
-  } catch (const devhost::UsageError& e) {
-    std::cerr << devhost::kProgram << ": " << e.what() << "\n";
-    return 2;
+  } catch (const devhost::StartError& e) {
+    std::cerr << devhost::kProgram << ": " << e.what() << std::endl;
+    return e.exitCode;
   } catch (const std::exception& e) {
     std::cerr << devhost::kProgram << ": " << e.what() << std::endl;
     return 1;
