@@ -1,25 +1,158 @@
 // The host and registry operations of host/host_api.h, exported from the
-// executable for the module, each a thin call into the process's Host.
-// None lets an exception out to the module.
-//
-// Duties besides: once the host is stopping, the session check, the value
-// check, the adapter and the split answer at once, so that handlers still
-// running return quickly; and the call's value checks, reason and answer
-// go to its record (call.h), which also splits the answer.
+// executable for the module, each a thin call into the process's Host and
+// the call's record (host.h). None lets an exception out to the module.
+// Once the host is stopping, the session check, the value check, the
+// adapter and the split answer at once, so that the handlers still running
+// return quickly.
+
+#include <malloc.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <memory>
+#include <string>
+#include <utility>
 #include <vector>
 
-#include "devhost/call.h"
+#include <grpcpp/server.h>
+#include <grpcpp/server_builder.h>
+#include <grpcpp/server_context.h>
+#include <grpcpp/support/server_interceptor.h>
+
 #include "devhost/host.h"
+#include "devhost/memory.h"
+#include "devhost/split.h"
 #include "devhost/values.h"
 #include "host/host_api.h"
+#include "tree/tree.h"
 
 namespace devhost {
+
+namespace exp = grpc::experimental;
+
+namespace {
+
+constexpr char kServicePrefix[] = "/acl.ACLService/";
+// The value check's reason once the host is stopping, or without a checker.
+constexpr char kStoppingReason[] = "the host is shutting down";
+constexpr char kCannotJudge[] = "the host cannot judge values";
+
+// The call the current thread runs. Plain data, so that the thread reaches
+// it without an initialisation check.
+struct Call {
+  bool counted = false;  // a call of the module's service
+  bool unary = false;    // ... and a unary one
+  bool bound = false;    // its handler runs
+  bool large = false;
+  uint64_t checks = 0;
+  grpc::ServerContext* trailer = nullptr;  // where the reason goes, once
+  const char* answer = nullptr;
+  size_t answerSize = 0;
+  void* kept = nullptr;  // given back when the handler returns
+};
+thread_local Call t_call;
+
+bool Stopping() { return TheHost().stopping.load(std::memory_order_relaxed); }
+
+// Sends `reason` (up to its first NUL, at most `size` bytes) as the bound
+// unary call's trailer, once per call.
+void RecordRejection(const char* reason, size_t size) noexcept {
+  grpc::ServerContext* const context = std::exchange(t_call.trailer, nullptr);
+  if (context == nullptr || reason == nullptr) return;
+  try {
+    std::string text(reason, strnlen(reason, size));
+    if (text.empty()) return;
+    for (char& c : text) {
+      const auto byte = static_cast<unsigned char>(c);  // char's sign varies
+      if (byte < 0x20 || byte > 0x7E) c = '?';
+    }
+    context->AddTrailingMetadata(kReasonTrailerKey, text);
+  } catch (const std::exception&) {
+    // Out of memory: the call goes without its trailer.
+  }
+}
+
+// Notes the adapter's answer to `table`: `size` bytes before its NUL.
+void NoteAnswer(const tagGrpcTableOrRow* table, const char* text,
+                size_t size) {
+  uint64_t rows = 0;
+  for (const tagGrpcTableOrRow* row = table->firstRow;
+       row != nullptr && rows < kLargeCount; row = row->next) {
+    ++rows;
+  }
+  if (rows >= kLargeCount || size >= kLargeAnswer) t_call.large = true;
+  if (!t_call.bound || text == nullptr) return;
+  t_call.answer = text;
+  t_call.answerSize = size;
+}
+
+// The piece list of `text` (split.h), taken over: kept by the bound call
+// and pointed into, else moved into the list. REQUIRES: the module splits
+// no other text at the address of an answer it released in the same call.
+char** SplitAnswer(char* text, size_t maxPiece, uint64_t* count) {
+  if (text == nullptr || !t_call.bound || t_call.kept != nullptr) {
+    return SplitText(text, maxPiece, count);
+  }
+  t_call.kept = text;
+  // The adapter's answer, its block still large enough to hold it: known.
+  const bool known = text == t_call.answer &&
+                     malloc_usable_size(text) > t_call.answerSize &&
+                     text[t_call.answerSize] == '\0';
+  t_call.answer = nullptr;
+  return ListPieces(text, known ? t_call.answerSize : std::strlen(text),
+                    maxPiece, count);
+}
+
+}  // namespace
+
+// Starts a call when the server takes it up (on the call's thread, before
+// the request is parsed), binds it around its handler, and ends it.
+class CallHooks : public exp::ServerInterceptorFactoryInterface,
+                  public grpc::Server::GlobalCallbacks {
+ public:
+  exp::Interceptor* CreateServerInterceptor(exp::ServerRpcInfo* info) override {
+    const bool ours = std::strncmp(info->method(), kServicePrefix,
+                                   sizeof(kServicePrefix) - 1) == 0;
+    t_call.counted = ours;
+    t_call.unary = ours && info->type() == exp::ServerRpcInfo::Type::UNARY;
+    if (ours) TheHost().started.fetch_add(1, std::memory_order_acq_rel);
+    return nullptr;
+  }
+  void PreSynchronousRequest(grpc::ServerContext* context) override {
+    if (!t_call.counted) return;
+    Close();  // what a call left behind goes back now
+    t_call.bound = true;
+    if (t_call.unary) t_call.trailer = context;
+  }
+  void PostSynchronousRequest(grpc::ServerContext*) override {
+    const bool large = t_call.large || t_call.checks >= kLargeCount;
+    Close();
+    if (t_call.counted) {
+      if (large) TheHost().large.fetch_add(1, std::memory_order_acq_rel);
+      TheHost().ended.fetch_add(1, std::memory_order_acq_rel);
+    }
+    t_call.counted = t_call.unary = false;
+  }
+
+ private:
+  static void Close() {
+    GiveBack(std::exchange(t_call.kept, nullptr));
+    t_call.bound = t_call.large = false;
+    t_call.checks = 0;
+    t_call.trailer = nullptr;
+    t_call.answer = nullptr;
+  }
+};
+
+void HookCalls(grpc::ServerBuilder* builder) {
+  std::vector<std::unique_ptr<exp::ServerInterceptorFactoryInterface>> list;
+  list.emplace_back(new CallHooks());
+  builder->experimental().SetInterceptorCreators(std::move(list));
+  grpc::Server::SetGlobalCallbacks(new CallHooks());  // gRPC owns it
+}
 
 Host& TheHost() {
   static Host* host = new Host();  // never destroyed: threads may outlive main
@@ -34,21 +167,11 @@ void UseBuiltInSample(Host* host, const std::string& token) {
   host->tokens = {token};
 }
 
-namespace {
-
-// The value check's reason once the host is stopping.
-constexpr char kStoppingReason[] = "the host is shutting down";
-constexpr char kCannotJudge[] = "the host cannot judge values";
-
-bool Stopping() {
-  return TheHost().stopping.load(std::memory_order_relaxed);
-}
-
-}  // namespace
 }  // namespace devhost
 
 using devhost::Stopping;
 using devhost::TheHost;
+using devhost::t_call;
 
 extern "C" {
 
@@ -68,7 +191,7 @@ uint16_t GRPC_CheckValueOfPara(const char* /*token*/, const char* path,
                                char* errorText) {
   const devhost::Checker* checker = TheHost().checker.get();
   const char* reason = devhost::kCannotJudge;
-  devhost::CountCheck();
+  ++t_call.checks;
   try {
     if (Stopping()) {
       reason = devhost::kStoppingReason;
@@ -106,10 +229,9 @@ char* GRPC_AdapterGet2Quorvex(tagGrpcTableOrRow* table, const char* module,
 char** GRPC_Split_MassiveData(char* text, uint64_t* count) {
   uint64_t ignored;
   if (count == nullptr) count = &ignored;
-  *count = 0;
-  if (text == nullptr) return nullptr;
   if (Stopping()) {  // nothing will be sent: spare the work
     std::free(text);
+    *count = 0;
     return nullptr;
   }
   return devhost::SplitAnswer(text, TheHost().splitBytes, count);

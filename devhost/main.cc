@@ -42,7 +42,6 @@
 #include "client/command_line.h"
 #include "client/grpc_log.h"
 #include "devhost/adapter.h"
-#include "devhost/call.h"
 #include "devhost/checks.h"
 #include "devhost/fixed_adapter.h"
 #include "devhost/host.h"
@@ -200,11 +199,6 @@ Options ParseFlags(int argc, char** argv) {
   return o;
 }
 
-// The HOST of a --listen value that CheckListen() accepted.
-std::string ListenHost(const std::string& listen) {
-  return listen.substr(0, listen.rfind(':'));
-}
-
 std::string ReadFile(const std::string& flag, const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) {
@@ -340,22 +334,18 @@ std::shared_ptr<grpc::ServerCredentials> Credentials(const Options& o) {
 // Why the server could not serve on o.listen, in one sentence: the error
 // of binding a socket there ourselves, else the TLS pair gRPC refused.
 std::string WhyNotServing(const Options& o) {
-  std::string host = ListenHost(o.listen);
-  const std::string port = o.listen.substr(o.listen.rfind(':') + 1);
+  std::string host = o.listen.substr(0, o.listen.rfind(':'));
+  const std::string port = o.listen.substr(host.size() + 1);
   if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
     host = host.substr(1, host.size() - 2);
   }
-  const std::string cannot = "cannot serve on " + o.listen + ": ";
   addrinfo hints{};
   hints.ai_socktype = SOCK_STREAM;
   hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
   addrinfo* found = nullptr;
-  if (getaddrinfo(host.empty() ? nullptr : host.c_str(), port.c_str(), &hints,
-                  &found) != 0) {
-    return cannot + host + " is no name or address of this machine; " +
-           kListenHint;
-  }
-  int error = 0;
+  int error = getaddrinfo(host.empty() ? nullptr : host.c_str(), port.c_str(),
+                          &hints, &found) != 0 ? EADDRNOTAVAIL : 0;
+  const bool named = error == 0;
   bool listener = false;  // when in use: by a server, not a closed connection
   for (addrinfo* a = found; a != nullptr && error == 0; a = a->ai_next) {
     const int fd = socket(a->ai_family, a->ai_socktype, a->ai_protocol);
@@ -369,44 +359,40 @@ std::string WhyNotServing(const Options& o) {
     listener = probe >= 0 && connect(probe, a->ai_addr, a->ai_addrlen) == 0;
     if (probe >= 0) close(probe);
   }
-  freeaddrinfo(found);
-  switch (error) {
-    case EADDRINUSE:
-      if (!listener) {
-        return cannot + "a recent connection still holds the port (for up "
-               "to a minute); wait, or " + kListenHint;
-      }
-      return cannot + "another program listens there; stop it, or " +
-             kListenHint;
-    case EADDRNOTAVAIL:
-      return cannot + host + " is no address of this machine; " +
-             kListenHint;
-    case EACCES:
-      return cannot + "ports below 1024 need privileges; " + kListenHint;
-    case 0:
-      if (!o.tlsCert.empty()) {
-        return cannot + "gRPC refused --tls-cert " + o.tlsCert +
-               " and --tls-key " + o.tlsKey +
-               "; give a certificate and the private key it was made for";
-      }
-      return cannot + "gRPC refused to listen there; " + kListenHint;
-    default:
-      return cannot + std::strerror(error) + "; " + kListenHint;
+  if (found != nullptr) freeaddrinfo(found);
+  std::string why = std::string(std::strerror(error)) + "; ";
+  if (error == EADDRINUSE && !listener) {
+    why = "a recent connection still holds the port (for up to a minute); "
+          "wait, or ";
+  } else if (error == EADDRINUSE) {
+    why = "another program listens there; stop it, or ";
+  } else if (error == EADDRNOTAVAIL) {
+    why = host + (named ? " is no address" : " is no name or address") +
+          " of this machine; ";
+  } else if (error == EACCES) {
+    why = "ports below 1024 need privileges; ";
+  } else if (error == 0 && !o.tlsCert.empty()) {
+    return "cannot serve on " + o.listen + ": gRPC refused --tls-cert " +
+           o.tlsCert + " and --tls-key " + o.tlsKey +
+           "; give a certificate and the private key it was made for";
+  } else if (error == 0) {
+    why = "gRPC refused to listen there; ";
   }
+  return "cannot serve on " + o.listen + ": " + why + kListenHint;
 }
 
 // Waits for SIGINT or SIGTERM (blocked in every thread since the start).
 // Meanwhile, looking every kRest, gives memory back once a large call has
 // ended and no call has run since the last look.
-int WaitForStop(const sigset_t& stops, const CallTracker& calls) {
-  uint64_t started = calls.Started();
-  uint64_t rested = calls.Large();
+int WaitForStop(const sigset_t& stops, const Host& h) {
+  uint64_t started = h.started.load(std::memory_order_acquire);
+  uint64_t rested = h.large.load(std::memory_order_acquire);
   for (;;) {
     const int sig = sigtimedwait(&stops, nullptr, &kRest);
     if (sig > 0) return sig;
-    const uint64_t nowStarted = calls.Started();
-    const uint64_t large = calls.Large();
-    if (large != rested && nowStarted == started && calls.InFlight() == 0) {
+    const uint64_t nowStarted = h.started.load(std::memory_order_acquire);
+    const uint64_t large = h.large.load(std::memory_order_acquire);
+    if (large != rested && nowStarted == started && h.InFlight() == 0) {
       GiveMemoryBack();
       rested = large;
     }
@@ -417,7 +403,6 @@ int WaitForStop(const sigset_t& stops, const CallTracker& calls) {
 int Run(int argc, char** argv, const sigset_t& stops) {
   const Options o = ParseFlags(argc, argv);
   acl_client::QuietGrpcLog(o.verbose);
-  const std::string host = ListenHost(o.listen);
   Host& h = TheHost();
   MakeHost(o, &h);
   std::string madeToken;
@@ -429,50 +414,46 @@ int Run(int argc, char** argv, const sigset_t& stops) {
   // Both take effect for builders made and servers built after them.
   grpc::reflection::InitProtoReflectionServerBuilderPlugin();
   grpc::EnableDefaultHealthCheckService(true);
-  auto builder = std::make_unique<grpc::ServerBuilder>();
-  h.builder = builder.get();
-
-  const std::string modulePath =
-      o.module.empty() ? DefaultModule() : o.module;
-  const Module module = LoadModule(modulePath);
+  grpc::ServerBuilder builder;
+  h.builder = &builder;
+  const Module module = LoadModule(o.module.empty() ? DefaultModule()
+                                                    : o.module);
   module.create();
 
-  CallTracker calls;
-  calls.Attach(builder.get());
+  HookCalls(&builder);
   int selectedPort = 0;
   // A port taken by another server is an error, not a shared port.
-  builder->AddChannelArgument(GRPC_ARG_ALLOW_REUSEPORT, 0);
-  builder->AddListeningPort(o.listen, Credentials(o), &selectedPort);
-  if (o.maxRecvBytes) builder->SetMaxReceiveMessageSize(*o.maxRecvBytes);
-  if (o.maxSendBytes) builder->SetMaxSendMessageSize(*o.maxSendBytes);
+  builder.AddChannelArgument(GRPC_ARG_ALLOW_REUSEPORT, 0);
+  builder.AddListeningPort(o.listen, Credentials(o), &selectedPort);
+  if (o.maxRecvBytes) builder.SetMaxReceiveMessageSize(*o.maxRecvBytes);
+  if (o.maxSendBytes) builder.SetMaxSendMessageSize(*o.maxSendBytes);
   if (o.threads) {
     // One thread waits for calls; N more run them. A call that finds all N
     // busy fails with RESOURCE_EXHAUSTED (the sync server does not queue).
-    builder->SetSyncServerOption(grpc::ServerBuilder::MIN_POLLERS, 1);
-    builder->SetSyncServerOption(grpc::ServerBuilder::MAX_POLLERS, 1);
-    grpc::ResourceQuota quota("acl-devhost");
+    builder.SetSyncServerOption(grpc::ServerBuilder::MIN_POLLERS, 1);
+    builder.SetSyncServerOption(grpc::ServerBuilder::MAX_POLLERS, 1);
+    grpc::ResourceQuota quota(kProgram);
     // One more for a worker that has replied but not yet returned.
     quota.SetMaxThreads(*o.threads + 2);
-    builder->SetResourceQuota(quota);
+    builder.SetResourceQuota(quota);
   }
-  std::unique_ptr<grpc::Server> server = builder->BuildAndStart();
+  std::unique_ptr<grpc::Server> server = builder.BuildAndStart();
   if (server == nullptr || selectedPort == 0) {
     module.destroy();
     throw StartError(WhyNotServing(o));
   }
-  grpc::HealthCheckServiceInterface* health = server->GetHealthCheckService();
-  if (health != nullptr) {
+  if (auto* health = server->GetHealthCheckService()) {
     health->SetServingStatus("", true);
     health->SetServingStatus(kServiceName, true);
   }
   if (!madeToken.empty()) std::cout << "token: " << madeToken << "\n";
-  std::cout << "listening on " << host << ":" << selectedPort << std::endl;
+  std::cout << "listening on " << o.listen.substr(0, o.listen.rfind(':'))
+            << ":" << selectedPort << std::endl;
 
-  const int sig = WaitForStop(stops, calls);
+  const int sig = WaitForStop(stops, h);
   std::cerr << kProgram << ": " << strsignal(sig) << ", shutting down"
             << std::endl;
-  Stop(server.get(), calls, &h.stopping, stops,
-       std::chrono::seconds(o.graceSeconds));
+  Stop(server.get(), &h, stops, std::chrono::seconds(o.graceSeconds));
   server.reset();
   module.destroy();
   h.builder = nullptr;
@@ -493,11 +474,9 @@ int main(int argc, char** argv) {
   pthread_sigmask(SIG_BLOCK, &stops, nullptr);
   try {
     return devhost::Run(argc, argv, stops);
-  } catch (const devhost::StartError& e) {
-    std::cerr << devhost::kProgram << ": " << e.what() << std::endl;
-    return e.exitCode;
   } catch (const std::exception& e) {
     std::cerr << devhost::kProgram << ": " << e.what() << std::endl;
-    return 1;
+    const auto* start = dynamic_cast<const devhost::StartError*>(&e);
+    return start != nullptr ? start->exitCode : 1;
   }
 }

@@ -11,20 +11,11 @@
 namespace devhost {
 namespace {
 
-// glibc's settings, set once at start.
-struct MallocSetting {
-  int option;
-  int value;  // 0: the number of cores
-};
-constexpr MallocSetting kAllocator[] = {
-    {M_ARENA_MAX,      0},           // one arena per core, not eight
-    {M_MMAP_THRESHOLD, 128 * 1024},  // glibc's starting values, fixed so
-    {M_TRIM_THRESHOLD, 128 * 1024},  // that they cannot grow
-};
-
+// glibc's starting mmap and trim threshold, fixed so that it cannot grow.
+constexpr int kThreshold = 128 * 1024;
 // Parked blocks: each at least kParkFrom (a mapping of its own), at most
 // kParkedBlocks of them and kParkedBytes in all.
-constexpr size_t kParkFrom = 128 * 1024;
+constexpr size_t kParkFrom = kThreshold;
 constexpr size_t kParkedBlocks = 4;
 constexpr size_t kParkedBytes = size_t{128} << 20;
 constexpr size_t kHugeFrom = size_t{2} << 20;
@@ -44,10 +35,9 @@ Park& ThePark() {
 
 void SetAllocatorPolicy() {
   const long cores = sysconf(_SC_NPROCESSORS_ONLN);
-  for (const MallocSetting& s : kAllocator) {
-    mallopt(s.option, s.value != 0 ? s.value
-                                   : static_cast<int>(cores > 1 ? cores : 1));
-  }
+  mallopt(M_ARENA_MAX, cores > 1 ? static_cast<int>(cores) : 1);
+  mallopt(M_MMAP_THRESHOLD, kThreshold);
+  mallopt(M_TRIM_THRESHOLD, kThreshold);
 }
 
 void* TakeBlock(size_t size) noexcept {

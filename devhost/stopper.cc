@@ -1,9 +1,12 @@
 #include "devhost/stopper.h"
 
+#include <atomic>
 #include <thread>
 
 #include <grpc/grpc.h>
 #include <grpcpp/server.h>
+
+#include "devhost/host.h"
 
 namespace devhost {
 namespace {
@@ -14,8 +17,7 @@ constexpr auto kPoll = std::chrono::milliseconds(20);
 // The helper: closes idle connections, and at the end of the grace (or a
 // second signal) cancels what runs and raises the flag; returns then or
 // once `*done` is set.
-void Watch(grpc::Server* server, const CallTracker& calls,
-           std::atomic<bool>* hostStopping, const sigset_t& stops,
+void Watch(grpc::Server* server, Host* host, const sigset_t& stops,
            std::chrono::steady_clock::time_point deadline,
            const std::atomic<bool>& done) {
   // Idle at two looks in a row: a call that a server thread has just taken
@@ -28,10 +30,10 @@ void Watch(grpc::Server* server, const CallTracker& calls,
     if (std::chrono::steady_clock::now() >= deadline ||
         sigtimedwait(&stops, nullptr, &now) > 0) {
       grpc_server_cancel_all_calls(server->c_server());
-      hostStopping->store(true, std::memory_order_relaxed);
+      host->stopping.store(true, std::memory_order_relaxed);
       return;
     }
-    const bool idle = calls.InFlight() == 0;
+    const bool idle = host->InFlight() == 0;
     if (idle && idleBefore) {
       grpc_server_cancel_all_calls(server->c_server());  // idle connections
     }
@@ -41,13 +43,12 @@ void Watch(grpc::Server* server, const CallTracker& calls,
 
 }  // namespace
 
-void Stop(grpc::Server* server, const CallTracker& calls,
-          std::atomic<bool>* hostStopping, const sigset_t& stops,
+void Stop(grpc::Server* server, Host* host, const sigset_t& stops,
           std::chrono::seconds grace) {
   const auto deadline = std::chrono::steady_clock::now() + grace;
   std::atomic<bool> done{false};
   std::thread watch([&] {
-    Watch(server, calls, hostStopping, stops, deadline, done);
+    Watch(server, host, stops, deadline, done);
   });
   // Returns once every handler has returned: at the latest when the grace
   // is over and the handlers have seen the host's stop flag.

@@ -20,10 +20,7 @@
 
 #include <signal.h>
 
-#include <atomic>
 #include <chrono>
-
-#include "devhost/call.h"
 
 namespace grpc {
 class Server;
@@ -31,11 +28,12 @@ class Server;
 
 namespace devhost {
 
+struct Host;
+
 // Shuts `server` down as above and returns once every handler has
-// returned. REQUIRES: called once; `calls` counts the server's calls;
+// returned. REQUIRES: called once; `host` serves the server's calls;
 // `stops` is blocked in every thread.
-void Stop(grpc::Server* server, const CallTracker& calls,
-          std::atomic<bool>* hostStopping, const sigset_t& stops,
+void Stop(grpc::Server* server, Host* host, const sigset_t& stops,
           std::chrono::seconds grace);
 
 }  // namespace devhost
