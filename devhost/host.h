@@ -1,38 +1,29 @@
 // What the development host keeps, behind the host and registry operations
 // that the executable exports to the module (host_ops.cc).
 //
-// The process keeps one Host. main() fills it in before it loads the module
-// and leaves it unchanged until the server has shut down and the module is
-// gone; in between the operations only read it, from any number of server
-// threads, without a lock. The exception is `stopping`, which the stop
-// raises.
+// One Host per process: main() fills it in before it loads the module and
+// leaves it unchanged until the server has shut down and the module is
+// gone; meanwhile the operations read it from any number of server threads
+// without a lock, and only its atomics change.
 //
-// Each call of the module's service keeps a record, bound to the thread
-// that runs its handler (the synchronous server runs a call's handler, and
-// so every host operation of it, on one thread):
+// Each call of the module's service keeps a record, bound by HookCalls to
+// the thread that runs its handler (the synchronous server runs a handler,
+// and so every host operation of it, on one thread). Calls of other
+// services (health, reflection) are neither counted nor bound; a thread
+// with no call bound (a test, a benchmark) keeps nothing.
 //
 //   count    calls in flight and large calls (kLargeCount value checks or
 //            request rows, or a kLargeAnswer-byte answer), for the stop and
-//            for giving memory back once the server rests (memory.h). A
-//            call counts from the moment the server takes it up, before its
+//            for giving memory back once the server rests (memory.h),
+//            from the moment the server takes the call up, before its
 //            request is parsed, until its handler has returned.
-//   reason   the host's reason for a rejected value reaches unary clients
-//            as the trailing metadata entry kReasonTrailerKey (characters
-//            a metadata value cannot carry become '?'): the module answers
-//            "{Err:<reason>}" with INVALID_ARGUMENT, and gRPC sends no
-//            reply message with a non-OK unary status. Streamed methods
-//            carry the text as a message. The module knows nothing of it.
+//   reason   the reason for a rejected value, sent to unary clients as the
+//            trailer kReasonTrailerKey (bytes a metadata value cannot carry
+//            become '?'): gRPC sends no reply message, and so not the
+//            module's "{Err:<reason>}", with a non-OK unary status.
 //   answer   the adapter's answer and its size. The split points the
 //            pieces into that text as it stands and keeps it until the
-//            handler returns, then gives it back (memory.h): nothing is
-//            copied or measured again.
-//
-// The hooks (HookCalls): an interceptor factory that counts the call and
-// makes no interceptor (so gRPC runs no interception machinery), and gRPC's
-// process-wide callbacks around every synchronous handler, which bind the
-// record to its thread. Calls of other services (health, reflection) are
-// neither counted nor bound; a thread with no call bound (a test, a
-// benchmark) keeps nothing.
+//            handler returns, then gives it back (memory.h).
 
 #ifndef ACL_DEVHOST_HOST_H_
 #define ACL_DEVHOST_HOST_H_

@@ -1,9 +1,8 @@
 // The host and registry operations of host/host_api.h, exported from the
-// executable for the module, each a thin call into the process's Host and
-// the call's record (host.h). None lets an exception out to the module.
-// Once the host is stopping, the session check, the value check, the
-// adapter and the split answer at once, so that the handlers still running
-// return quickly.
+// executable for the module: thin calls into the Host and the call's record
+// (host.h) that let no exception out. Once the host is stopping, the
+// session check, the value check, the adapter and the split answer at once,
+// so that the handlers still running return quickly.
 
 #include <malloc.h>
 
@@ -108,8 +107,8 @@ char** SplitAnswer(char* text, size_t maxPiece, uint64_t* count) {
 
 }  // namespace
 
-// Starts a call when the server takes it up (on the call's thread, before
-// the request is parsed), binds it around its handler, and ends it.
+// Counts a call as the server takes it up (on its thread, before its
+// request is parsed), binds it around its handler, and ends it.
 class CallHooks : public exp::ServerInterceptorFactoryInterface,
                   public grpc::Server::GlobalCallbacks {
  public:
@@ -138,12 +137,10 @@ class CallHooks : public exp::ServerInterceptorFactoryInterface,
   }
 
  private:
+  // Gives back what the call kept and forgets all but which call it is.
   static void Close() {
-    GiveBack(std::exchange(t_call.kept, nullptr));
-    t_call.bound = t_call.large = false;
-    t_call.checks = 0;
-    t_call.trailer = nullptr;
-    t_call.answer = nullptr;
+    GiveBack(t_call.kept);
+    t_call = Call{t_call.counted, t_call.unary};
   }
 };
 

@@ -1,14 +1,11 @@
 // acl-devhost: loads the ACL service module, serves it over gRPC and answers
 // its queries from a device configuration (or echoes the request tree).
-//
 // Start-up: flags, registry, value checks, adapter and sessions make the
-// Host (host.h); then the module is loaded and registers its service on the
-// builder, the server starts, and one line "listening on HOST:PORT" goes to
-// stdout. The main thread then waits for SIGINT or SIGTERM, giving memory
-// back whenever the server rests after a large call (memory.h); a signal
-// stops the server within a grace (stopper.h), then the module's service
-// is destroyed and the process exits 0. Exit codes: 0 after a signal, 1
-// when start-up fails, 2 for bad flags.
+// Host (host.h); the module is loaded and registers its service on the
+// builder; the server starts and "listening on HOST:PORT" goes to stdout.
+// The main thread then waits for SIGINT or SIGTERM, giving memory back
+// whenever the server rests after a large call (memory.h); a signal stops
+// the server within a grace (stopper.h) and the process exits 0.
 
 #include <dlfcn.h>
 #include <netdb.h>
@@ -24,9 +21,9 @@
 #include <fstream>
 #include <iostream>
 #include <memory>
+#include <iterator>
 #include <optional>
 #include <random>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -62,8 +59,8 @@ constexpr timespec kRest = {0, 250 * 1000 * 1000};
 constexpr char kListenHint[] =
     "pick another --listen HOST:PORT (port 0 picks a free one)";
 
-// A start-up failure, reported on stderr: exit code 1, or 2 for a bad value
-// that only start-up finds (a --reject path the registry lacks).
+// A start-up failure: exit code 1, or 2 for a bad value only start-up finds
+// (a --reject path the registry lacks).
 struct StartError : std::runtime_error {
   explicit StartError(const std::string& what, int code = 1)
       : std::runtime_error(what), exitCode(code) {}
@@ -185,8 +182,7 @@ Options ParseFlags(int argc, char** argv) {
   app.add_flag("--verbose", o.verbose, "also print gRPC's own log lines");
   try {
     app.parse(argc, argv);
-    // Checks that depend on another flag's value, which CLI11 does not
-    // express.
+    // What CLI11 does not express: checks on another flag's value.
     if (!o.configFile.empty() && o.adapter != "json") {
       throw CLI::ValidationError("--config", "is for --adapter json");
     }
@@ -205,9 +201,7 @@ std::string ReadFile(const std::string& flag, const std::string& path) {
     throw StartError("cannot read " + flag + " " + path + ": " +
                      std::strerror(errno));
   }
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
+  return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 // The module beside this program (in a build tree), else the installed one
@@ -278,10 +272,9 @@ void MakeHost(const Options& o, Host* host) {
   host->splitBytes = o.splitBytes;
 }
 
-// The module's entry points.
-struct Module {
-  int (*create)() = nullptr;
-  void (*destroy)() = nullptr;
+struct Module {  // the entry points
+  int (*create)();
+  void (*destroy)();
 };
 
 // Loads the module; the host operations must be ready, since the loader
@@ -300,9 +293,9 @@ Module LoadModule(const std::string& path) {
     }
     throw StartError("cannot load module " + path + ": " + why);
   }
-  Module m;
-  m.create = reinterpret_cast<int (*)()>(dlsym(handle, "ServiceCreate"));
-  m.destroy = reinterpret_cast<void (*)()>(dlsym(handle, "ServiceDestroy"));
+  const Module m{
+      reinterpret_cast<int (*)()>(dlsym(handle, "ServiceCreate")),
+      reinterpret_cast<void (*)()>(dlsym(handle, "ServiceDestroy"))};
   if (m.create == nullptr || m.destroy == nullptr) {
     throw StartError("module " + path + " lacks the entry point " +
                      (m.create == nullptr ? "ServiceCreate" : "ServiceDestroy"));

@@ -11,9 +11,6 @@
 //     at once and the handlers return as soon as they have released what
 //     they hold. Cancelling first means that no client sees the refusals
 //     those operations then give.
-//
-// Stop() runs on the thread that owns the server, with one helper thread
-// of its own for as long as it runs.
 
 #ifndef ACL_DEVHOST_STOPPER_H_
 #define ACL_DEVHOST_STOPPER_H_
@@ -31,8 +28,9 @@ namespace devhost {
 struct Host;
 
 // Shuts `server` down as above and returns once every handler has
-// returned. REQUIRES: called once; `host` serves the server's calls;
-// `stops` is blocked in every thread.
+// returned; uses a helper thread meanwhile. REQUIRES: called once, on the
+// thread that owns the server; `host` serves its calls; `stops` is blocked
+// in every thread.
 void Stop(grpc::Server* server, Host* host, const sigset_t& stops,
           std::chrono::seconds grace);
 
