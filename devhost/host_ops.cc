@@ -74,37 +74,6 @@ void RecordRejection(const char* reason, size_t size) noexcept {
   }
 }
 
-// Notes the adapter's answer to `table`: `size` bytes before its NUL.
-void NoteAnswer(const tagGrpcTableOrRow* table, const char* text,
-                size_t size) {
-  uint64_t rows = 0;
-  for (const tagGrpcTableOrRow* row = table->firstRow;
-       row != nullptr && rows < kLargeCount; row = row->next) {
-    ++rows;
-  }
-  if (rows >= kLargeCount || size >= kLargeAnswer) t_call.large = true;
-  if (!t_call.bound || text == nullptr) return;
-  t_call.answer = text;
-  t_call.answerSize = size;
-}
-
-// The piece list of `text` (split.h), taken over: kept by the bound call
-// and pointed into, else moved into the list. REQUIRES: the module splits
-// no other text at the address of an answer it released in the same call.
-char** SplitAnswer(char* text, size_t maxPiece, uint64_t* count) {
-  if (text == nullptr || !t_call.bound || t_call.kept != nullptr) {
-    return SplitText(text, maxPiece, count);
-  }
-  t_call.kept = text;
-  // The adapter's answer, its block still large enough to hold it: known.
-  const bool known = text == t_call.answer &&
-                     malloc_usable_size(text) > t_call.answerSize &&
-                     text[t_call.answerSize] == '\0';
-  t_call.answer = nullptr;
-  return ListPieces(text, known ? t_call.answerSize : std::strlen(text),
-                    maxPiece, count);
-}
-
 }  // namespace
 
 // Counts a call as the server takes it up (on its thread, before its
@@ -215,7 +184,17 @@ char* GRPC_AdapterGet2Quorvex(tagGrpcTableOrRow* table, const char* module,
     size_t size = 0;
     char* answer =
         adapter->Answer(table, module != nullptr ? module : "", &size);
-    devhost::NoteAnswer(table, answer, answer != nullptr ? size : 0);
+    uint64_t rows = 0;
+    for (const tagGrpcTableOrRow* row = table->firstRow;
+         row != nullptr && rows < devhost::kLargeCount; row = row->next) {
+      ++rows;
+    }
+    t_call.large |= rows >= devhost::kLargeCount ||
+                    (answer != nullptr && size >= devhost::kLargeAnswer);
+    if (t_call.bound && answer != nullptr) {
+      t_call.answer = answer;
+      t_call.answerSize = size;
+    }
     return answer;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "acl-devhost: the adapter failed: %s\n", e.what());
@@ -231,7 +210,21 @@ char** GRPC_Split_MassiveData(char* text, uint64_t* count) {
     *count = 0;
     return nullptr;
   }
-  return devhost::SplitAnswer(text, TheHost().splitBytes, count);
+  const size_t maxPiece = TheHost().splitBytes;
+  // The bound call keeps the text, which the pieces point into: nothing is
+  // copied. REQUIRES: the module splits no other text at the address of an
+  // answer it released in the same call.
+  if (text == nullptr || !t_call.bound || t_call.kept != nullptr) {
+    return devhost::SplitText(text, maxPiece, count);
+  }
+  t_call.kept = text;
+  // The adapter's answer, its block still large enough to hold it: known.
+  const bool known = text == t_call.answer &&
+                     malloc_usable_size(text) > t_call.answerSize &&
+                     text[t_call.answerSize] == '\0';
+  t_call.answer = nullptr;
+  return devhost::ListPieces(
+      text, known ? t_call.answerSize : std::strlen(text), maxPiece, count);
 }
 
 tagZormRegNode* ZORM_GetRegTreeRoot() {

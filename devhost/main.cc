@@ -118,8 +118,6 @@ Options ParseFlags(int argc, char** argv) {
   acl_client::StyleCommandLine(&app, kFooter, 26, acl_version::kVersion);
   const CLI::Validator& file = CLI::ExistingFile;
   const CLI::Range count(1, INT_MAX);
-  const CLI::Validator nonEmpty(
-      [](std::string& v) { return v.empty() ? "needs a text" : ""; }, "");
   // No ExistingFile for the module: dlopen() also searches the library
   // path for a bare file name.
   AddFlag(&app, "--module", "PATH", &o.module,
@@ -141,7 +139,8 @@ Options ParseFlags(int argc, char** argv) {
           "(default: a random one, printed)")
       ->allow_extra_args(false)
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
-      ->check(nonEmpty);
+      ->check(CLI::Validator(
+          [](std::string& v) { return v.empty() ? "needs a text" : ""; }, ""));
   AddFlag(&app, "--registry", "FILE", &o.registryFile,
           "the registry data file (default: built in)")
       ->check(file);
@@ -272,15 +271,11 @@ void MakeHost(const Options& o, Host* host) {
   host->splitBytes = o.splitBytes;
 }
 
-struct Module {  // the entry points
-  int (*create)();
-  void (*destroy)();
-};
-
-// Loads the module; the host operations must be ready, since the loader
-// resolves the module's undefined ones from this executable now. The module
-// stays loaded to the end of the process.
-Module LoadModule(const std::string& path) {
+// Loads the module and creates its service; returns its ServiceDestroy. The
+// host operations must be ready: the loader resolves the module's undefined
+// ones from this executable now. The module stays loaded to the end.
+using DestroyFunction = void (*)();
+DestroyFunction StartModule(const std::string& path) {
   void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (handle == nullptr) {
     const char* error = dlerror();
@@ -293,14 +288,15 @@ Module LoadModule(const std::string& path) {
     }
     throw StartError("cannot load module " + path + ": " + why);
   }
-  const Module m{
-      reinterpret_cast<int (*)()>(dlsym(handle, "ServiceCreate")),
-      reinterpret_cast<void (*)()>(dlsym(handle, "ServiceDestroy"))};
-  if (m.create == nullptr || m.destroy == nullptr) {
+  auto create = reinterpret_cast<int (*)()>(dlsym(handle, "ServiceCreate"));
+  auto destroy =
+      reinterpret_cast<DestroyFunction>(dlsym(handle, "ServiceDestroy"));
+  if (create == nullptr || destroy == nullptr) {
     throw StartError("module " + path + " lacks the entry point " +
-                     (m.create == nullptr ? "ServiceCreate" : "ServiceDestroy"));
+                     (create == nullptr ? "ServiceCreate" : "ServiceDestroy"));
   }
-  return m;
+  create();
+  return destroy;
 }
 
 // The file a TLS flag names; it must hold the PEM block `marker` begins
@@ -409,9 +405,8 @@ int Run(int argc, char** argv, const sigset_t& stops) {
   grpc::EnableDefaultHealthCheckService(true);
   grpc::ServerBuilder builder;
   h.builder = &builder;
-  const Module module = LoadModule(o.module.empty() ? DefaultModule()
-                                                    : o.module);
-  module.create();
+  const DestroyFunction destroyModule =
+      StartModule(o.module.empty() ? DefaultModule() : o.module);
 
   HookCalls(&builder);
   int selectedPort = 0;
@@ -432,7 +427,7 @@ int Run(int argc, char** argv, const sigset_t& stops) {
   }
   std::unique_ptr<grpc::Server> server = builder.BuildAndStart();
   if (server == nullptr || selectedPort == 0) {
-    module.destroy();
+    destroyModule();
     throw StartError(WhyNotServing(o));
   }
   if (auto* health = server->GetHealthCheckService()) {
@@ -448,7 +443,7 @@ int Run(int argc, char** argv, const sigset_t& stops) {
             << std::endl;
   Stop(server.get(), &h, stops, std::chrono::seconds(o.graceSeconds));
   server.reset();
-  module.destroy();
+  destroyModule();
   h.builder = nullptr;
   return 0;
 }
