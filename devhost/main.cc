@@ -20,8 +20,8 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
-#include <memory>
 #include <iterator>
+#include <memory>
 #include <optional>
 #include <random>
 #include <stdexcept>

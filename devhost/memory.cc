@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <mutex>
+#include <utility>
 
 namespace devhost {
 namespace {
@@ -80,10 +81,7 @@ void GiveMemoryBack() noexcept {
   {
     Park& park = ThePark();
     std::lock_guard<std::mutex> lock(park.mu);
-    for (void*& block : park.blocks) {
-      std::free(block);
-      block = nullptr;
-    }
+    for (void*& block : park.blocks) std::free(std::exchange(block, nullptr));
     park.bytes = 0;
   }
   malloc_trim(0);
