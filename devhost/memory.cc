@@ -54,7 +54,11 @@ void* TakeBlock(size_t size) noexcept {
       bestSize = usable;
     }
   }
-  if (best == nullptr) return std::malloc(size);
+  if (best == nullptr) {
+    void* block = std::malloc(size);
+    AdviseHugePages(block, size);  // it will be written for every answer
+    return block;
+  }
   park.bytes -= bestSize;
   void* block = *best;
   *best = nullptr;
