@@ -51,8 +51,8 @@ inline constexpr size_t kLargeAnswer = size_t{1} << 20;
 
 struct Host {
   std::unique_ptr<Registry> registry;
-  std::unique_ptr<Checker> checker;    // refers to *registry
-  std::unique_ptr<Adapter> adapter;    // refers to *registry
+  std::unique_ptr<Checker> checker;        // refers to *registry
+  std::unique_ptr<Adapter> adapter;        // refers to *registry
   std::unordered_set<std::string> tokens;  // the live sessions
   size_t splitBytes = 65536;               // largest streamed piece
   grpc::ServerBuilder* builder = nullptr;  // owned by main()

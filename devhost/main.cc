@@ -332,9 +332,9 @@ std::string WhyNotServing(const Options& o) {
   hints.ai_socktype = SOCK_STREAM;
   hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
   addrinfo* found = nullptr;
-  int error = getaddrinfo(host.empty() ? nullptr : host.c_str(), port.c_str(),
-                          &hints, &found) != 0 ? EADDRNOTAVAIL : 0;
-  const bool named = error == 0;
+  const bool named = getaddrinfo(host.empty() ? nullptr : host.c_str(),
+                                 port.c_str(), &hints, &found) == 0;
+  int error = named ? 0 : EADDRNOTAVAIL;
   bool listener = false;  // when in use: by a server, not a closed connection
   for (addrinfo* a = found; a != nullptr && error == 0; a = a->ai_next) {
     const int fd = socket(a->ai_family, a->ai_socktype, a->ai_protocol);

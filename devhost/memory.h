@@ -9,12 +9,13 @@
 // a copy, and no arena top keeps more. The exception is the answer text
 // the host gets back from a call (host.h): GiveBack parks it, up to
 // kParkedBlocks and kParkedBytes, and TakeBlock writes the next answer into
-// one that fits, which spares a page fault per page and an munmap per
-// call (a new answer block is hinted to huge pages, as it will be reused). The small blocks of a large call (a 100 000-rule request tree is
-// some 100 MB of them) stay in the arenas' free lists until the host has
-// rested after the call (main.cc): GiveMemoryBack then frees the parked
-// blocks and the arenas' free pages. glibc rather than mimalloc:
-// docs/integrating.md. Thread-safe, but for SetAllocatorPolicy.
+// one that fits (a new one is hinted to huge pages), which spares a page
+// fault per page and an munmap per call. The small blocks of a large call
+// (a 100 000-rule request tree is some 100 MB of them) stay in the arenas'
+// free lists until the host has rested after the call (main.cc):
+// GiveMemoryBack then frees the parked blocks and the arenas' free pages.
+// glibc rather than mimalloc: docs/integrating.md. Thread-safe, but for
+// SetAllocatorPolicy.
 
 #ifndef ACL_DEVHOST_MEMORY_H_
 #define ACL_DEVHOST_MEMORY_H_
