@@ -1,26 +1,124 @@
 // The host and registry operations of host/host_api.h, exported from the
-// executable for the module, each a thin call into the process's Host.
-// None lets an exception out to the module.
-//
-// Duties besides: once the host is stopping, the session check, the value
-// check, the adapter and the split answer at once, so that handlers still
-// running return quickly; and the call's value checks, reason, answer and
-// split text go to its record (call.h).
+// executable for the module: thin calls into the Host and the call's record
+// (host.h) that let no exception out. Once the host is stopping, the
+// session check, the value check, the adapter and the split answer at once,
+// so that the handlers still running return quickly.
+
+#include <malloc.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <memory>
+#include <string>
+#include <utility>
 #include <vector>
 
-#include "devhost/call.h"
+#include <grpcpp/server.h>
+#include <grpcpp/server_builder.h>
+#include <grpcpp/server_context.h>
+#include <grpcpp/support/server_interceptor.h>
+
 #include "devhost/host.h"
+#include "devhost/memory.h"
 #include "devhost/split.h"
 #include "devhost/values.h"
 #include "host/host_api.h"
+#include "tree/tree.h"
 
 namespace devhost {
+
+namespace exp = grpc::experimental;
+
+namespace {
+
+constexpr char kServicePrefix[] = "/acl.ACLService/";
+// The value check's reason once the host is stopping, or without a checker.
+constexpr char kStoppingReason[] = "the host is shutting down";
+constexpr char kCannotJudge[] = "the host cannot judge values";
+
+// The call the current thread runs. Plain data, so that the thread reaches
+// it without an initialisation check.
+struct Call {
+  bool counted = false;  // a call of the module's service
+  bool unary = false;    // ... and a unary one
+  bool bound = false;    // its handler runs
+  bool large = false;
+  uint64_t checks = 0;
+  grpc::ServerContext* trailer = nullptr;  // where the reason goes, once
+  const char* answer = nullptr;
+  size_t answerSize = 0;
+  void* kept = nullptr;  // given back when the handler returns
+};
+thread_local Call t_call;
+
+bool Stopping() { return TheHost().stopping.load(std::memory_order_relaxed); }
+
+// Sends `reason` (up to its first NUL, at most `size` bytes) as the bound
+// unary call's trailer, once per call.
+void RecordRejection(const char* reason, size_t size) noexcept {
+  grpc::ServerContext* const context = std::exchange(t_call.trailer, nullptr);
+  if (context == nullptr || reason == nullptr) return;
+  try {
+    std::string text(reason, strnlen(reason, size));
+    if (text.empty()) return;
+    for (char& c : text) {
+      const auto byte = static_cast<unsigned char>(c);  // char's sign varies
+      if (byte < 0x20 || byte > 0x7E) c = '?';
+    }
+    context->AddTrailingMetadata(kReasonTrailerKey, text);
+  } catch (const std::exception&) {
+    // Out of memory: the call goes without its trailer.
+  }
+}
+
+}  // namespace
+
+// Counts a call as the server takes it up (on its thread, before its
+// request is parsed), binds it around its handler, and ends it.
+class CallHooks : public exp::ServerInterceptorFactoryInterface,
+                  public grpc::Server::GlobalCallbacks {
+ public:
+  exp::Interceptor* CreateServerInterceptor(exp::ServerRpcInfo* info) override {
+    const bool ours = std::strncmp(info->method(), kServicePrefix,
+                                   sizeof(kServicePrefix) - 1) == 0;
+    t_call.counted = ours;
+    t_call.unary = ours && info->type() == exp::ServerRpcInfo::Type::UNARY;
+    if (ours) TheHost().started.fetch_add(1, std::memory_order_acq_rel);
+    return nullptr;
+  }
+  void PreSynchronousRequest(grpc::ServerContext* context) override {
+    if (!t_call.counted) return;
+    Close();  // what a call left behind goes back now
+    t_call.bound = true;
+    if (t_call.unary) t_call.trailer = context;
+  }
+  void PostSynchronousRequest(grpc::ServerContext*) override {
+    const bool large = t_call.large || t_call.checks >= kLargeCount;
+    Close();
+    if (t_call.counted) {
+      if (large) TheHost().large.fetch_add(1, std::memory_order_acq_rel);
+      TheHost().ended.fetch_add(1, std::memory_order_acq_rel);
+    }
+    t_call.counted = t_call.unary = false;
+  }
+
+ private:
+  // Gives back what the call kept and forgets all but which call it is.
+  static void Close() {
+    GiveBack(t_call.kept);
+    t_call = Call{t_call.counted, t_call.unary};
+  }
+};
+
+void HookCalls(grpc::ServerBuilder* builder) {
+  std::vector<std::unique_ptr<exp::ServerInterceptorFactoryInterface>> list;
+  list.emplace_back(new CallHooks());
+  builder->experimental().SetInterceptorCreators(std::move(list));
+  grpc::Server::SetGlobalCallbacks(new CallHooks());  // gRPC owns it
+}
 
 Host& TheHost() {
   static Host* host = new Host();  // never destroyed: threads may outlive main
@@ -35,31 +133,11 @@ void UseBuiltInSample(Host* host, const std::string& token) {
   host->tokens = {token};
 }
 
-namespace {
-
-// The value check's reason once the host is stopping.
-constexpr char kStoppingReason[] = "the host is shutting down";
-constexpr char kCannotJudge[] = "the host cannot judge values";
-
-bool Stopping() {
-  return TheHost().stopping.load(std::memory_order_relaxed);
-}
-
-// The rows under `table`, counted up to kLargeCount.
-uint64_t Rows(const tagGrpcTableOrRow* table) {
-  uint64_t rows = 0;
-  for (const tagGrpcTableOrRow* row = table->firstRow;
-       row != nullptr && rows < kLargeCount; row = row->next) {
-    ++rows;
-  }
-  return rows;
-}
-
-}  // namespace
 }  // namespace devhost
 
 using devhost::Stopping;
 using devhost::TheHost;
+using devhost::t_call;
 
 extern "C" {
 
@@ -79,7 +157,7 @@ uint16_t GRPC_CheckValueOfPara(const char* /*token*/, const char* path,
                                char* errorText) {
   const devhost::Checker* checker = TheHost().checker.get();
   const char* reason = devhost::kCannotJudge;
-  devhost::CountCheck();
+  ++t_call.checks;
   try {
     if (Stopping()) {
       reason = devhost::kStoppingReason;
@@ -106,8 +184,17 @@ char* GRPC_AdapterGet2Quorvex(tagGrpcTableOrRow* table, const char* module,
     size_t size = 0;
     char* answer =
         adapter->Answer(table, module != nullptr ? module : "", &size);
-    devhost::NoteAnswer(answer, answer != nullptr ? size : 0,
-                        devhost::Rows(table));
+    uint64_t rows = 0;
+    for (const tagGrpcTableOrRow* row = table->firstRow;
+         row != nullptr && rows < devhost::kLargeCount; row = row->next) {
+      ++rows;
+    }
+    t_call.large |= rows >= devhost::kLargeCount ||
+                    (answer != nullptr && size >= devhost::kLargeAnswer);
+    if (t_call.bound && answer != nullptr) {
+      t_call.answer = answer;
+      t_call.answerSize = size;
+    }
     return answer;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "acl-devhost: the adapter failed: %s\n", e.what());
@@ -118,21 +205,26 @@ char* GRPC_AdapterGet2Quorvex(tagGrpcTableOrRow* table, const char* module,
 char** GRPC_Split_MassiveData(char* text, uint64_t* count) {
   uint64_t ignored;
   if (count == nullptr) count = &ignored;
-  *count = 0;
-  if (text == nullptr) return nullptr;
   if (Stopping()) {  // nothing will be sent: spare the work
     std::free(text);
+    *count = 0;
     return nullptr;
   }
   const size_t maxPiece = TheHost().splitBytes;
-  // The pieces point into the text, which the call gives back when it ends;
-  // outside a call, the text moves into the list's block.
-  if (!devhost::KeepUntilCallEnd(text)) {
+  // The bound call keeps the text, which the pieces point into: nothing is
+  // copied. REQUIRES: the module splits no other text at the address of an
+  // answer it released in the same call.
+  if (text == nullptr || !t_call.bound || t_call.kept != nullptr) {
     return devhost::SplitText(text, maxPiece, count);
   }
-  size_t size = devhost::AnswerSize(text);  // the adapter's: known
-  if (size == SIZE_MAX) size = std::strlen(text);
-  return devhost::ListPieces(text, size, maxPiece, count);
+  t_call.kept = text;
+  // The adapter's answer, its block still large enough to hold it: known.
+  const bool known = text == t_call.answer &&
+                     malloc_usable_size(text) > t_call.answerSize &&
+                     text[t_call.answerSize] == '\0';
+  t_call.answer = nullptr;
+  return devhost::ListPieces(
+      text, known ? t_call.answerSize : std::strlen(text), maxPiece, count);
 }
 
 tagZormRegNode* ZORM_GetRegTreeRoot() {

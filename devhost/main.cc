@@ -1,18 +1,14 @@
 // acl-devhost: loads the ACL service module, serves it over gRPC and answers
 // its queries from a device configuration (or echoes the request tree).
-//
 // Start-up: flags, registry, value checks, adapter and sessions make the
-// Host (host.h); then the module is loaded and registers its service on the
-// builder, the server starts, and one line "listening on HOST:PORT" goes to
-// stdout. SIGINT or SIGTERM stops the server within a grace (stopper.h),
-// then the module's service is destroyed and the process exits 0. Memory
-// that large calls took goes back to the system (memory.h).
-//
-// Exit codes: 0 after a signal, 1 when start-up fails, 2 for bad flags.
+// Host (host.h); the module is loaded and registers its service on the
+// builder; the server starts and "listening on HOST:PORT" goes to stdout.
+// The main thread then waits for SIGINT or SIGTERM, giving memory back
+// whenever the server rests after a large call (memory.h); a signal stops
+// the server within a grace (stopper.h) and the process exits 0.
 
 #include <dlfcn.h>
 #include <netdb.h>
-#include <pthread.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -24,10 +20,10 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <random>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -35,8 +31,6 @@
 #include <grpcpp/ext/proto_server_reflection_plugin.h>
 #include <grpcpp/grpcpp.h>
 #include <grpcpp/health_check_service_interface.h>
-#include <grpcpp/security/server_credentials.h>
-#include <grpcpp/server_builder.h>
 #include <nlohmann/json.hpp>
 
 #include <CLI/CLI.hpp>
@@ -45,7 +39,6 @@
 #include "client/command_line.h"
 #include "client/grpc_log.h"
 #include "devhost/adapter.h"
-#include "devhost/call.h"
 #include "devhost/checks.h"
 #include "devhost/fixed_adapter.h"
 #include "devhost/host.h"
@@ -61,18 +54,17 @@ constexpr char kServiceName[] = "acl.ACLService";
 constexpr char kModuleFile[] = "libacl_service.so";
 constexpr char kPemCertificate[] = "-----BEGIN CERTIFICATE-----";
 constexpr char kPemPrivateKey[] = "PRIVATE KEY-----";
+// How long the server must rest before memory goes back.
+constexpr timespec kRest = {0, 250 * 1000 * 1000};
 constexpr char kListenHint[] =
     "pick another --listen HOST:PORT (port 0 picks a free one)";
 
-// A start-up failure: reported on stderr, exit code 1.
+// A start-up failure: exit code 1, or 2 for a bad value only start-up finds
+// (a --reject path the registry lacks).
 struct StartError : std::runtime_error {
-  using std::runtime_error::runtime_error;
-};
-
-// A bad value that only start-up finds (a --reject path the registry lacks):
-// a usage error, exit code 2.
-struct UsageError : std::runtime_error {
-  using std::runtime_error::runtime_error;
+  explicit StartError(const std::string& what, int code = 1)
+      : std::runtime_error(what), exitCode(code) {}
+  int exitCode;
 };
 
 struct Options {
@@ -126,8 +118,6 @@ Options ParseFlags(int argc, char** argv) {
   acl_client::StyleCommandLine(&app, kFooter, 26, acl_version::kVersion);
   const CLI::Validator& file = CLI::ExistingFile;
   const CLI::Range count(1, INT_MAX);
-  const CLI::Validator nonEmpty(
-      [](std::string& v) { return v.empty() ? "needs a text" : ""; }, "");
   // No ExistingFile for the module: dlopen() also searches the library
   // path for a bare file name.
   AddFlag(&app, "--module", "PATH", &o.module,
@@ -149,7 +139,8 @@ Options ParseFlags(int argc, char** argv) {
           "(default: a random one, printed)")
       ->allow_extra_args(false)
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
-      ->check(nonEmpty);
+      ->check(CLI::Validator(
+          [](std::string& v) { return v.empty() ? "needs a text" : ""; }, ""));
   AddFlag(&app, "--registry", "FILE", &o.registryFile,
           "the registry data file (default: built in)")
       ->check(file);
@@ -190,8 +181,7 @@ Options ParseFlags(int argc, char** argv) {
   app.add_flag("--verbose", o.verbose, "also print gRPC's own log lines");
   try {
     app.parse(argc, argv);
-    // Checks that depend on another flag's value, which CLI11 does not
-    // express.
+    // What CLI11 does not express: checks on another flag's value.
     if (!o.configFile.empty() && o.adapter != "json") {
       throw CLI::ValidationError("--config", "is for --adapter json");
     }
@@ -204,28 +194,13 @@ Options ParseFlags(int argc, char** argv) {
   return o;
 }
 
-// The HOST of a --listen value that CheckListen() accepted.
-std::string ListenHost(const std::string& listen) {
-  return listen.substr(0, listen.rfind(':'));
-}
-
 std::string ReadFile(const std::string& flag, const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) {
     throw StartError("cannot read " + flag + " " + path + ": " +
                      std::strerror(errno));
   }
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-nlohmann::json ReadJson(const std::string& flag, const std::string& path) {
-  try {
-    return nlohmann::json::parse(ReadFile(flag, path));
-  } catch (const nlohmann::json::parse_error& e) {
-    throw StartError(flag + " " + path + " is not JSON: " + e.what());
-  }
+  return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 // The module beside this program (in a build tree), else the installed one
@@ -245,13 +220,9 @@ std::string DefaultModule() {
 }
 
 std::string RandomToken() {
-  std::random_device random;
-  std::string token;
-  for (int i = 0; i < 4; ++i) {
-    char part[9];
-    std::snprintf(part, sizeof(part), "%08x", random());
-    token += part;
-  }
+  std::random_device r;
+  char token[33];
+  std::snprintf(token, sizeof(token), "%08x%08x%08x%08x", r(), r(), r(), r());
   return token;
 }
 
@@ -260,9 +231,12 @@ void MakeHost(const Options& o, Host* host) {
   if (o.registryFile.empty()) {
     host->registry = Registry::BuiltIn();
   } else {
-    const nlohmann::json data = ReadJson("--registry", o.registryFile);
+    const std::string text = ReadFile("--registry", o.registryFile);
     try {
-      host->registry = Registry::Load(data);
+      host->registry = Registry::Load(nlohmann::json::parse(text));
+    } catch (const nlohmann::json::parse_error& e) {
+      throw StartError("--registry " + o.registryFile + " is not JSON: " +
+                       e.what());
     } catch (const std::runtime_error& e) {
       throw StartError("--registry " + o.registryFile + ": " + e.what());
     }
@@ -274,7 +248,7 @@ void MakeHost(const Options& o, Host* host) {
     }
     host->checker = std::make_unique<Checker>(*host->registry, rejects);
   } catch (const std::invalid_argument& e) {
-    throw UsageError(e.what());
+    throw StartError(e.what(), 2);
   }
   if (o.adapter == "echo") {
     host->adapter = MakeEchoAdapter(*host->registry);
@@ -297,16 +271,11 @@ void MakeHost(const Options& o, Host* host) {
   host->splitBytes = o.splitBytes;
 }
 
-// The module's entry points.
-struct Module {
-  int (*create)() = nullptr;
-  void (*destroy)() = nullptr;
-};
-
-// Loads the module; the host operations must be ready, since the loader
-// resolves the module's undefined ones from this executable now. The module
-// stays loaded to the end of the process.
-Module LoadModule(const std::string& path) {
+// Loads the module and creates its service; returns its ServiceDestroy. The
+// host operations must be ready: the loader resolves the module's undefined
+// ones from this executable now. The module stays loaded to the end.
+using DestroyFunction = void (*)();
+DestroyFunction StartModule(const std::string& path) {
   void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (handle == nullptr) {
     const char* error = dlerror();
@@ -319,14 +288,15 @@ Module LoadModule(const std::string& path) {
     }
     throw StartError("cannot load module " + path + ": " + why);
   }
-  Module m;
-  m.create = reinterpret_cast<int (*)()>(dlsym(handle, "ServiceCreate"));
-  m.destroy = reinterpret_cast<void (*)()>(dlsym(handle, "ServiceDestroy"));
-  if (m.create == nullptr || m.destroy == nullptr) {
+  auto create = reinterpret_cast<int (*)()>(dlsym(handle, "ServiceCreate"));
+  auto destroy =
+      reinterpret_cast<DestroyFunction>(dlsym(handle, "ServiceDestroy"));
+  if (create == nullptr || destroy == nullptr) {
     throw StartError("module " + path + " lacks the entry point " +
-                     (m.create == nullptr ? "ServiceCreate" : "ServiceDestroy"));
+                     (create == nullptr ? "ServiceCreate" : "ServiceDestroy"));
   }
-  return m;
+  create();
+  return destroy;
 }
 
 // The file a TLS flag names; it must hold the PEM block `marker` begins
@@ -353,22 +323,18 @@ std::shared_ptr<grpc::ServerCredentials> Credentials(const Options& o) {
 // Why the server could not serve on o.listen, in one sentence: the error
 // of binding a socket there ourselves, else the TLS pair gRPC refused.
 std::string WhyNotServing(const Options& o) {
-  std::string host = ListenHost(o.listen);
-  const std::string port = o.listen.substr(o.listen.rfind(':') + 1);
+  std::string host = o.listen.substr(0, o.listen.rfind(':'));
+  const std::string port = o.listen.substr(host.size() + 1);
   if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
     host = host.substr(1, host.size() - 2);
   }
-  const std::string cannot = "cannot serve on " + o.listen + ": ";
   addrinfo hints{};
   hints.ai_socktype = SOCK_STREAM;
   hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
   addrinfo* found = nullptr;
-  if (getaddrinfo(host.empty() ? nullptr : host.c_str(), port.c_str(), &hints,
-                  &found) != 0) {
-    return cannot + host + " is no name or address of this machine; " +
-           kListenHint;
-  }
-  int error = 0;
+  const bool named = getaddrinfo(host.empty() ? nullptr : host.c_str(),
+                                 port.c_str(), &hints, &found) == 0;
+  int error = named ? 0 : EADDRNOTAVAIL;
   bool listener = false;  // when in use: by a server, not a closed connection
   for (addrinfo* a = found; a != nullptr && error == 0; a = a->ai_next) {
     const int fd = socket(a->ai_family, a->ai_socktype, a->ai_protocol);
@@ -382,44 +348,50 @@ std::string WhyNotServing(const Options& o) {
     listener = probe >= 0 && connect(probe, a->ai_addr, a->ai_addrlen) == 0;
     if (probe >= 0) close(probe);
   }
-  freeaddrinfo(found);
-  switch (error) {
-    case EADDRINUSE:
-      if (!listener) {
-        return cannot + "a recent connection still holds the port (for up "
-               "to a minute); wait, or " + kListenHint;
-      }
-      return cannot + "another program listens there; stop it, or " +
-             kListenHint;
-    case EADDRNOTAVAIL:
-      return cannot + host + " is no address of this machine; " +
-             kListenHint;
-    case EACCES:
-      return cannot + "ports below 1024 need privileges; " + kListenHint;
-    case 0:
-      if (!o.tlsCert.empty()) {
-        return cannot + "gRPC refused --tls-cert " + o.tlsCert +
-               " and --tls-key " + o.tlsKey +
-               "; give a certificate and the private key it was made for";
-      }
-      return cannot + "gRPC refused to listen there; " + kListenHint;
-    default:
-      return cannot + std::strerror(error) + "; " + kListenHint;
+  if (found != nullptr) freeaddrinfo(found);
+  std::string why = std::string(std::strerror(error)) + "; ";
+  if (error == EADDRINUSE && !listener) {
+    why = "a recent connection still holds the port (for up to a minute); "
+          "wait, or ";
+  } else if (error == EADDRINUSE) {
+    why = "another program listens there; stop it, or ";
+  } else if (error == EADDRNOTAVAIL) {
+    why = host + (named ? " is no address" : " is no name or address") +
+          " of this machine; ";
+  } else if (error == EACCES) {
+    why = "ports below 1024 need privileges; ";
+  } else if (error == 0 && !o.tlsCert.empty()) {
+    return "cannot serve on " + o.listen + ": gRPC refused --tls-cert " +
+           o.tlsCert + " and --tls-key " + o.tlsKey +
+           "; give a certificate and the private key it was made for";
+  } else if (error == 0) {
+    why = "gRPC refused to listen there; ";
   }
+  return "cannot serve on " + o.listen + ": " + why + kListenHint;
 }
 
 // Waits for SIGINT or SIGTERM (blocked in every thread since the start).
-int WaitForStop(const sigset_t& stops) {
-  int sig = 0;
-  while (sigwait(&stops, &sig) != 0) {
+// Meanwhile, looking every kRest, gives memory back once a large call has
+// ended and no call has run since the last look.
+int WaitForStop(const sigset_t& stops, const Host& h) {
+  uint64_t started = h.started.load(std::memory_order_acquire);
+  uint64_t rested = h.large.load(std::memory_order_acquire);
+  for (;;) {
+    const int sig = sigtimedwait(&stops, nullptr, &kRest);
+    if (sig > 0) return sig;
+    const uint64_t nowStarted = h.started.load(std::memory_order_acquire);
+    const uint64_t large = h.large.load(std::memory_order_acquire);
+    if (large != rested && nowStarted == started && h.InFlight() == 0) {
+      GiveMemoryBack();
+      rested = large;
+    }
+    started = nowStarted;
   }
-  return sig;
 }
 
 int Run(int argc, char** argv, const sigset_t& stops) {
   const Options o = ParseFlags(argc, argv);
   acl_client::QuietGrpcLog(o.verbose);
-  const std::string host = ListenHost(o.listen);
   Host& h = TheHost();
   MakeHost(o, &h);
   std::string madeToken;
@@ -431,56 +403,47 @@ int Run(int argc, char** argv, const sigset_t& stops) {
   // Both take effect for builders made and servers built after them.
   grpc::reflection::InitProtoReflectionServerBuilderPlugin();
   grpc::EnableDefaultHealthCheckService(true);
-  auto builder = std::make_unique<grpc::ServerBuilder>();
-  h.builder = builder.get();
+  grpc::ServerBuilder builder;
+  h.builder = &builder;
+  const DestroyFunction destroyModule =
+      StartModule(o.module.empty() ? DefaultModule() : o.module);
 
-  const std::string modulePath =
-      o.module.empty() ? DefaultModule() : o.module;
-  const Module module = LoadModule(modulePath);
-  module.create();
-
-  CallTracker calls;
-  calls.Attach(builder.get());
+  HookCalls(&builder);
   int selectedPort = 0;
   // A port taken by another server is an error, not a shared port.
-  builder->AddChannelArgument(GRPC_ARG_ALLOW_REUSEPORT, 0);
-  builder->AddListeningPort(o.listen, Credentials(o), &selectedPort);
-  if (o.maxRecvBytes) builder->SetMaxReceiveMessageSize(*o.maxRecvBytes);
-  if (o.maxSendBytes) builder->SetMaxSendMessageSize(*o.maxSendBytes);
+  builder.AddChannelArgument(GRPC_ARG_ALLOW_REUSEPORT, 0);
+  builder.AddListeningPort(o.listen, Credentials(o), &selectedPort);
+  if (o.maxRecvBytes) builder.SetMaxReceiveMessageSize(*o.maxRecvBytes);
+  if (o.maxSendBytes) builder.SetMaxSendMessageSize(*o.maxSendBytes);
   if (o.threads) {
     // One thread waits for calls; N more run them. A call that finds all N
     // busy fails with RESOURCE_EXHAUSTED (the sync server does not queue).
-    builder->SetSyncServerOption(grpc::ServerBuilder::MIN_POLLERS, 1);
-    builder->SetSyncServerOption(grpc::ServerBuilder::MAX_POLLERS, 1);
-    grpc::ResourceQuota quota("acl-devhost");
+    builder.SetSyncServerOption(grpc::ServerBuilder::MIN_POLLERS, 1);
+    builder.SetSyncServerOption(grpc::ServerBuilder::MAX_POLLERS, 1);
+    grpc::ResourceQuota quota(kProgram);
     // One more for a worker that has replied but not yet returned.
     quota.SetMaxThreads(*o.threads + 2);
-    builder->SetResourceQuota(quota);
+    builder.SetResourceQuota(quota);
   }
-  std::unique_ptr<grpc::Server> server = builder->BuildAndStart();
+  std::unique_ptr<grpc::Server> server = builder.BuildAndStart();
   if (server == nullptr || selectedPort == 0) {
-    module.destroy();
+    destroyModule();
     throw StartError(WhyNotServing(o));
   }
-  grpc::HealthCheckServiceInterface* health = server->GetHealthCheckService();
-  if (health != nullptr) {
+  if (auto* health = server->GetHealthCheckService()) {
     health->SetServingStatus("", true);
     health->SetServingStatus(kServiceName, true);
   }
   if (!madeToken.empty()) std::cout << "token: " << madeToken << "\n";
-  std::cout << "listening on " << host << ":" << selectedPort << std::endl;
+  std::cout << "listening on " << o.listen.substr(0, o.listen.rfind(':'))
+            << ":" << selectedPort << std::endl;
 
-  int sig = 0;
-  {
-    const Trimmer trimmer(&calls);  // not while stopping
-    sig = WaitForStop(stops);
-  }
+  const int sig = WaitForStop(stops, h);
   std::cerr << kProgram << ": " << strsignal(sig) << ", shutting down"
             << std::endl;
-  Stopper(server.get(), &calls, &h.stopping, stops)
-      .Stop(std::chrono::seconds(o.graceSeconds));
+  Stop(server.get(), &h, stops, std::chrono::seconds(o.graceSeconds));
   server.reset();
-  module.destroy();
+  destroyModule();
   h.builder = nullptr;
   return 0;
 }
@@ -499,11 +462,9 @@ int main(int argc, char** argv) {
   pthread_sigmask(SIG_BLOCK, &stops, nullptr);
   try {
     return devhost::Run(argc, argv, stops);
-  } catch (const devhost::UsageError& e) {
-    std::cerr << devhost::kProgram << ": " << e.what() << "\n";
-    return 2;
   } catch (const std::exception& e) {
     std::cerr << devhost::kProgram << ": " << e.what() << std::endl;
-    return 1;
+    const auto* start = dynamic_cast<const devhost::StartError*>(&e);
+    return start != nullptr ? start->exitCode : 1;
   }
 }

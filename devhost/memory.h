@@ -1,47 +1,28 @@
-// The development host's memory, in one design: large blocks are mappings
-// of their own, kept while the server is busy and given back once it is
-// idle.
+// The development host's memory, in one design: glibc's malloc with large
+// blocks as mappings of their own, answer blocks parked for the next
+// answer, and the rest given back once the server rests.
 //
-// glibc's malloc serves everything, with one arena per core and its mmap
-// and trim thresholds fixed at their starting value (128 KiB, kAllocator).
-// So every block from 128 KiB up is a mapping of its own: freed, it goes
-// back to the system at once; grown with realloc, its pages move by mremap
-// and are never copied (the configuration's arrays, PodArray in config.h);
-// from 2 MiB on it is hinted to huge pages as it is taken (a fault per
-// 2 MiB instead of one per 4 KiB). Small blocks live in the arenas, whose
-// free pages glibc keeps: once the server has been idle for a moment after
-// a large call, the Trimmer hands them back with malloc_trim(0) (left
-// alone, ten 100 000-rule calls kept 200 MB for good; one arena per core
-// and the fixed thresholds keep the arena tops, which malloc_trim leaves
-// alone, small). The one exception to "a freed large block goes back at
-// once" is the answer text the host itself releases (a streamed answer,
-// call.h): GiveBack parks it, up to kParkedBlocks and kParkedBytes, and the
-// next answer is written into it (TakeBlock) instead of into a fresh
-// mapping, which would cost a page fault per page written and an munmap
-// per call; the Trimmer frees the parked blocks with the rest.
-//
-// Why glibc and not mimalloc (measured: docs/integrating.md, "The
-// allocator"): mimalloc needs no trimmer and halves large calls' peak, but
-// gRPC's sync server ends worker threads as calls come and go, and ending a
-// thread costs mimalloc some 360 000 instructions: small calls, the common
-// case, took up to 5 x the instructions and 1.3 to 1.5 x the CPU time.
-//
-// Thread-safety: SetAllocatorPolicy runs once, before any other thread.
-// Everything else may be called from any thread.
+// SetAllocatorPolicy fixes glibc's mmap and trim thresholds at their
+// starting 128 KiB (left dynamic, they grow with the largest block freed)
+// and allows one arena per core. So a block from 128 KiB up is a mapping
+// that goes back to the system as it is freed and grows by mremap without
+// a copy, and no arena top keeps more. The exception is the answer text
+// the host gets back from a call (host.h): GiveBack parks it, up to
+// kParkedBlocks and kParkedBytes, and TakeBlock writes the next answer into
+// one that fits (a new one is hinted to huge pages), which spares a page
+// fault per page and an munmap per call. The small blocks of a large call
+// (a 100 000-rule request tree is some 100 MB of them) stay in the arenas'
+// free lists until the host has rested after the call (main.cc):
+// GiveMemoryBack then frees the parked blocks and the arenas' free pages.
+// glibc rather than mimalloc: docs/integrating.md. Thread-safe, but for
+// SetAllocatorPolicy.
 
 #ifndef ACL_DEVHOST_MEMORY_H_
 #define ACL_DEVHOST_MEMORY_H_
 
-#include <chrono>
-#include <condition_variable>
 #include <cstddef>
-#include <cstdint>
-#include <mutex>
-#include <thread>
 
 namespace devhost {
-
-class CallTracker;
 
 // REQUIRES: called at the start of main(), before any thread starts.
 void SetAllocatorPolicy();
@@ -50,43 +31,15 @@ void SetAllocatorPolicy();
 // fits, else a new one. Null when out of memory.
 void* TakeBlock(size_t size) noexcept;
 
-// Releases a malloc block: parks it when it is large and there is room,
-// frees it otherwise. Null is ignored.
+// Releases a malloc block (or null): parks it when it is large and there is
+// room, frees it otherwise.
 void GiveBack(void* block) noexcept;
 
-// Frees every parked block.
-void FreeParkedBlocks() noexcept;
+// Frees the parked blocks and the arenas' free pages.
+void GiveMemoryBack() noexcept;
 
-// Hints the kernel to back the pages of a large block with huge pages.
-// Only a hint: blocks under 2 MiB and refusals are ignored.
+// Hints the kernel to back a block of 2 MiB or more with huge pages.
 void AdviseHugePages(void* block, size_t size) noexcept;
-
-class Trimmer {
- public:
-  // How long the server must be idle before a trim.
-  static constexpr std::chrono::milliseconds kQuiet{250};
-
-  // Starts the trimmer's thread. It trims once a large call has ended on
-  // `calls` and no call has run for kQuiet. REQUIRES: `calls` outlives the
-  // trimmer.
-  explicit Trimmer(const CallTracker* calls);
-  // Stops the thread.
-  ~Trimmer();
-
-  Trimmer(const Trimmer&) = delete;
-  Trimmer& operator=(const Trimmer&) = delete;
-
- private:
-  void Run();
-  // Waits kQuiet; false when the trimmer is stopping.
-  bool Sleep();
-
-  const CallTracker* const calls_;
-  std::mutex mu_;
-  std::condition_variable wake_;
-  bool stopping_ = false;  // guarded by mu_
-  std::thread thread_;     // last: starts once the rest is ready
-};
 
 }  // namespace devhost
 

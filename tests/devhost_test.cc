@@ -338,7 +338,7 @@ TEST(PodArrayTest, KeepsItsRecordsAcrossGrowthMovesAndShrinking) {
 // A large block given back is parked, and the smallest parked block that
 // fits is taken again; a taken block is the taker's to free.
 TEST(MemoryTest, LargeBlocksGivenBackAreTakenAgain) {
-  FreeParkedBlocks();
+  GiveMemoryBack();
   void* small = TakeBlock(size_t{1} << 20);
   void* large = TakeBlock(size_t{4} << 20);
   ASSERT_NE(small, nullptr);
