@@ -20,6 +20,7 @@
 #ifndef ACL_DEVHOST_CONFIG_H_
 #define ACL_DEVHOST_CONFIG_H_
 
+#include <algorithm>
 #include <atomic>
 #include <bitset>
 #include <cstddef>
@@ -28,23 +29,21 @@
 #include <cstring>
 #include <memory>
 #include <new>
-#include <string>
 #include <string_view>
 #include <type_traits>
-#include <utility>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
-#include "devhost/memory.h"
 #include "devhost/registry.h"
 
 namespace devhost {
 
 // A growable array of plain records in one malloc block, grown with
-// realloc: from 128 KiB on the block is a mapping of its own, which glibc
-// grows with mremap (its pages move, they are never copied), so that a
-// large array never needs twice its size; from 2 MiB on it is hinted to
-// huge pages (memory.h). Owns its block; not thread-safe while growing.
+// realloc. A block of 128 KiB or more is a mapping of its own (memory.h),
+// which glibc grows with mremap: its pages move and are never copied, so a
+// large array never needs twice its size, and capacity not yet written
+// takes no memory. Owns its block; not thread-safe while growing.
 template <typename T>
 class PodArray {
   static_assert(std::is_trivially_copyable_v<T>, "plain records only");
@@ -52,57 +51,38 @@ class PodArray {
  public:
   PodArray() = default;
   ~PodArray() { std::free(data_); }
-  PodArray(PodArray&& other) noexcept { Take(&other); }
+  PodArray(PodArray&& other) noexcept { swap(other); }
   PodArray& operator=(PodArray&& other) noexcept {
-    if (this != &other) {
-      std::free(data_);
-      Take(&other);
-    }
+    swap(other);
     return *this;
   }
-  PodArray(const PodArray&) = delete;
-  PodArray& operator=(const PodArray&) = delete;
 
   size_t size() const { return size_; }
-  bool empty() const { return size_ == 0; }
   const T* data() const { return data_; }
   T* data() { return data_; }
   const T& operator[](size_t i) const { return data_[i]; }
   T& operator[](size_t i) { return data_[i]; }
+  T& back() { return data_[size_ - 1]; }
 
-  void push_back(const T& value) {
-    if (size_ == capacity_) Grow(size_ + 1);
-    data_[size_++] = value;
-  }
+  void push_back(const T& value) { append(&value, 1); }
   void append(const T* values, size_t count) {
-    if (count == 0) return;
-    if (capacity_ - size_ < count) Grow(size_ + count);
-    std::memcpy(data_ + size_, values, count * sizeof(T));
-    size_ += count;
-  }
-  // Gives back the capacity beyond the size.
-  void ShrinkToFit() {
-    if (size_ == capacity_ || size_ == 0) return;
-    if (void* p = std::realloc(data_, size_ * sizeof(T))) {
+    if (capacity_ - size_ < count) {
+      const size_t capacity = std::max({size_t{16}, 2 * capacity_,
+                                        size_ + count});
+      void* p = std::realloc(data_, capacity * sizeof(T));
+      if (p == nullptr) throw std::bad_alloc();
       data_ = static_cast<T*>(p);
-      capacity_ = size_;
+      capacity_ = capacity;
     }
+    if (count != 0) std::memcpy(data_ + size_, values, count * sizeof(T));
+    size_ += count;
   }
 
  private:
-  void Take(PodArray* other) {
-    data_ = std::exchange(other->data_, nullptr);
-    size_ = std::exchange(other->size_, 0);
-    capacity_ = std::exchange(other->capacity_, 0);
-  }
-  void Grow(size_t need) {
-    size_t capacity = capacity_ < 16 ? 16 : capacity_ * 2;
-    if (capacity < need) capacity = need;
-    void* p = std::realloc(data_, capacity * sizeof(T));
-    if (p == nullptr) throw std::bad_alloc();
-    AdviseHugePages(p, capacity * sizeof(T));
-    data_ = static_cast<T*>(p);
-    capacity_ = capacity;
+  void swap(PodArray& other) noexcept {
+    std::swap(data_, other.data_);
+    std::swap(size_, other.size_);
+    std::swap(capacity_, other.capacity_);
   }
 
   T* data_ = nullptr;
@@ -163,6 +143,10 @@ struct Wanted {
   bool SelectsAll() const { return !never && cells.empty() && subs.empty(); }
 };
 
+// One configured table. The reader fills it entry by entry: the entry's
+// nested lists (BeginList, then AddElement per element) and its answer
+// text (appended to text()), then the entry itself with its row cells
+// (EndEntry); Finish completes the index.
 class ConfigTable {
  public:
   // REQUIRES: `reg` outlives the table.
@@ -170,7 +154,7 @@ class ConfigTable {
 
   const RegTable& reg() const { return reg_; }
   size_t size() const { return entries_.size(); }
-  std::string_view Text(size_t entry) const;
+  std::string_view Text(size_t entry) const { return Texts(entry, entry); }
   // The texts of entries `first` to `last`, joined by commas: the texts lie
   // in entry order, each followed by a comma.
   std::string_view Texts(size_t first, size_t last) const;
@@ -188,9 +172,16 @@ class ConfigTable {
               std::vector<uint64_t>* selected,
               const std::atomic<bool>* cancel) const;
 
- private:
-  friend class ConfigBuilder;
+  // Where the bytes of longer cell values go (Cell::Bytes).
+  PodArray<char>* pool() { return &pool_; }
+  // Where the entry's answer text goes.
+  PodArray<char>* text() { return &texts_; }
+  void BeginList(uint32_t sub);
+  void AddElement(const Cell* cells, size_t count);
+  void EndEntry(const Cell* cells, size_t count);
+  void Finish();
 
+ private:
   struct Entry {
     uint32_t text;  // offset in texts_
     uint32_t textSize;
@@ -218,15 +209,8 @@ class ConfigTable {
 
   bool HasCells(uint32_t first, uint32_t count, const Cell* want,
                 size_t wantCount, const char* wantPool) const;
-  uint64_t KeyOf(const Cell& cell, const char* pool) const;
-  uint32_t SecondKeyOf(const Cell* cell, const char* pool) const;
-  // Indexes the entry just added, whose row cells are `cells`.
-  void IndexLast(const Cell* cells, size_t count);
-  void SortIndex();
-  // The index range that can hold the entries matching `wanted`; false
-  // when the index cannot narrow it.
-  bool Candidates(const Wanted& wanted, const IndexKey** begin,
-                  const IndexKey** end) const;
+  // The index key of cells `a` and `b` (either may be null) in `pool`.
+  IndexKey KeyOf(const Cell* a, const Cell* b, const char* pool) const;
 
   const RegTable& reg_;
   std::vector<std::string_view> subs_;  // nested message names
@@ -239,31 +223,7 @@ class ConfigTable {
   PodArray<char> texts_;
   int keyA_ = -1, keyB_ = -1;  // index columns, -1 for none
   PodArray<IndexKey> index_;
-};
-
-// Fills a ConfigTable entry by entry, as a reader meets the rows: the
-// entry's nested lists (BeginList, then AddElement per element) and its
-// answer text (appended to text()), then the entry itself with its row
-// cells (EndEntry). Finish completes the index. Not thread-safe.
-class ConfigBuilder {
- public:
-  // REQUIRES: `table` is new and outlives the builder.
-  explicit ConfigBuilder(ConfigTable* table);
-
-  // Where the bytes of longer cell values go (Cell::Bytes).
-  PodArray<char>* pool() { return &table_->pool_; }
-  // Where the entry's answer text goes.
-  PodArray<char>* text() { return &table_->texts_; }
-
-  void BeginList(uint32_t sub);
-  void AddElement(const Cell* cells, size_t count);
-  void EndEntry(const Cell* cells, size_t count);
-  void Finish();
-
- private:
-  ConfigTable* table_;
-  size_t firstList_ = 0;  // of the entry being read
-  size_t firstText_ = 0;
+  size_t openList_ = 0, openText_ = 0;  // of the entry being read
 };
 
 // The configured tables. Tables the configuration does not name are absent.

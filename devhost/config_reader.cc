@@ -1,8 +1,13 @@
 #include "devhost/config_reader.h"
 
+#include <fcntl.h>
 #include <simdjson.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cstring>
 #include <functional>
@@ -15,7 +20,6 @@
 
 #include <nlohmann/json.hpp>
 
-#include "devhost/config_file.h"
 #include "devhost/values.h"
 #include "tree/tree.h"
 
@@ -24,22 +28,21 @@ namespace {
 
 namespace od = simdjson::ondemand;
 using simdjson::error_code;
-
-static_assert(ConfigFile::kPadding >= simdjson::SIMDJSON_PADDING,
-              "the file reader pads for the parser");
+using Keys = std::unordered_set<std::string_view>;
 
 constexpr char kNotJson[] = "configuration is not valid JSON: ";
 constexpr char kDoesNotFit[] = "configuration does not fit the registry: ";
+constexpr char kCannotRead[] = "cannot read ";
 constexpr char kTooDeep[] = "containers nested more than 64 deep";
-constexpr char kTrailing[] = "more text after the top value";
 constexpr char kUnsigned[] = "expected an unsigned whole number";
 constexpr char kBool[] = "expected true or false";
 constexpr size_t kMaxDepth = 64;
 constexpr int kNoLevel = -1;
 // Bytes read between reports of progress.
 constexpr size_t kReportEvery = size_t{1} << 20;
+constexpr size_t kReadChunk = size_t{1} << 16;
 
-// Text that is not JSON; LoadConfig puts kNotJson before it.
+// Text that is not JSON; Load puts kNotJson before it.
 class JsonError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
@@ -49,6 +52,64 @@ class JsonError : public std::runtime_error {
 std::string Quoted(std::string_view text) {
   return nlohmann::json(std::string(text)).dump();
 }
+
+// Closes a file descriptor when it goes.
+struct Fd {
+  ~Fd() {
+    if (fd >= 0) close(fd);
+  }
+  int fd;
+};
+
+// A regular file mapped read-only, over zero pages that pad it for the
+// parser, populated at once (cheaper than a fault per page as the parse
+// goes). Forget gives back the pages before an offset, so that the file
+// never lies whole in memory. Owns the mapping; not thread-safe.
+class MappedFile {
+ public:
+  // Null data() when `fd` is not a regular file of some bytes.
+  MappedFile(int fd, const std::string& path) {
+    struct stat info;
+    if (fstat(fd, &info) != 0) Fail(path);
+    if (!S_ISREG(info.st_mode) || info.st_size == 0) return;
+    size_ = static_cast<size_t>(info.st_size);
+    void* map = mmap(nullptr, size_ + simdjson::SIMDJSON_PADDING, PROT_READ,
+                     MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (map == MAP_FAILED) Fail(path);
+    data_ = static_cast<const char*>(map);
+    if (mmap(map, size_, PROT_READ, MAP_PRIVATE | MAP_FIXED | MAP_POPULATE,
+             fd, 0) == MAP_FAILED) {
+      const int error = errno;
+      munmap(map, size_ + simdjson::SIMDJSON_PADDING);
+      errno = error;
+      Fail(path);
+    }
+    madvise(map, size_, MADV_SEQUENTIAL);
+  }
+  ~MappedFile() {
+    if (data_ != nullptr) {
+      munmap(const_cast<char*>(data_), size_ + simdjson::SIMDJSON_PADDING);
+    }
+  }
+  MappedFile(const MappedFile&) = delete;
+  MappedFile& operator=(const MappedFile&) = delete;
+
+  const char* data() const { return data_; }
+  size_t size() const { return size_; }
+  void Forget(size_t offset) const {
+    const auto page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+    const size_t end = std::min(offset, size_) / page * page;
+    if (end > 0) madvise(const_cast<char*>(data_), end, MADV_DONTNEED);
+  }
+
+  [[noreturn]] static void Fail(const std::string& path) {
+    throw std::runtime_error(kCannotRead + path + ": " + std::strerror(errno));
+  }
+
+ private:
+  const char* data_ = nullptr;
+  size_t size_ = 0;
+};
 
 // Where the parser's first pass found a fault, which it does not tell: in
 // a text that is not UTF-8, near the first byte that is not; else at the
@@ -80,9 +141,9 @@ size_t FirstPassFault(std::string_view text, error_code error) {
   return quote;
 }
 
-// What a configuration is checked against, per registry table: its names
-// at the entry level (columns and nested lists) and within each nested
-// list, with the registry place that orders the answer's keys.
+// A name a configuration may use, per registry table: at the entry level
+// (columns and nested lists) or within a nested list, with the registry
+// place that orders the answer's keys.
 struct Slot {
   const RegColumn* column;  // null for a nested list
   int sub;                  // ConfigTable::Sub of a nested list or its column
@@ -100,22 +161,22 @@ Shape ShapeOf(const RegTable& reg, const ConfigTable& table) {
   Shape shape;
   shape.reg = &reg;
   const auto& columns = reg.columns;
-  for (size_t i = 0; i < columns.size(); ++i) {
+  for (uint16_t i = 0; i < columns.size(); ++i) {
     if (columns[i].sub.empty()) {
-      shape.entry.emplace(columns[i].name,
-                          Slot{&columns[i], -1, static_cast<uint16_t>(i)});
+      shape.entry.emplace(columns[i].name, Slot{&columns[i], -1, i});
     }
   }
-  for (size_t i = 0; i < columns.size(); ++i) {
+  for (uint16_t i = 0; i < columns.size(); ++i) {
     const RegColumn& c = columns[i];
     if (c.sub.empty()) continue;
     const int sub = table.Sub(c.sub);
-    if (shape.subs.size() <= static_cast<size_t>(sub)) shape.subs.resize(sub + 1);
-    const auto place = static_cast<uint16_t>(i);
-    shape.subs[sub].emplace(c.name, Slot{&c, sub, place});
+    if (shape.subs.size() <= static_cast<size_t>(sub)) {
+      shape.subs.resize(sub + 1);
+    }
+    shape.subs[sub].emplace(c.name, Slot{&c, sub, i});
     // A nested list sits at its first column; a column of the same name
     // at the entry level wins.
-    shape.entry.emplace(c.sub, Slot{nullptr, sub, place});
+    shape.entry.emplace(c.sub, Slot{nullptr, sub, i});
   }
   return shape;
 }
@@ -133,18 +194,9 @@ std::string PointerOf(const Path& path) {
   std::string out;
   for (const Step& step : path) {
     out.push_back('/');
-    if (step.array) {
-      out.append(std::to_string(step.index));
-      continue;
-    }
+    if (step.array) out.append(std::to_string(step.index));
     for (const char c : step.key) {
-      if (c == '~') {
-        out.append("~0");
-      } else if (c == '/') {
-        out.append("~1");
-      } else {
-        out.push_back(c);
-      }
+      out.append(c == '~' ? "~0" : c == '/' ? "~1" : std::string(1, c));
     }
   }
   return out;
@@ -157,9 +209,23 @@ class Problems {
   // Adds `what` at `path`. At level `listLevel` (or none) the member is a
   // nested list, which orders after the entry's columns.
   void Add(const Path& path, const std::string& what, int listLevel) {
-    std::string place = PointerOf(path);
-    if (place.empty()) place = "/";
-    kept_.emplace_back(OrderOf(path, listLevel), place + ": " + what);
+    // The order is a text whose byte order is the order of places: per
+    // level, an index as 8 big-endian bytes, or a key behind a byte that
+    // puts nested lists last.
+    std::string order;
+    for (size_t level = 0; level < path.size(); ++level) {
+      if (path[level].array) {
+        for (int shift = 56; shift >= 0; shift -= 8) {
+          order.push_back(static_cast<char>(path[level].index >> shift));
+        }
+        continue;
+      }
+      order.push_back(static_cast<int>(level) == listLevel ? '\1' : '\0');
+      order.append(path[level].key);
+      order.push_back('\0');
+    }
+    const std::string place = path.empty() ? "/" : PointerOf(path);
+    kept_.emplace_back(std::move(order), place + ": " + what);
     ++count_;
     if (kept_.size() >= 2 * kMaxProblems) Trim();
   }
@@ -169,8 +235,7 @@ class Problems {
     Trim();
     std::string message = kDoesNotFit;
     for (size_t i = 0; i < kept_.size(); ++i) {
-      if (i > 0) message += "; ";
-      message += kept_[i].second;
+      message += (i > 0 ? "; " : "") + kept_[i].second;
     }
     if (count_ > kept_.size()) {
       message += "; and " + std::to_string(count_ - kept_.size()) + " more";
@@ -179,25 +244,6 @@ class Problems {
   }
 
  private:
-  // A text whose byte order is the order of places: per level, an index as
-  // 8 big-endian bytes, or a key behind a byte that puts nested lists last.
-  static std::string OrderOf(const Path& path, int listLevel) {
-    std::string order;
-    for (size_t level = 0; level < path.size(); ++level) {
-      if (path[level].array) {
-        const uint64_t index = path[level].index;
-        for (int shift = 56; shift >= 0; shift -= 8) {
-          order.push_back(static_cast<char>(index >> shift));
-        }
-      } else {
-        order.push_back(static_cast<int>(level) == listLevel ? '\1' : '\0');
-        order.append(path[level].key);
-        order.push_back('\0');
-      }
-    }
-    return order;
-  }
-
   void Trim() {
     std::sort(kept_.begin(), kept_.end());
     if (kept_.size() > kMaxProblems) kept_.resize(kMaxProblems);
@@ -220,48 +266,46 @@ void AppendKey(std::string_view name, std::string* out) {
   out->append("\":");
 }
 
-// Appends '{' + `pieces` of `text` in registry order + '}' to `out` (a
-// std::string or a PodArray<char>).
-template <typename Out>
-void AppendInOrder(std::vector<Piece>* pieces, const std::string& text,
-                   Out* out) {
-  // Configured keys mostly come in registry order already.
-  for (size_t i = 1; i < pieces->size(); ++i) {
-    for (size_t j = i; j > 0 && (*pieces)[j - 1].place > (*pieces)[j].place;
-         --j) {
-      std::swap((*pieces)[j - 1], (*pieces)[j]);
-    }
-  }
-  out->push_back('{');
-  for (size_t i = 0; i < pieces->size(); ++i) {
-    if (i > 0) out->push_back(',');
-    out->append(text.data() + (*pieces)[i].begin, (*pieces)[i].size);
-  }
-  out->push_back('}');
-}
-
-// Keys met in one object: the registry places of known ones, by stamp (the
-// object's number), and the others by name.
-struct Seen {
+// One object's members as they are read, reused from object to object: the
+// keys met (the registry places of known ones, by stamp, the object's
+// number; the others by name), the cells, and the members rendered.
+struct Scratch {
   std::vector<uint32_t> stamps;  // by place
   uint32_t stamp = 0;
-  std::unordered_set<std::string_view> unknown;
+  Keys unknown;
+  std::vector<Cell> cells;
+  std::string text;  // the members rendered, in the order read
+  std::vector<Piece> pieces;
 
   void Begin(size_t places) {
     if (stamps.size() < places) stamps.resize(places);
     ++stamp;
     if (!unknown.empty()) unknown.clear();
+    cells.clear();
+    text.clear();
+    pieces.clear();
   }
   // False when the key was met before.
-  bool Add(uint16_t place) { return std::exchange(stamps[place], stamp) != stamp; }
-};
-
-// One object's members as they are read: reused from object to object.
-struct Scratch {
-  Seen keys;
-  std::vector<Cell> cells;
-  std::string text;  // the members rendered, in the order read
-  std::vector<Piece> pieces;
+  bool Add(uint16_t place) {
+    return std::exchange(stamps[place], stamp) != stamp;
+  }
+  // Appends '{' + the pieces in registry order + '}' to `out` (a
+  // std::string or a PodArray<char>).
+  template <typename Out>
+  void AppendInOrder(Out* out) {
+    // Configured keys mostly come in registry order already.
+    for (size_t i = 1; i < pieces.size(); ++i) {
+      for (size_t j = i; j > 0 && pieces[j - 1].place > pieces[j].place; --j) {
+        std::swap(pieces[j - 1], pieces[j]);
+      }
+    }
+    out->push_back('{');
+    for (size_t i = 0; i < pieces.size(); ++i) {
+      if (i > 0) out->push_back(',');
+      out->append(text.data() + pieces[i].begin, pieces[i].size);
+    }
+    out->push_back('}');
+  }
 };
 
 // The one pass over a configuration text.
@@ -287,17 +331,16 @@ class Reader {
       // The top value does not end.
       FailAt(text_.size(), simdjson::error_message(e), "");
     }
-    std::unordered_set<std::string_view> names;
-    Members(tables, &names,
-            [&](std::string_view name, od::value& value) {
-              const RegTable* reg = registry_.Table(std::string(name));
-              if (reg == nullptr) {
-                Refuse(value, "unknown table " + Quoted(name));
-              } else {
-                ReadTable(*reg, config->Add(*reg), value);
-              }
-            });
-    if (Offset() != text_.size()) Fail(kTrailing);
+    Keys names;
+    Members(tables, &names, [&](std::string_view name, od::value& value) {
+      const RegTable* reg = registry_.Table(std::string(name));
+      if (reg == nullptr) {
+        Refuse(value, "unknown table " + Quoted(name));
+      } else {
+        ReadTable(*reg, config->Add(*reg), value);
+      }
+    });
+    if (Offset() != text_.size()) Fail("more text after the top value");
     problems_.ThrowIfAny();
     return config;
   }
@@ -340,12 +383,11 @@ class Reader {
                                          '"');
     Reader reader(registry_, before, nullptr);
     try {
-      if (reader.parser_.iterate(before).get(reader.doc_) != simdjson::SUCCESS) {
-        return "";
+      if (reader.parser_.iterate(before).get(reader.doc_) == simdjson::SUCCESS) {
+        reader.iterating_ = true;
+        od::value top = reader.Get(reader.doc_.get_value());
+        reader.Skip(top);
       }
-      reader.iterating_ = true;
-      od::value top = reader.Get(reader.doc_.get_value());
-      reader.Skip(top);
     } catch (const JsonError&) {
     }
     return PointerOf(reader.path_);
@@ -385,30 +427,22 @@ class Reader {
 
   // ---- Containers -----------------------------------------------------------
 
-  // The key of `field` as written when it has no escapes (most do), else
-  // decoded.
-  std::string_view KeyOf(od::field& field) {
-    const char* raw = field.key().raw();
-    const char* end = text_.data() + text_.size();
-    const auto* quote =
-        static_cast<const char*>(std::memchr(raw, '"', end - raw));
-    if (quote != nullptr &&
-        std::memchr(raw, '\\', static_cast<size_t>(quote - raw)) == nullptr) {
-      return std::string_view(raw, static_cast<size_t>(quote - raw));
-    }
-    return Get(field.unescaped_key());
-  }
-
   // Calls f(key, value) for every member of `object`, the key being the
   // last step of the place. Refuses a key twice when given `keys`.
   template <typename F>
-  void Members(od::object object, std::unordered_set<std::string_view>* keys,
-               F f) {
+  void Members(od::object object, Keys* keys, F f) {
     bool stepped = false;
     for (auto member : object) {
       od::field field = Get(std::move(member));
-      keyAt_ = static_cast<size_t>(field.key().raw() - 1 - text_.data());
-      const std::string_view key = KeyOf(field);
+      // The key as written when it has no escapes (most do), else decoded.
+      const char* raw = field.key().raw();
+      keyAt_ = static_cast<size_t>(raw - 1 - text_.data());
+      const size_t size = std::string_view(raw, text_.end() - raw).find('"');
+      std::string_view key(raw, size == std::string_view::npos ? 0 : size);
+      if (size == std::string_view::npos ||
+          key.find('\\') != std::string_view::npos) {
+        key = Get(field.unescaped_key());
+      }
       if (!stepped) path_.push_back(Step{false, 0, key});
       stepped = true;
       path_.back().key = key;
@@ -442,16 +476,17 @@ class Reader {
 
   // Reads past `value`, checking it as strictly as what is read.
   void Skip(od::value& value) {
-    switch (Get(value.type())) {
-      case od::json_type::object: {
-        if (path_.size() >= kMaxDepth) Fail(kTooDeep);
-        std::unordered_set<std::string_view> keys;
+    const od::json_type type = Get(value.type());
+    if (type == od::json_type::object || type == od::json_type::array) {
+      if (path_.size() >= kMaxDepth) Fail(kTooDeep);
+    }
+    Keys keys;
+    switch (type) {
+      case od::json_type::object:
         Members(Get(value.get_object()), &keys,
                 [this](std::string_view, od::value& v) { Skip(v); });
         break;
-      }
       case od::json_type::array:
-        if (path_.size() >= kMaxDepth) Fail(kTooDeep);
         Elements(Get(value.get_array()), [this](od::value& v) { Skip(v); });
         break;
       case od::json_type::string:
@@ -473,13 +508,12 @@ class Reader {
 
   void ReadTable(const RegTable& reg, ConfigTable* table, od::value& value) {
     const Shape shape = ShapeOf(reg, *table);
-    ConfigBuilder builder(table);
     if (reg.row.empty()) {
-      ReadEntry(shape, &builder, value);
+      ReadEntry(shape, table, value);
     } else if (Get(value.type()) != od::json_type::object) {
       Refuse(value, "expected {" + Quoted(reg.row) + ": [...]}");
     } else {
-      std::unordered_set<std::string_view> keys;
+      Keys keys;
       Members(Get(value.get_object()), &keys,
               [&](std::string_view key, od::value& rows) {
                 if (key != reg.row) {
@@ -490,48 +524,45 @@ class Reader {
                   Refuse(rows, "expected a list of rows");
                 } else {
                   Elements(Get(rows.get_array()), [&](od::value& entry) {
-                    ReadEntry(shape, &builder, entry);
+                    ReadEntry(shape, table, entry);
                   });
                 }
               });
     }
-    builder.Finish();
+    table->Finish();
   }
 
   // The members of `value` (an object) onto `scratch`: each known name of
-  // `names` as its cell and rendered text, a nested list (an entry's) through
-  // ReadList; the pieces left to order. `list` names the nested list of an
-  // element ("" for an entry).
+  // `names` as its cell and rendered text, a nested list (an entry's)
+  // through ReadList; the pieces left to order. `list` names the nested
+  // list of an element ("" for an entry).
   void ReadMembers(const Shape& shape, const Names& names,
                    std::string_view list, od::value& value,
-                   ConfigBuilder* builder, Scratch* scratch) {
+                   ConfigTable* table, Scratch* scratch) {
     const int level = static_cast<int>(path_.size());
-    scratch->cells.clear();
-    scratch->text.clear();
-    scratch->pieces.clear();
-    scratch->keys.Begin(shape.reg->columns.size());
+    scratch->Begin(shape.reg->columns.size());
     Members(Get(value.get_object()), nullptr,
             [&](std::string_view key, od::value& member) {
               auto it = names.find(key);
               if (it == names.end()) {
-                if (!scratch->keys.unknown.insert(key).second) Twice(key);
+                if (!scratch->unknown.insert(key).second) Twice(key);
                 std::string of = shape.reg->name;
                 if (!list.empty()) of += "/" + std::string(list);
                 Refuse(member, "unknown column " + Quoted(key) + " of " + of);
                 return;
               }
               const Slot& slot = it->second;
-              if (!scratch->keys.Add(slot.place)) Twice(key);
+              if (!scratch->Add(slot.place)) Twice(key);
               std::string& text = scratch->text;
               const size_t begin = text.size();
               bool read;
               if (slot.column != nullptr) {
                 AppendKey(slot.column->name, &text);
                 read = ReadValue(*slot.column, member, &scratch->cells, &text,
-                                 builder->pool());
+                                 table->pool());
               } else {
                 listLevel_ = level;
-                read = ReadList(shape, slot.sub, key, member, builder);
+                read = ReadList(shape, slot.sub, key, member, table);
                 listLevel_ = kNoLevel;
               }
               if (read) {
@@ -544,34 +575,32 @@ class Reader {
   }
 
   // A row or an instance.
-  void ReadEntry(const Shape& shape, ConfigBuilder* builder,
-                 od::value& value) {
+  void ReadEntry(const Shape& shape, ConfigTable* table, od::value& value) {
     if (Get(value.type()) != od::json_type::object) {
       Refuse(value, "expected an object");
       return;
     }
-    ReadMembers(shape, shape.entry, "", value, builder, &entry_);
-    AppendInOrder(&entry_.pieces, entry_.text, builder->text());
-    builder->EndEntry(entry_.cells.data(), entry_.cells.size());
-    if (done_) {
-      const size_t offset = Offset();
-      if (offset - reported_ >= kReportEvery && offset < text_.size()) {
-        reported_ = offset;
-        done_(reported_);
-      }
+    ReadMembers(shape, shape.entry, "", value, table, &entry_);
+    entry_.AppendInOrder(table->text());
+    table->EndEntry(entry_.cells.data(), entry_.cells.size());
+    if (!done_) return;
+    const size_t offset = Offset();
+    if (offset - reported_ >= kReportEvery && offset < text_.size()) {
+      reported_ = offset;
+      done_(reported_);
     }
   }
 
   // A nested list of the entry being read, rendered onto its text.
   bool ReadList(const Shape& shape, int sub, std::string_view name,
-                od::value& value, ConfigBuilder* builder) {
+                od::value& value, ConfigTable* table) {
     if (Get(value.type()) != od::json_type::array) {
       return Refuse(value, "expected a list of " + std::string(name));
     }
     std::string& text = entry_.text;
     AppendKey(name, &text);
     text.push_back('[');
-    builder->BeginList(static_cast<uint32_t>(sub));
+    table->BeginList(static_cast<uint32_t>(sub));
     bool first = true;
     Elements(Get(value.get_array()), [&](od::value& element) {
       if (Get(element.type()) != od::json_type::object) {
@@ -581,9 +610,9 @@ class Reader {
       if (!first) text.push_back(',');
       first = false;
       ReadMembers(shape, shape.subs[static_cast<size_t>(sub)], name, element,
-                  builder, &element_);
-      AppendInOrder(&element_.pieces, element_.text, &text);
-      builder->AddElement(element_.cells.data(), element_.cells.size());
+                  table, &element_);
+      element_.AppendInOrder(&text);
+      table->AddElement(element_.cells.data(), element_.cells.size());
     });
     text.push_back(']');
     return true;
@@ -591,73 +620,52 @@ class Reader {
 
   // ---- Values ---------------------------------------------------------------
 
-  // A whole number of 0 or more (-0 too) into `n`; false, the value read,
-  // for a number of another kind.
-  bool Unsigned(od::value& value, uint64_t* n) {
-    if (value.get_uint64().get(*n) == simdjson::SUCCESS) return true;
-    int64_t i = 0;
-    if (value.get_int64().get(i) == simdjson::SUCCESS) {
-      *n = 0;
-      return i == 0;
-    }
-    Get(value.get_double());  // a number at all?
-    return false;
-  }
-
-  static void AppendNumber(uint64_t n, std::string* out) {
-    char digits[20];
-    const auto end = std::to_chars(digits, digits + sizeof digits, n).ptr;
-    out->append(digits, end);
-  }
-
   // Reads the value of `column` as a cell onto `cells` and renders it onto
   // `out`; false, with a problem, when it does not fit.
   bool ReadValue(const RegColumn& column, od::value& value,
                  std::vector<Cell>* cells, std::string* out,
                  PodArray<char>* pool) {
     const od::json_type type = Get(value.type());
+    const bool u32 = column.type == zorm_mor_value::kTypeU32;
     uint64_t n = 0;
-    switch (column.type) {
-      case zorm_mor_value::kTypeU32:
-      case zorm_mor_value::kTypeU64:
-        if (type != od::json_type::number) return Refuse(value, kUnsigned);
-        if (!Unsigned(value, &n)) return Problem(kUnsigned);
-        if (column.type == zorm_mor_value::kTypeU32 && n > UINT32_MAX) {
-          return Problem("expected a number below 2^32");
-        }
-        if ((column.min && n < *column.min) ||
-            (column.max && n > *column.max)) {
-          // The bound the registry leaves open is the type's.
-          const uint64_t typeMax = column.type == zorm_mor_value::kTypeU64
-                                       ? UINT64_MAX
-                                       : uint64_t{UINT32_MAX};
-          return Problem("expected a number from " +
-                         std::to_string(column.min.value_or(0)) + " to " +
-                         std::to_string(column.max.value_or(typeMax)));
-        }
+    if (u32 || column.type == zorm_mor_value::kTypeU64) {
+      if (type != od::json_type::number) return Refuse(value, kUnsigned);
+      // A whole number of 0 or more, -0 too.
+      if (value.get_uint64().get(n) != simdjson::SUCCESS) {
+        int64_t i = 0;
+        const bool negative = value.get_int64().get(i) == simdjson::SUCCESS;
+        if (!negative) Get(value.get_double());  // a number at all?
+        if (!negative || i != 0) return Problem(kUnsigned);
+        n = 0;
+      }
+      if (u32 && n > UINT32_MAX) return Problem("expected a number below 2^32");
+      if ((column.min && n < *column.min) || (column.max && n > *column.max)) {
+        // The bound the registry leaves open is the type's.
+        const uint64_t typeMax = u32 ? uint64_t{UINT32_MAX} : UINT64_MAX;
+        return Problem("expected a number from " +
+                       std::to_string(column.min.value_or(0)) + " to " +
+                       std::to_string(column.max.value_or(typeMax)));
+      }
+    } else if (column.type == zorm_mor_value::kTypeBool) {
+      if (type == od::json_type::boolean) {
+        n = Get(value.get_bool()) ? 1 : 0;
         cells->push_back(Cell::Number(column.number, n));
-        AppendNumber(n, out);
+        out->append(n != 0 ? "true" : "false");
         return true;
-      case zorm_mor_value::kTypeBool:
-        if (type == od::json_type::boolean) {
-          n = Get(value.get_bool()) ? 1 : 0;
-          out->append(n != 0 ? "true" : "false");
-        } else if (type != od::json_type::number) {
-          return Refuse(value, kBool);
-        } else {
-          const bool whole = value.get_uint64().get(n) == simdjson::SUCCESS;
-          if (!whole) Get(value.get_double());  // a number at all?
-          if (!whole || n > 1) return Problem(kBool);
-          AppendNumber(n, out);
-        }
-        cells->push_back(Cell::Number(column.number, n));
-        return true;
-      default:
-        if (type != od::json_type::string) {
-          return Refuse(value, "expected a string");
-        }
-        return ReadText(column, value, cells, out, pool);
+      }
+      if (type != od::json_type::number) return Refuse(value, kBool);
+      const bool whole = value.get_uint64().get(n) == simdjson::SUCCESS;
+      if (!whole) Get(value.get_double());  // a number at all?
+      if (!whole || n > 1) return Problem(kBool);
+    } else if (type != od::json_type::string) {
+      return Refuse(value, "expected a string");
+    } else {
+      return ReadText(column, value, cells, out, pool);
     }
+    cells->push_back(Cell::Number(column.number, n));
+    char digits[20];
+    out->append(digits, std::to_chars(digits, digits + sizeof digits, n).ptr);
+    return true;
   }
 
   // Strings, and the addresses written as strings.
@@ -679,6 +687,7 @@ class Reader {
       written = requoted;
     }
     uint8_t bytes[16];
+    const auto* raw = reinterpret_cast<const char*>(bytes);
     std::string_view cell;
     CellKind kind = CellKind::kBytes;
     switch (column.type) {
@@ -686,13 +695,13 @@ class Reader {
         if (!ParseIPv4(text, bytes)) {
           return Problem("expected a dotted IPv4 address");
         }
-        cell = std::string_view(reinterpret_cast<char*>(bytes), 4);
+        cell = std::string_view(raw, 4);
         break;
       case zorm_mor_value::kTypeMAC:
         if (!ParseMAC(text, bytes)) {
           return Problem("expected a MAC address such as 00-1a-2b-3c-4d-5e");
         }
-        cell = std::string_view(reinterpret_cast<char*>(bytes), 6);
+        cell = std::string_view(raw, 6);
         break;
       case zorm_mor_value::kTypeString:
       case zorm_mor_value::kTypeName:
@@ -705,7 +714,7 @@ class Reader {
           kind = CellKind::kText;
           cell = text;
         } else if (ParseIPv6(text, bytes)) {
-          cell = std::string_view(reinterpret_cast<char*>(bytes), 16);
+          cell = std::string_view(raw, 16);
         } else {
           return Problem("expected an IPv6 address");
         }
@@ -751,18 +760,29 @@ std::unique_ptr<Config> Load(const Registry& registry,
 
 std::unique_ptr<Config> LoadConfig(const Registry& registry,
                                    std::string_view text) {
-  const simdjson::padded_string padded(text);
-  return Load(registry, padded, nullptr);
+  return Load(registry, simdjson::padded_string(text), nullptr);
 }
 
 std::unique_ptr<Config> LoadConfigFile(const Registry& registry,
                                        const std::string& path) {
-  ConfigFile file(path);
-  const std::string_view text = file.text();
-  return Load(registry,
-              simdjson::padded_string_view(text.data(), text.size(),
-                                           text.size() + ConfigFile::kPadding),
-              [&file](size_t done) { file.Forget(done); });
+  const Fd fd{open(path.c_str(), O_RDONLY | O_CLOEXEC)};
+  if (fd.fd < 0) MappedFile::Fail(path);
+  const MappedFile file(fd.fd, path);
+  if (file.data() != nullptr) {
+    return Load(registry,
+                simdjson::padded_string_view(
+                    file.data(), file.size(),
+                    file.size() + simdjson::SIMDJSON_PADDING),
+                [&file](size_t done) { file.Forget(done); });
+  }
+  // Not a regular file (a pipe, say): read whole.
+  std::string text;
+  char buffer[kReadChunk];
+  for (ssize_t n; (n = read(fd.fd, buffer, sizeof buffer)) != 0;) {
+    if (n < 0 && errno != EINTR) MappedFile::Fail(path);
+    if (n > 0) text.append(buffer, static_cast<size_t>(n));
+  }
+  return LoadConfig(registry, text);
 }
 
 }  // namespace devhost
