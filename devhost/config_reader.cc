@@ -26,6 +26,7 @@
 namespace devhost {
 namespace {
 
+namespace mv = zorm_mor_value;
 namespace od = simdjson::ondemand;
 using simdjson::error_code;
 using Keys = std::unordered_set<std::string_view>;
@@ -53,62 +54,30 @@ std::string Quoted(std::string_view text) {
   return nlohmann::json(std::string(text)).dump();
 }
 
-// Closes a file descriptor when it goes.
-struct Fd {
-  ~Fd() {
-    if (fd >= 0) close(fd);
-  }
-  int fd;
+// Throws "cannot read PATH: REASON" for errno, closing `fd` (unless -1).
+[[noreturn]] void CannotRead(const std::string& path, int fd) {
+  const int error = errno;
+  if (fd >= 0) close(fd);
+  throw std::runtime_error(kCannotRead + path + ": " + std::strerror(error));
+}
+
+struct Unmap {
+  size_t length;
+  void operator()(char* map) const { munmap(map, length); }
 };
 
-// A regular file mapped read-only, over zero pages that pad it for the
-// parser, populated at once (cheaper than a fault per page as the parse
-// goes). Forget gives back the pages before an offset, so that the file
-// never lies whole in memory. Owns the mapping; not thread-safe.
-class MappedFile {
- public:
-  // Null data() when `fd` is not a regular file of some bytes.
-  MappedFile(int fd, const std::string& path) {
-    struct stat info;
-    if (fstat(fd, &info) != 0) Fail(path);
-    if (!S_ISREG(info.st_mode) || info.st_size == 0) return;
-    size_ = static_cast<size_t>(info.st_size);
-    void* map = mmap(nullptr, size_ + simdjson::SIMDJSON_PADDING, PROT_READ,
-                     MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (map == MAP_FAILED) Fail(path);
-    data_ = static_cast<const char*>(map);
-    if (mmap(map, size_, PROT_READ, MAP_PRIVATE | MAP_FIXED | MAP_POPULATE,
-             fd, 0) == MAP_FAILED) {
-      const int error = errno;
-      munmap(map, size_ + simdjson::SIMDJSON_PADDING);
-      errno = error;
-      Fail(path);
-    }
-    madvise(map, size_, MADV_SEQUENTIAL);
-  }
-  ~MappedFile() {
-    if (data_ != nullptr) {
-      munmap(const_cast<char*>(data_), size_ + simdjson::SIMDJSON_PADDING);
-    }
-  }
-  MappedFile(const MappedFile&) = delete;
-  MappedFile& operator=(const MappedFile&) = delete;
-
-  const char* data() const { return data_; }
-  size_t size() const { return size_; }
-  void Forget(size_t offset) const {
-    const auto page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
-    const size_t end = std::min(offset, size_) / page * page;
-    if (end > 0) madvise(const_cast<char*>(data_), end, MADV_DONTNEED);
-  }
-
-  [[noreturn]] static void Fail(const std::string& path) {
-    throw std::runtime_error(kCannotRead + path + ": " + std::strerror(errno));
-  }
-
- private:
-  const char* data_ = nullptr;
-  size_t size_ = 0;
+// The strings that are addresses, and the bytes a cell keeps of them.
+struct Address {
+  uint32_t type;  // the column's; kTypeString for the format "ipv6"
+  size_t size;
+  bool (*parse)(std::string_view, uint8_t*);
+  const char* expected;
+};
+constexpr Address kAddresses[] = {
+    {mv::kTypeIPv4,   4,  ParseIPv4, "expected a dotted IPv4 address"},
+    {mv::kTypeMAC,    6,  ParseMAC,  "expected a MAC address such as "
+                                     "00-1a-2b-3c-4d-5e"},
+    {mv::kTypeString, 16, ParseIPv6, "expected an IPv6 address"},
 };
 
 // Where the parser's first pass found a fault, which it does not tell: in
@@ -320,7 +289,6 @@ class Reader {
       const size_t at = FirstPassFault(text_, e);
       FailAt(at, simdjson::error_message(e), PointerAt(at));
     }
-    iterating_ = true;
     auto config = std::make_unique<Config>();
     if (Get(doc_.type()) != od::json_type::object) {
       Problem("expected an object of tables");
@@ -357,16 +325,15 @@ class Reader {
   }
 
   [[noreturn]] void Fail(const std::string& what) {
-    FailAt(iterating_ ? Offset() : text_.size(), what, PointerOf(path_));
+    FailAt(Offset(), what, PointerOf(path_));
   }
 
   [[noreturn]] void FailAt(size_t offset, const std::string& what,
                            const std::string& pointer) const {
     const std::string_view before(text_.data(), std::min(offset, text_.size()));
-    const size_t lineStart = before.rfind('\n') + 1;  // 0 when none
     const size_t line = 1 + std::count(before.begin(), before.end(), '\n');
     size_t column = 1;  // in characters
-    for (size_t i = lineStart; i < before.size(); ++i) {
+    for (size_t i = before.rfind('\n') + 1; i < before.size(); ++i) {
       column += (before[i] & 0xC0) != 0x80;
     }
     std::string message =
@@ -384,7 +351,6 @@ class Reader {
     Reader reader(registry_, before, nullptr);
     try {
       if (reader.parser_.iterate(before).get(reader.doc_) == simdjson::SUCCESS) {
-        reader.iterating_ = true;
         od::value top = reader.Get(reader.doc_.get_value());
         reader.Skip(top);
       }
@@ -425,68 +391,63 @@ class Reader {
     return false;
   }
 
-  // ---- Containers -----------------------------------------------------------
-
-  // Calls f(key, value) for every member of `object`, the key being the
-  // last step of the place. Refuses a key twice when given `keys`.
-  template <typename F>
-  void Members(od::object object, Keys* keys, F f) {
-    bool stepped = false;
-    for (auto member : object) {
-      od::field field = Get(std::move(member));
-      // The key as written when it has no escapes (most do), else decoded.
-      const char* raw = field.key().raw();
-      keyAt_ = static_cast<size_t>(raw - 1 - text_.data());
-      const size_t size = std::string_view(raw, text_.end() - raw).find('"');
-      std::string_view key(raw, size == std::string_view::npos ? 0 : size);
-      if (size == std::string_view::npos ||
-          key.find('\\') != std::string_view::npos) {
-        key = Get(field.unescaped_key());
-      }
-      if (!stepped) path_.push_back(Step{false, 0, key});
-      stepped = true;
-      path_.back().key = key;
-      if (keys != nullptr && !keys->insert(key).second) Twice(key);
-      f(key, field.value());
-    }
-    if (stepped) path_.pop_back();
-  }
-
-  // Calls f(value) for every element of `array`, its index being the last
-  // step of the place.
-  template <typename F>
-  void Elements(od::array array, F f) {
-    bool stepped = false;
-    size_t index = 0;
-    for (auto element : array) {
-      od::value value = Get(std::move(element));
-      if (!stepped) path_.push_back(Step{true, 0, {}});
-      stepped = true;
-      path_.back().index = index++;
-      f(value);
-    }
-    if (stepped) path_.pop_back();
-  }
-
   // REQUIRES: `key` is the key just read.
   [[noreturn]] void Twice(std::string_view key) const {
     FailAt(keyAt_, "the key " + Quoted(key) + " appears twice in one object",
            PointerOf(path_));
   }
 
+  // ---- Containers -----------------------------------------------------------
+
+  // Calls f(key, value) for every member of `object`, the key being the
+  // last step of the place. Refuses a key twice when given `keys`.
+  template <typename F>
+  void Members(od::object object, Keys* keys, F f) {
+    const size_t level = path_.size();
+    for (auto member : object) {
+      od::field field = Get(std::move(member));
+      // The key as written when it has no escapes (most do), else decoded.
+      const char* raw = field.key().raw();
+      keyAt_ = static_cast<size_t>(raw - 1 - text_.data());
+      std::string_view key(raw, static_cast<size_t>(text_.end() - raw));
+      key = key.substr(0, key.find('"'));
+      if (key.find('\\') != std::string_view::npos) {
+        key = Get(field.unescaped_key());
+      }
+      path_.resize(level);
+      path_.push_back(Step{false, 0, key});
+      if (keys != nullptr && !keys->insert(key).second) Twice(key);
+      f(key, field.value());
+    }
+    path_.resize(level);
+  }
+
+  // Calls f(value) for every element of `array`, its index being the last
+  // step of the place.
+  template <typename F>
+  void Elements(od::array array, F f) {
+    const size_t level = path_.size();
+    size_t index = 0;
+    for (auto element : array) {
+      od::value value = Get(std::move(element));
+      path_.resize(level);
+      path_.push_back(Step{true, index++, {}});
+      f(value);
+    }
+    path_.resize(level);
+  }
+
   // Reads past `value`, checking it as strictly as what is read.
   void Skip(od::value& value) {
-    const od::json_type type = Get(value.type());
-    if (type == od::json_type::object || type == od::json_type::array) {
-      if (path_.size() >= kMaxDepth) Fail(kTooDeep);
-    }
     Keys keys;
-    switch (type) {
+    switch (Get(value.type())) {
       case od::json_type::object:
+        if (path_.size() >= kMaxDepth) Fail(kTooDeep);
         Members(Get(value.get_object()), &keys,
                 [this](std::string_view, od::value& v) { Skip(v); });
         break;
       case od::json_type::array:
+        if (path_.size() >= kMaxDepth) Fail(kTooDeep);
         Elements(Get(value.get_array()), [this](od::value& v) { Skip(v); });
         break;
       case od::json_type::string:
@@ -508,12 +469,12 @@ class Reader {
 
   void ReadTable(const RegTable& reg, ConfigTable* table, od::value& value) {
     const Shape shape = ShapeOf(reg, *table);
+    Keys keys;
     if (reg.row.empty()) {
       ReadEntry(shape, table, value);
     } else if (Get(value.type()) != od::json_type::object) {
       Refuse(value, "expected {" + Quoted(reg.row) + ": [...]}");
     } else {
-      Keys keys;
       Members(Get(value.get_object()), &keys,
               [&](std::string_view key, od::value& rows) {
                 if (key != reg.row) {
@@ -535,12 +496,17 @@ class Reader {
   // The members of `value` (an object) onto `scratch`: each known name of
   // `names` as its cell and rendered text, a nested list (an entry's)
   // through ReadList; the pieces left to order. `list` names the nested
-  // list of an element ("" for an entry).
-  void ReadMembers(const Shape& shape, const Names& names,
+  // list of an element ("" for an entry). False when `value` is not an
+  // object.
+  bool ReadMembers(const Shape& shape, const Names& names,
                    std::string_view list, od::value& value,
                    ConfigTable* table, Scratch* scratch) {
+    if (Get(value.type()) != od::json_type::object) {
+      return Refuse(value, "expected an object");
+    }
     const int level = static_cast<int>(path_.size());
     scratch->Begin(shape.reg->columns.size());
+    std::string& text = scratch->text;
     Members(Get(value.get_object()), nullptr,
             [&](std::string_view key, od::value& member) {
               auto it = names.find(key);
@@ -553,13 +519,11 @@ class Reader {
               }
               const Slot& slot = it->second;
               if (!scratch->Add(slot.place)) Twice(key);
-              std::string& text = scratch->text;
               const size_t begin = text.size();
+              AppendKey(key, &text);
               bool read;
               if (slot.column != nullptr) {
-                AppendKey(slot.column->name, &text);
-                read = ReadValue(*slot.column, member, &scratch->cells, &text,
-                                 table->pool());
+                read = ReadValue(*slot.column, member, scratch, table->pool());
               } else {
                 listLevel_ = level;
                 read = ReadList(shape, slot.sub, key, member, table);
@@ -572,15 +536,12 @@ class Reader {
                 text.resize(begin);
               }
             });
+    return true;
   }
 
   // A row or an instance.
   void ReadEntry(const Shape& shape, ConfigTable* table, od::value& value) {
-    if (Get(value.type()) != od::json_type::object) {
-      Refuse(value, "expected an object");
-      return;
-    }
-    ReadMembers(shape, shape.entry, "", value, table, &entry_);
+    if (!ReadMembers(shape, shape.entry, "", value, table, &entry_)) return;
     entry_.AppendInOrder(table->text());
     table->EndEntry(entry_.cells.data(), entry_.cells.size());
     if (!done_) return;
@@ -598,19 +559,16 @@ class Reader {
       return Refuse(value, "expected a list of " + std::string(name));
     }
     std::string& text = entry_.text;
-    AppendKey(name, &text);
     text.push_back('[');
     table->BeginList(static_cast<uint32_t>(sub));
-    bool first = true;
     Elements(Get(value.get_array()), [&](od::value& element) {
-      if (Get(element.type()) != od::json_type::object) {
-        Refuse(element, "expected an object");
+      const size_t begin = text.size();
+      if (text.back() != '[') text.push_back(',');
+      if (!ReadMembers(shape, shape.subs[static_cast<size_t>(sub)], name,
+                       element, table, &element_)) {
+        text.resize(begin);
         return;
       }
-      if (!first) text.push_back(',');
-      first = false;
-      ReadMembers(shape, shape.subs[static_cast<size_t>(sub)], name, element,
-                  table, &element_);
       element_.AppendInOrder(&text);
       table->AddElement(element_.cells.data(), element_.cells.size());
     });
@@ -620,22 +578,21 @@ class Reader {
 
   // ---- Values ---------------------------------------------------------------
 
-  // Reads the value of `column` as a cell onto `cells` and renders it onto
-  // `out`; false, with a problem, when it does not fit.
-  bool ReadValue(const RegColumn& column, od::value& value,
-                 std::vector<Cell>* cells, std::string* out,
+  // Reads the value of `column` as a cell onto `scratch` and renders it onto
+  // its text; false, with a problem, when it does not fit.
+  bool ReadValue(const RegColumn& column, od::value& value, Scratch* scratch,
                  PodArray<char>* pool) {
     const od::json_type type = Get(value.type());
-    const bool u32 = column.type == zorm_mor_value::kTypeU32;
+    const bool u32 = column.type == mv::kTypeU32;
     uint64_t n = 0;
-    if (u32 || column.type == zorm_mor_value::kTypeU64) {
+    if (u32 || column.type == mv::kTypeU64) {
       if (type != od::json_type::number) return Refuse(value, kUnsigned);
       // A whole number of 0 or more, -0 too.
       if (value.get_uint64().get(n) != simdjson::SUCCESS) {
         int64_t i = 0;
-        const bool negative = value.get_int64().get(i) == simdjson::SUCCESS;
-        if (!negative) Get(value.get_double());  // a number at all?
-        if (!negative || i != 0) return Problem(kUnsigned);
+        const bool whole = value.get_int64().get(i) == simdjson::SUCCESS;
+        if (!whole) Get(value.get_double());  // a number at all?
+        if (!whole || i != 0) return Problem(kUnsigned);
         n = 0;
       }
       if (u32 && n > UINT32_MAX) return Problem("expected a number below 2^32");
@@ -646,11 +603,11 @@ class Reader {
                        std::to_string(column.min.value_or(0)) + " to " +
                        std::to_string(column.max.value_or(typeMax)));
       }
-    } else if (column.type == zorm_mor_value::kTypeBool) {
+    } else if (column.type == mv::kTypeBool) {
       if (type == od::json_type::boolean) {
         n = Get(value.get_bool()) ? 1 : 0;
-        cells->push_back(Cell::Number(column.number, n));
-        out->append(n != 0 ? "true" : "false");
+        scratch->cells.push_back(Cell::Number(column.number, n));
+        scratch->text.append(n != 0 ? "true" : "false");
         return true;
       }
       if (type != od::json_type::number) return Refuse(value, kBool);
@@ -660,17 +617,17 @@ class Reader {
     } else if (type != od::json_type::string) {
       return Refuse(value, "expected a string");
     } else {
-      return ReadText(column, value, cells, out, pool);
+      return ReadText(column, value, scratch, pool);
     }
-    cells->push_back(Cell::Number(column.number, n));
+    scratch->cells.push_back(Cell::Number(column.number, n));
     char digits[20];
-    out->append(digits, std::to_chars(digits, digits + sizeof digits, n).ptr);
+    scratch->text.append(digits,
+                         std::to_chars(digits, digits + sizeof digits, n).ptr);
     return true;
   }
 
   // Strings, and the addresses written as strings.
-  bool ReadText(const RegColumn& column, od::value& value,
-                std::vector<Cell>* cells, std::string* out,
+  bool ReadText(const RegColumn& column, od::value& value, Scratch* scratch,
                 PodArray<char>* pool) {
     // The string as written (the token may end in white space), and what
     // it says: itself between the quotes unless it has escapes, which the
@@ -686,49 +643,35 @@ class Reader {
       requoted = Quoted(text);
       written = requoted;
     }
+    const bool isText = column.type == mv::kTypeString ||
+                        column.type == mv::kTypeName;
+    // A character here is a byte, as the device counts them.
+    if (isText && column.maxLength && text.size() > *column.maxLength) {
+      return Problem("expected " + std::to_string(*column.maxLength) +
+                     " characters at most");
+    }
+    std::string_view cell = text;
+    CellKind kind = CellKind::kText;
     uint8_t bytes[16];
-    const auto* raw = reinterpret_cast<const char*>(bytes);
-    std::string_view cell;
-    CellKind kind = CellKind::kBytes;
-    switch (column.type) {
-      case zorm_mor_value::kTypeIPv4:
-        if (!ParseIPv4(text, bytes)) {
-          return Problem("expected a dotted IPv4 address");
-        }
-        cell = std::string_view(raw, 4);
-        break;
-      case zorm_mor_value::kTypeMAC:
-        if (!ParseMAC(text, bytes)) {
-          return Problem("expected a MAC address such as 00-1a-2b-3c-4d-5e");
-        }
-        cell = std::string_view(raw, 6);
-        break;
-      case zorm_mor_value::kTypeString:
-      case zorm_mor_value::kTypeName:
-        // A character here is a byte, as the device counts them.
-        if (column.maxLength && text.size() > *column.maxLength) {
-          return Problem("expected " + std::to_string(*column.maxLength) +
-                         " characters at most");
-        }
-        if (column.format != "ipv6") {
-          kind = CellKind::kText;
-          cell = text;
-        } else if (ParseIPv6(text, bytes)) {
-          cell = std::string_view(raw, 16);
-        } else {
-          return Problem("expected an IPv6 address");
-        }
-        break;
-      default:
+    if (!isText || column.format == "ipv6") {
+      const uint32_t type = isText ? mv::kTypeString : column.type;
+      const Address* address = std::find_if(
+          std::begin(kAddresses), std::end(kAddresses),
+          [type](const Address& a) { return a.type == type; });
+      if (address == std::end(kAddresses)) {
         return Problem("column type " + std::to_string(column.type) +
                        " is not supported");
+      }
+      if (!address->parse(text, bytes)) return Problem(address->expected);
+      cell = std::string_view(reinterpret_cast<char*>(bytes), address->size);
+      kind = CellKind::kBytes;
     }
     if (cell.size() > Cell::kMaxSize) {
       return Problem("expected at most " + std::to_string(Cell::kMaxSize) +
                      " bytes");
     }
-    cells->push_back(Cell::Bytes(column.number, kind, cell, pool));
-    out->append(written);
+    scratch->cells.push_back(Cell::Bytes(column.number, kind, cell, pool));
+    scratch->text.append(written);
     return true;
   }
 
@@ -737,8 +680,7 @@ class Reader {
   const std::function<void(size_t)> done_;
   od::parser parser_;
   od::document doc_;
-  bool iterating_ = false;  // doc_ is set
-  size_t keyAt_ = 0;        // offset of the key just read
+  size_t keyAt_ = 0;  // offset of the key just read
   size_t reported_ = 0;
   Path path_;
   Problems problems_;
@@ -765,24 +707,42 @@ std::unique_ptr<Config> LoadConfig(const Registry& registry,
 
 std::unique_ptr<Config> LoadConfigFile(const Registry& registry,
                                        const std::string& path) {
-  const Fd fd{open(path.c_str(), O_RDONLY | O_CLOEXEC)};
-  if (fd.fd < 0) MappedFile::Fail(path);
-  const MappedFile file(fd.fd, path);
-  if (file.data() != nullptr) {
-    return Load(registry,
-                simdjson::padded_string_view(
-                    file.data(), file.size(),
-                    file.size() + simdjson::SIMDJSON_PADDING),
-                [&file](size_t done) { file.Forget(done); });
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat info;
+  if (fd < 0 || fstat(fd, &info) != 0) CannotRead(path, fd);
+  if (!S_ISREG(info.st_mode) || info.st_size == 0) {
+    // Not a regular file (a pipe, say): read whole.
+    std::string text;
+    char buffer[kReadChunk];
+    for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) != 0;) {
+      if (n < 0 && errno != EINTR) CannotRead(path, fd);
+      if (n > 0) text.append(buffer, static_cast<size_t>(n));
+    }
+    close(fd);
+    return LoadConfig(registry, text);
   }
-  // Not a regular file (a pipe, say): read whole.
-  std::string text;
-  char buffer[kReadChunk];
-  for (ssize_t n; (n = read(fd.fd, buffer, sizeof buffer)) != 0;) {
-    if (n < 0 && errno != EINTR) MappedFile::Fail(path);
-    if (n > 0) text.append(buffer, static_cast<size_t>(n));
+  // The file over zero pages that pad it for the parser, populated at once
+  // (cheaper than a fault per page as the parse goes). The pages the
+  // reading has passed go back as it reports its progress, so that the
+  // file never lies whole in memory.
+  const auto size = static_cast<size_t>(info.st_size);
+  const size_t length = size + simdjson::SIMDJSON_PADDING;
+  void* map = mmap(nullptr, length, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS,
+                   -1, 0);
+  if (map == MAP_FAILED) CannotRead(path, fd);
+  const std::unique_ptr<char, Unmap> owned(static_cast<char*>(map),
+                                           Unmap{length});
+  if (mmap(map, size, PROT_READ, MAP_PRIVATE | MAP_FIXED | MAP_POPULATE, fd,
+           0) == MAP_FAILED) {
+    CannotRead(path, fd);
   }
-  return LoadConfig(registry, text);
+  close(fd);
+  madvise(map, size, MADV_SEQUENTIAL);
+  const auto page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+  return Load(registry, simdjson::padded_string_view(owned.get(), size, length),
+              [map, page](size_t done) {
+                madvise(map, done / page * page, MADV_DONTNEED);
+              });
 }
 
 }  // namespace devhost

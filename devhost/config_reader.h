@@ -19,8 +19,8 @@
 // once, with the place and the JSON pointer of the value being read:
 //   "configuration is not valid JSON: line 3, column 9, at /Base: ..."
 // Content that does not fit the registry is collected, each problem at its
-// JSON pointer, and reported together in key order (the columns of an entry
-// before its nested lists), the first kMaxProblems in full:
+// JSON pointer, and reported in key order (an entry's columns before its
+// nested lists), the first kMaxProblems in full, then a count:
 //   "configuration does not fit the registry: /Nope: unknown table ...; ..."
 //
 // Stateless: safe to call from any number of threads at once.
@@ -46,7 +46,7 @@ std::unique_ptr<Config> LoadConfig(const Registry& registry,
                                    std::string_view text);
 
 // Reads the file at `path`, giving back its pages as the reading passes
-// them; throws "cannot read PATH: REASON" as well.
+// them (reported every MiB); throws "cannot read PATH: REASON" as well.
 // REQUIRES: `registry` outlives the result.
 std::unique_ptr<Config> LoadConfigFile(const Registry& registry,
                                        const std::string& path);

@@ -297,6 +297,9 @@ TEST(ConfigReaderTest, ValuesThatDoNotFitTheRegistryAreRefusedAtTheirPlace) {
        rule0 + "Y: unknown column \"Y\" of IPv4BasicRules; " +
        rule0 + "Z: unknown column \"Z\" of IPv4BasicRules; " +
        rule0 + "SrcIPv4/0/X: unknown column \"X\" of IPv4BasicRules/SrcIPv4"},
+      {OneRule(R"({"SrcIPv4": [{"SrcIPv4Addr": 1}], "Z": 1})"),
+       rule0 + "Z: unknown column \"Z\" of IPv4BasicRules; " + rule0 +
+       "SrcIPv4/0/SrcIPv4Addr: expected a string"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(Verdict(c.config),
