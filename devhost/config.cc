@@ -36,14 +36,6 @@ uint64_t Hash(const Cell& cell, const char* pool) {
 
 // ---- Cells ------------------------------------------------------------------
 
-Cell Cell::Number(uint8_t column, uint64_t n) {
-  Cell c;
-  c.column = column;
-  c.kind = CellKind::kNumber;
-  c.value = n;
-  return c;
-}
-
 Cell Cell::Bytes(uint8_t column, CellKind kind, std::string_view bytes,
                  PodArray<char>* pool) {
   Cell c;
@@ -252,19 +244,6 @@ void ConfigTable::Finish() {
   IndexKey* begin = index_.data();
   IndexKey* end = begin + index_.size();
   if (!std::is_sorted(begin, end, less)) std::sort(begin, end, less);
-}
-
-// ---- The configuration ------------------------------------------------------
-
-const ConfigTable* Config::Table(const RegTable* reg) const {
-  auto it = tables_.find(reg);
-  return it == tables_.end() ? nullptr : it->second.get();
-}
-
-ConfigTable* Config::Add(const RegTable& reg) {
-  std::unique_ptr<ConfigTable>& table = tables_[&reg];
-  if (table == nullptr) table = std::make_unique<ConfigTable>(reg);
-  return table.get();
 }
 
 }  // namespace devhost

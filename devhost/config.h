@@ -39,11 +39,11 @@
 
 namespace devhost {
 
-// A growable array of plain records in one malloc block, grown with
-// realloc. A block of 128 KiB or more is a mapping of its own (memory.h),
-// which glibc grows with mremap: its pages move and are never copied, so a
-// large array never needs twice its size, and capacity not yet written
-// takes no memory. Owns its block; not thread-safe while growing.
+// A growable array of plain records in one malloc block, grown by realloc.
+// From 128 KiB on the block is a mapping of its own (memory.h) that glibc
+// grows with mremap: its pages move, never copied, so a large array never
+// needs twice its size, and capacity not yet written takes no memory.
+// Owns its block; not thread-safe while growing.
 template <typename T>
 class PodArray {
   static_assert(std::is_trivially_copyable_v<T>, "plain records only");
@@ -67,8 +67,8 @@ class PodArray {
   void push_back(const T& value) { append(&value, 1); }
   void append(const T* values, size_t count) {
     if (capacity_ - size_ < count) {
-      const size_t capacity = std::max({size_t{16}, 2 * capacity_,
-                                        size_ + count});
+      const size_t capacity =
+          std::max({size_t{16}, 2 * capacity_, size_ + count});
       void* p = std::realloc(data_, capacity * sizeof(T));
       if (p == nullptr) throw std::bad_alloc();
       data_ = static_cast<T*>(p);
@@ -91,8 +91,7 @@ class PodArray {
 };
 
 // What a cell's value is. Values of different kinds never compare equal,
-// nor does a value of no kind (a request value of a type the adapter does
-// not know).
+// nor does a value of no kind (a request value of an unknown type).
 enum class CellKind : uint8_t { kNone, kNumber, kText, kBytes };
 
 // One valued column, in 12 bytes: a configuration holds many. Bytes of up
@@ -107,14 +106,15 @@ struct __attribute__((packed, aligned(4))) Cell {
   uint16_t size = 0;   // kText, kBytes: byte count
   uint64_t value = 0;  // kNumber: the number; see above
 
-  static Cell Number(uint8_t column, uint64_t n);
+  static Cell Number(uint8_t column, uint64_t n) {
+    return Cell{column, CellKind::kNumber, 0, n};
+  }
   // A cell of no kind (which matches nothing) when `bytes` are longer than
   // kMaxSize. REQUIRES: kind is kText or kBytes.
   static Cell Bytes(uint8_t column, CellKind kind, std::string_view bytes,
                     PodArray<char>* pool);
 
-  // The bytes of a kText or kBytes cell, `pool` being the one it was made
-  // with.
+  // The bytes of a kText or kBytes cell made with `pool`.
   std::string_view BytesIn(const char* pool) const;
 };
 static_assert(sizeof(Cell) == 12, "cells are fixed-size");
@@ -209,7 +209,7 @@ class ConfigTable {
 
   bool HasCells(uint32_t first, uint32_t count, const Cell* want,
                 size_t wantCount, const char* wantPool) const;
-  // The index key of cells `a` and `b` (either may be null) in `pool`.
+  // The index key of cells `a` and `b` (may be null) in `pool`.
   IndexKey KeyOf(const Cell* a, const Cell* b, const char* pool) const;
 
   const RegTable& reg_;
@@ -229,9 +229,16 @@ class ConfigTable {
 // The configured tables. Tables the configuration does not name are absent.
 class Config {
  public:
-  const ConfigTable* Table(const RegTable* reg) const;
+  const ConfigTable* Table(const RegTable* reg) const {
+    auto it = tables_.find(reg);
+    return it == tables_.end() ? nullptr : it->second.get();
+  }
   // The table for `reg`, made empty on first use; for readers only.
-  ConfigTable* Add(const RegTable& reg);
+  ConfigTable* Add(const RegTable& reg) {
+    std::unique_ptr<ConfigTable>& table = tables_[&reg];
+    if (table == nullptr) table = std::make_unique<ConfigTable>(reg);
+    return table.get();
+  }
 
  private:
   std::unordered_map<const RegTable*, std::unique_ptr<ConfigTable>> tables_;

@@ -11,6 +11,7 @@
 #include <charconv>
 #include <cstring>
 #include <functional>
+#include <map>
 #include <stdexcept>
 #include <string>
 #include <unordered_map>
@@ -38,16 +39,9 @@ constexpr char kTooDeep[] = "containers nested more than 64 deep";
 constexpr char kUnsigned[] = "expected an unsigned whole number";
 constexpr char kBool[] = "expected true or false";
 constexpr size_t kMaxDepth = 64;
-constexpr int kNoLevel = -1;
 // Bytes read between reports of progress.
 constexpr size_t kReportEvery = size_t{1} << 20;
 constexpr size_t kReadChunk = size_t{1} << 16;
-
-// Text that is not JSON; Load puts kNotJson before it.
-class JsonError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
 
 // `text` (valid UTF-8: the parser checked it) as a JSON string literal.
 std::string Quoted(std::string_view text) {
@@ -126,25 +120,22 @@ struct Shape {
   std::vector<Names> subs;  // by ConfigTable::Sub
 };
 
+// A nested list sits at its first column; a column of the same name at the
+// entry level wins.
 Shape ShapeOf(const RegTable& reg, const ConfigTable& table) {
   Shape shape;
   shape.reg = &reg;
-  const auto& columns = reg.columns;
-  for (uint16_t i = 0; i < columns.size(); ++i) {
-    if (columns[i].sub.empty()) {
-      shape.entry.emplace(columns[i].name, Slot{&columns[i], -1, i});
+  for (uint16_t i = 0; i < reg.columns.size(); ++i) {
+    const RegColumn& c = reg.columns[i];
+    if (c.sub.empty()) {
+      shape.entry[c.name] = Slot{&c, -1, i};
+      continue;
     }
-  }
-  for (uint16_t i = 0; i < columns.size(); ++i) {
-    const RegColumn& c = columns[i];
-    if (c.sub.empty()) continue;
     const int sub = table.Sub(c.sub);
     if (shape.subs.size() <= static_cast<size_t>(sub)) {
       shape.subs.resize(sub + 1);
     }
     shape.subs[sub].emplace(c.name, Slot{&c, sub, i});
-    // A nested list sits at its first column; a column of the same name
-    // at the entry level wins.
     shape.entry.emplace(c.sub, Slot{nullptr, sub, i});
   }
   return shape;
@@ -156,6 +147,7 @@ struct Step {
   bool array;
   size_t index;
   std::string_view key;
+  bool list = false;  // a member that is an entry's nested list
 };
 using Path = std::vector<Step>;
 
@@ -175,36 +167,31 @@ std::string PointerOf(const Path& path) {
 // first in key order and counts the rest.
 class Problems {
  public:
-  // Adds `what` at `path`. At level `listLevel` (or none) the member is a
-  // nested list, which orders after the entry's columns.
-  void Add(const Path& path, const std::string& what, int listLevel) {
-    // The order is a text whose byte order is the order of places: per
-    // level, an index as 8 big-endian bytes, or a key behind a byte that
-    // puts nested lists last.
+  // Adds `what` at `path`, ordered by a text whose byte order is the order
+  // of places: per level, an index as 8 big-endian bytes, or a key behind a
+  // byte that puts nested lists after the entry's columns.
+  void Add(const Path& path, const std::string& what) {
     std::string order;
-    for (size_t level = 0; level < path.size(); ++level) {
-      if (path[level].array) {
-        for (int shift = 56; shift >= 0; shift -= 8) {
-          order.push_back(static_cast<char>(path[level].index >> shift));
-        }
-        continue;
+    for (const Step& step : path) {
+      for (int shift = 56; step.array && shift >= 0; shift -= 8) {
+        order.push_back(static_cast<char>(step.index >> shift));
       }
-      order.push_back(static_cast<int>(level) == listLevel ? '\1' : '\0');
-      order.append(path[level].key);
+      if (step.array) continue;
+      order.push_back(step.list ? '\1' : '\0');
+      order.append(step.key);
       order.push_back('\0');
     }
     const std::string place = path.empty() ? "/" : PointerOf(path);
-    kept_.emplace_back(std::move(order), place + ": " + what);
+    kept_.emplace(std::move(order), place + ": " + what);
+    if (kept_.size() > kMaxProblems) kept_.erase(std::prev(kept_.end()));
     ++count_;
-    if (kept_.size() >= 2 * kMaxProblems) Trim();
   }
 
-  void ThrowIfAny() {
+  void ThrowIfAny() const {
     if (count_ == 0) return;
-    Trim();
     std::string message = kDoesNotFit;
-    for (size_t i = 0; i < kept_.size(); ++i) {
-      message += (i > 0 ? "; " : "") + kept_[i].second;
+    for (const auto& [order, problem] : kept_) {
+      message += (message == kDoesNotFit ? "" : "; ") + problem;
     }
     if (count_ > kept_.size()) {
       message += "; and " + std::to_string(count_ - kept_.size()) + " more";
@@ -213,12 +200,7 @@ class Problems {
   }
 
  private:
-  void Trim() {
-    std::sort(kept_.begin(), kept_.end());
-    if (kept_.size() > kMaxProblems) kept_.resize(kMaxProblems);
-  }
-
-  std::vector<std::pair<std::string, std::string>> kept_;  // order, message
+  std::multimap<std::string, std::string> kept_;  // order, message
   size_t count_ = 0;
 };
 
@@ -262,12 +244,8 @@ struct Scratch {
   // std::string or a PodArray<char>).
   template <typename Out>
   void AppendInOrder(Out* out) {
-    // Configured keys mostly come in registry order already.
-    for (size_t i = 1; i < pieces.size(); ++i) {
-      for (size_t j = i; j > 0 && pieces[j - 1].place > pieces[j].place; --j) {
-        std::swap(pieces[j - 1], pieces[j]);
-      }
-    }
+    std::sort(pieces.begin(), pieces.end(),
+              [](const Piece& a, const Piece& b) { return a.place < b.place; });
     out->push_back('{');
     for (size_t i = 0; i < pieces.size(); ++i) {
       if (i > 0) out->push_back(',');
@@ -339,7 +317,7 @@ class Reader {
     std::string message =
         "line " + std::to_string(line) + ", column " + std::to_string(column);
     if (!pointer.empty()) message += ", at " + pointer;
-    throw JsonError(message + ": " + what);
+    throw std::runtime_error(kNotJson + message + ": " + what);
   }
 
   // The JSON pointer of the value at `offset`, where the parser's first
@@ -354,7 +332,7 @@ class Reader {
         od::value top = reader.Get(reader.doc_.get_value());
         reader.Skip(top);
       }
-    } catch (const JsonError&) {
+    } catch (const std::runtime_error&) {
     }
     return PointerOf(reader.path_);
   }
@@ -381,7 +359,7 @@ class Reader {
 
   // Adds a problem at the current place; returns false.
   bool Problem(const std::string& what) {
-    problems_.Add(path_, what, listLevel_);
+    problems_.Add(path_, what);
     return false;
   }
   // The same, and reads past `value`.
@@ -504,7 +482,6 @@ class Reader {
     if (Get(value.type()) != od::json_type::object) {
       return Refuse(value, "expected an object");
     }
-    const int level = static_cast<int>(path_.size());
     scratch->Begin(shape.reg->columns.size());
     std::string& text = scratch->text;
     Members(Get(value.get_object()), nullptr,
@@ -521,14 +498,11 @@ class Reader {
               if (!scratch->Add(slot.place)) Twice(key);
               const size_t begin = text.size();
               AppendKey(key, &text);
-              bool read;
-              if (slot.column != nullptr) {
-                read = ReadValue(*slot.column, member, scratch, table->pool());
-              } else {
-                listLevel_ = level;
-                read = ReadList(shape, slot.sub, key, member, table);
-                listLevel_ = kNoLevel;
-              }
+              path_.back().list = slot.column == nullptr;
+              const bool read =
+                  slot.column != nullptr
+                      ? ReadValue(*slot.column, member, scratch, table->pool())
+                      : ReadList(shape, slot.sub, key, member, table);
               if (read) {
                 scratch->pieces.push_back(
                     Piece{slot.place, begin, text.size() - begin});
@@ -684,25 +658,14 @@ class Reader {
   size_t reported_ = 0;
   Path path_;
   Problems problems_;
-  int listLevel_ = kNoLevel;  // level of the entry whose list is being read
   Scratch entry_, element_;
 };
-
-std::unique_ptr<Config> Load(const Registry& registry,
-                             simdjson::padded_string_view text,
-                             const std::function<void(size_t)>& done) {
-  try {
-    return Reader(registry, text, done).Read();
-  } catch (const JsonError& e) {
-    throw std::runtime_error(kNotJson + std::string(e.what()));
-  }
-}
 
 }  // namespace
 
 std::unique_ptr<Config> LoadConfig(const Registry& registry,
                                    std::string_view text) {
-  return Load(registry, simdjson::padded_string(text), nullptr);
+  return Reader(registry, simdjson::padded_string(text), nullptr).Read();
 }
 
 std::unique_ptr<Config> LoadConfigFile(const Registry& registry,
@@ -739,10 +702,12 @@ std::unique_ptr<Config> LoadConfigFile(const Registry& registry,
   close(fd);
   madvise(map, size, MADV_SEQUENTIAL);
   const auto page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
-  return Load(registry, simdjson::padded_string_view(owned.get(), size, length),
-              [map, page](size_t done) {
-                madvise(map, done / page * page, MADV_DONTNEED);
-              });
+  return Reader(registry,
+                simdjson::padded_string_view(owned.get(), size, length),
+                [map, page](size_t done) {
+                  madvise(map, done / page * page, MADV_DONTNEED);
+                })
+      .Read();
 }
 
 }  // namespace devhost
