@@ -176,8 +176,7 @@ bool ConfigTable::Select(const std::vector<Wanted>& wanted,
     // The index is sorted by (a, b): the rows of one a, or of one (a, b).
     const auto range = std::equal_range(
         index_.data(), index_.data() + index_.size(),
-        KeyOf(a, b, w.pool.data()),
-        [b](const IndexKey& x, const IndexKey& y) {
+        KeyOf(a, b, w.pool.data()), [b](const IndexKey& x, const IndexKey& y) {
           return x.a < y.a || (b != nullptr && x.a == y.a && x.b < y.b);
         });
     for (const IndexKey* k = range.first; k != range.second; ++k) {

@@ -12,14 +12,12 @@
 #include <cstring>
 #include <functional>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <stdexcept>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
-#include <utility>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "devhost/values.h"
 #include "tree/tree.h"
@@ -39,9 +37,24 @@ constexpr char kTooDeep[] = "containers nested more than 64 deep";
 constexpr char kUnsigned[] = "expected an unsigned whole number";
 constexpr char kBool[] = "expected true or false";
 constexpr size_t kMaxDepth = 64;
-// Bytes read between reports of progress.
-constexpr size_t kReportEvery = size_t{1} << 20;
+constexpr size_t kReportEvery = size_t{1} << 20;  // bytes between reports
 constexpr size_t kReadChunk = size_t{1} << 16;
+
+// The strings that are addresses, and the bytes a cell keeps of them.
+struct Address {
+  uint32_t type;  // the column's; kTypeString for the format "ipv6"
+  size_t size;
+  bool (*parse)(std::string_view, uint8_t*);
+  const char* expected;
+};
+// clang-format off
+constexpr Address kAddresses[] = {
+    {mv::kTypeIPv4,   4,  ParseIPv4, "expected a dotted IPv4 address"},
+    {mv::kTypeMAC,    6,  ParseMAC,  "expected a MAC address such as "
+                                     "00-1a-2b-3c-4d-5e"},
+    {mv::kTypeString, 16, ParseIPv6, "expected an IPv6 address"},
+};
+// clang-format on
 
 // `text` (valid UTF-8: the parser checked it) as a JSON string literal.
 std::string Quoted(std::string_view text) {
@@ -58,20 +71,6 @@ std::string Quoted(std::string_view text) {
 struct Unmap {
   size_t length;
   void operator()(char* map) const { munmap(map, length); }
-};
-
-// The strings that are addresses, and the bytes a cell keeps of them.
-struct Address {
-  uint32_t type;  // the column's; kTypeString for the format "ipv6"
-  size_t size;
-  bool (*parse)(std::string_view, uint8_t*);
-  const char* expected;
-};
-constexpr Address kAddresses[] = {
-    {mv::kTypeIPv4,   4,  ParseIPv4, "expected a dotted IPv4 address"},
-    {mv::kTypeMAC,    6,  ParseMAC,  "expected a MAC address such as "
-                                     "00-1a-2b-3c-4d-5e"},
-    {mv::kTypeString, 16, ParseIPv6, "expected an IPv6 address"},
 };
 
 // Where the parser's first pass found a fault, which it does not tell: in
@@ -104,12 +103,12 @@ size_t FirstPassFault(std::string_view text, error_code error) {
   return quote;
 }
 
-// A name a configuration may use, per registry table: at the entry level
-// (columns and nested lists) or within a nested list, with the registry
-// place that orders the answer's keys.
+// A name a configuration may use in a registry table, at the entry level
+// (columns, and nested lists at their first column) or within a nested
+// list, with the registry place that orders the answer's keys.
 struct Slot {
   const RegColumn* column;  // null for a nested list
-  int sub;                  // ConfigTable::Sub of a nested list or its column
+  int sub;                  // a nested list's ConfigTable::Sub
   uint16_t place;           // index in the registry's columns
 };
 using Names = std::unordered_map<std::string_view, Slot>;
@@ -120,15 +119,13 @@ struct Shape {
   std::vector<Names> subs;  // by ConfigTable::Sub
 };
 
-// A nested list sits at its first column; a column of the same name at the
-// entry level wins.
 Shape ShapeOf(const RegTable& reg, const ConfigTable& table) {
   Shape shape;
   shape.reg = &reg;
   for (uint16_t i = 0; i < reg.columns.size(); ++i) {
     const RegColumn& c = reg.columns[i];
     if (c.sub.empty()) {
-      shape.entry[c.name] = Slot{&c, -1, i};
+      shape.entry[c.name] = Slot{&c, -1, i};  // wins over a list's name
       continue;
     }
     const int sub = table.Sub(c.sub);
@@ -163,8 +160,8 @@ std::string PointerOf(const Path& path) {
   return out;
 }
 
-// Collects what is wrong with a configuration; keeps the kMaxProblems
-// first in key order and counts the rest.
+// What is wrong with a configuration: the kMaxProblems first in key order,
+// and a count.
 class Problems {
  public:
   // Adds `what` at `path`, ordered by a text whose byte order is the order
@@ -204,41 +201,27 @@ class Problems {
   size_t count_ = 0;
 };
 
-// One rendered member of an entry or element: its registry place and its
-// bytes in the text being built.
-struct Piece {
-  uint16_t place;
-  size_t begin, size;
-};
-
-void AppendKey(std::string_view name, std::string* out) {
-  out->push_back('"');
-  out->append(name);  // registry names are letters, digits and '_'
-  out->append("\":");
-}
-
 // One object's members as they are read, reused from object to object: the
-// keys met (the registry places of known ones, by stamp, the object's
-// number; the others by name), the cells, and the members rendered.
+// keys met (the registry places of known ones, the others by name), the
+// cells, and each member rendered, with its place, to be put in order.
 struct Scratch {
-  std::vector<uint32_t> stamps;  // by place
-  uint32_t stamp = 0;
+  struct Piece {
+    uint16_t place;
+    size_t begin, size;  // in text
+  };
+
+  std::vector<uint16_t> places;
   Keys unknown;
   std::vector<Cell> cells;
-  std::string text;  // the members rendered, in the order read
+  std::string text;
   std::vector<Piece> pieces;
 
-  void Begin(size_t places) {
-    if (stamps.size() < places) stamps.resize(places);
-    ++stamp;
+  void Clear() {
+    places.clear();
     if (!unknown.empty()) unknown.clear();
     cells.clear();
     text.clear();
     pieces.clear();
-  }
-  // False when the key was met before.
-  bool Add(uint16_t place) {
-    return std::exchange(stamps[place], stamp) != stamp;
   }
   // Appends '{' + the pieces in registry order + '}' to `out` (a
   // std::string or a PodArray<char>).
@@ -255,7 +238,8 @@ struct Scratch {
   }
 };
 
-// The one pass over a configuration text.
+// The one pass over a configuration text; reports every kReportEvery bytes
+// to `done`.
 class Reader {
  public:
   Reader(const Registry& registry, simdjson::padded_string_view text,
@@ -292,8 +276,6 @@ class Reader {
   }
 
  private:
-  // ---- The place, and faults ------------------------------------------------
-
   size_t Offset() {
     const char* at = nullptr;
     if (doc_.current_location().get(at) != simdjson::SUCCESS) {
@@ -328,7 +310,8 @@ class Reader {
                                          '"');
     Reader reader(registry_, before, nullptr);
     try {
-      if (reader.parser_.iterate(before).get(reader.doc_) == simdjson::SUCCESS) {
+      if (reader.parser_.iterate(before).get(reader.doc_) ==
+          simdjson::SUCCESS) {
         od::value top = reader.Get(reader.doc_.get_value());
         reader.Skip(top);
       }
@@ -374,8 +357,6 @@ class Reader {
     FailAt(keyAt_, "the key " + Quoted(key) + " appears twice in one object",
            PointerOf(path_));
   }
-
-  // ---- Containers -----------------------------------------------------------
 
   // Calls f(key, value) for every member of `object`, the key being the
   // last step of the place. Refuses a key twice when given `keys`.
@@ -443,8 +424,6 @@ class Reader {
     }
   }
 
-  // ---- Tables and entries ---------------------------------------------------
-
   void ReadTable(const RegTable& reg, ConfigTable* table, od::value& value) {
     const Shape shape = ShapeOf(reg, *table);
     Keys keys;
@@ -456,9 +435,8 @@ class Reader {
       Members(Get(value.get_object()), &keys,
               [&](std::string_view key, od::value& rows) {
                 if (key != reg.row) {
-                  Refuse(rows, "unknown row " + Quoted(key) + " (" +
-                                   reg.name + " has rows " + Quoted(reg.row) +
-                                   ")");
+                  Refuse(rows, "unknown row " + Quoted(key) + " (" + reg.name +
+                                   " has rows " + Quoted(reg.row) + ")");
                 } else if (Get(rows.type()) != od::json_type::array) {
                   Refuse(rows, "expected a list of rows");
                 } else {
@@ -471,45 +449,51 @@ class Reader {
     table->Finish();
   }
 
-  // The members of `value` (an object) onto `scratch`: each known name of
-  // `names` as its cell and rendered text, a nested list (an entry's)
-  // through ReadList; the pieces left to order. `list` names the nested
-  // list of an element ("" for an entry). False when `value` is not an
-  // object.
+  // The members of `value` onto `scratch`: each known name of `names` as
+  // its cell and rendered text, a nested list (an entry's) through
+  // ReadList. `list` names the nested list of an element ("" for an
+  // entry). False when `value` is not an object.
   bool ReadMembers(const Shape& shape, const Names& names,
-                   std::string_view list, od::value& value,
-                   ConfigTable* table, Scratch* scratch) {
+                   std::string_view list, od::value& value, ConfigTable* table,
+                   Scratch* scratch) {
     if (Get(value.type()) != od::json_type::object) {
       return Refuse(value, "expected an object");
     }
-    scratch->Begin(shape.reg->columns.size());
+    scratch->Clear();
     std::string& text = scratch->text;
-    Members(Get(value.get_object()), nullptr,
-            [&](std::string_view key, od::value& member) {
-              auto it = names.find(key);
-              if (it == names.end()) {
-                if (!scratch->unknown.insert(key).second) Twice(key);
-                std::string of = shape.reg->name;
-                if (!list.empty()) of += "/" + std::string(list);
-                Refuse(member, "unknown column " + Quoted(key) + " of " + of);
-                return;
-              }
-              const Slot& slot = it->second;
-              if (!scratch->Add(slot.place)) Twice(key);
-              const size_t begin = text.size();
-              AppendKey(key, &text);
-              path_.back().list = slot.column == nullptr;
-              const bool read =
-                  slot.column != nullptr
-                      ? ReadValue(*slot.column, member, scratch, table->pool())
-                      : ReadList(shape, slot.sub, key, member, table);
-              if (read) {
-                scratch->pieces.push_back(
-                    Piece{slot.place, begin, text.size() - begin});
-              } else {
-                text.resize(begin);
-              }
-            });
+    Members(
+        Get(value.get_object()), nullptr,
+        [&](std::string_view key, od::value& member) {
+          auto it = names.find(key);
+          if (it == names.end()) {
+            if (!scratch->unknown.insert(key).second) Twice(key);
+            std::string of = shape.reg->name;
+            if (!list.empty()) of += "/" + std::string(list);
+            Refuse(member, "unknown column " + Quoted(key) + " of " + of);
+            return;
+          }
+          const Slot& slot = it->second;
+          std::vector<uint16_t>& places = scratch->places;
+          if (std::find(places.begin(), places.end(), slot.place) !=
+              places.end()) {
+            Twice(key);
+          }
+          places.push_back(slot.place);
+          const size_t begin = text.size();
+          text.push_back('"');
+          text.append(key);  // a registry name: letters, digits and '_'
+          text.append("\":");
+          path_.back().list = slot.column == nullptr;
+          const bool read =
+              slot.column != nullptr
+                  ? ReadValue(*slot.column, member, scratch, table->pool())
+                  : ReadList(shape, slot.sub, key, member, table);
+          if (read) {
+            scratch->pieces.push_back({slot.place, begin, text.size() - begin});
+          } else {
+            text.resize(begin);
+          }
+        });
     return true;
   }
 
@@ -518,8 +502,7 @@ class Reader {
     if (!ReadMembers(shape, shape.entry, "", value, table, &entry_)) return;
     entry_.AppendInOrder(table->text());
     table->EndEntry(entry_.cells.data(), entry_.cells.size());
-    if (!done_) return;
-    const size_t offset = Offset();
+    const size_t offset = done_ ? Offset() : 0;
     if (offset - reported_ >= kReportEvery && offset < text_.size()) {
       reported_ = offset;
       done_(reported_);
@@ -549,8 +532,6 @@ class Reader {
     text.push_back(']');
     return true;
   }
-
-  // ---- Values ---------------------------------------------------------------
 
   // Reads the value of `column` as a cell onto `scratch` and renders it onto
   // its text; false, with a problem, when it does not fit.
@@ -617,8 +598,8 @@ class Reader {
       requoted = Quoted(text);
       written = requoted;
     }
-    const bool isText = column.type == mv::kTypeString ||
-                        column.type == mv::kTypeName;
+    const bool isText =
+        column.type == mv::kTypeString || column.type == mv::kTypeName;
     // A character here is a byte, as the device counts them.
     if (isText && column.maxLength && text.size() > *column.maxLength) {
       return Problem("expected " + std::to_string(*column.maxLength) +
@@ -629,9 +610,9 @@ class Reader {
     uint8_t bytes[16];
     if (!isText || column.format == "ipv6") {
       const uint32_t type = isText ? mv::kTypeString : column.type;
-      const Address* address = std::find_if(
-          std::begin(kAddresses), std::end(kAddresses),
-          [type](const Address& a) { return a.type == type; });
+      const Address* address =
+          std::find_if(std::begin(kAddresses), std::end(kAddresses),
+                       [type](const Address& a) { return a.type == type; });
       if (address == std::end(kAddresses)) {
         return Problem("column type " + std::to_string(column.type) +
                        " is not supported");
@@ -690,8 +671,8 @@ std::unique_ptr<Config> LoadConfigFile(const Registry& registry,
   // file never lies whole in memory.
   const auto size = static_cast<size_t>(info.st_size);
   const size_t length = size + simdjson::SIMDJSON_PADDING;
-  void* map = mmap(nullptr, length, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS,
-                   -1, 0);
+  void* map =
+      mmap(nullptr, length, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (map == MAP_FAILED) CannotRead(path, fd);
   const std::unique_ptr<char, Unmap> owned(static_cast<char*>(map),
                                            Unmap{length});
@@ -702,12 +683,11 @@ std::unique_ptr<Config> LoadConfigFile(const Registry& registry,
   close(fd);
   madvise(map, size, MADV_SEQUENTIAL);
   const auto page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
-  return Reader(registry,
-                simdjson::padded_string_view(owned.get(), size, length),
-                [map, page](size_t done) {
-                  madvise(map, done / page * page, MADV_DONTNEED);
-                })
-      .Read();
+  const auto forget = [map, page](size_t done) {
+    madvise(map, done / page * page, MADV_DONTNEED);
+  };
+  const simdjson::padded_string_view text(owned.get(), size, length);
+  return Reader(registry, text, forget).Read();
 }
 
 }  // namespace devhost
