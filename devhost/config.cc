@@ -135,14 +135,21 @@ bool ConfigTable::Matches(const Wanted& wanted, size_t entry) const {
   return true;
 }
 
-ConfigTable::IndexKey ConfigTable::KeyOf(const Cell* a, const Cell* b,
-                                         const char* pool) const {
-  uint32_t second = 0;
-  if (b != nullptr) {
-    const uint64_t key = Hash(*b, pool);
-    second = static_cast<uint32_t>(key ^ (key >> 32)) | 1;
+bool ConfigTable::KeyOf(const Cell* cells, size_t count, const char* pool,
+                        IndexKey* key) const {
+  const Cell* a = nullptr;
+  const Cell* b = nullptr;
+  for (size_t i = count; i-- > 0;) {  // the first of a column wins
+    if (cells[i].column == keyA_) a = &cells[i];
+    if (cells[i].column == keyB_) b = &cells[i];
   }
-  return IndexKey{Hash(*a, pool), second, 0};
+  if (a == nullptr) return false;
+  *key = IndexKey{Hash(*a, pool), 0, 0};
+  if (b != nullptr) {
+    const uint64_t hash = Hash(*b, pool);
+    key->b = static_cast<uint32_t>(hash ^ (hash >> 32)) | 1;
+  }
+  return true;
 }
 
 bool ConfigTable::Select(const std::vector<Wanted>& wanted,
@@ -155,44 +162,32 @@ bool ConfigTable::Select(const std::vector<Wanted>& wanted,
     return ++work % kCheckEvery != 0 || cancel == nullptr ||
            !cancel->load(std::memory_order_relaxed);
   };
-  std::vector<const Wanted*> scans;  // rows the index cannot narrow
   for (const Wanted& w : wanted) {
     if (!go_on()) return false;
     if (w.SelectsAll()) {
       for (size_t i = 0; i < n; ++i) Mark(selected, i);
       return true;
     }
+    IndexKey key;
     if (w.never) continue;
-    const Cell* a = nullptr;
-    const Cell* b = nullptr;
-    for (const Cell& c : w.cells) {
-      if (c.column == keyA_ && a == nullptr) a = &c;
-      if (c.column == keyB_ && b == nullptr) b = &c;
-    }
-    if (a == nullptr) {
-      scans.push_back(&w);
+    if (!KeyOf(w.cells.data(), w.cells.size(), w.pool.data(), &key)) {
+      // A row the index cannot narrow: every comparison counts.
+      for (size_t i = 0; i < n; ++i) {
+        if (Marked(*selected, i)) continue;
+        if (!go_on()) return false;
+        if (Matches(w, i)) Mark(selected, i);
+      }
       continue;
     }
     // The index is sorted by (a, b): the rows of one a, or of one (a, b).
     const auto range = std::equal_range(
-        index_.data(), index_.data() + index_.size(),
-        KeyOf(a, b, w.pool.data()), [b](const IndexKey& x, const IndexKey& y) {
-          return x.a < y.a || (b != nullptr && x.a == y.a && x.b < y.b);
+        index_.data(), index_.data() + index_.size(), key,
+        [&key](const IndexKey& x, const IndexKey& y) {
+          return x.a < y.a || (key.b != 0 && x.a == y.a && x.b < y.b);
         });
     for (const IndexKey* k = range.first; k != range.second; ++k) {
       if (!go_on()) return false;
       if (Matches(w, k->entry)) Mark(selected, k->entry);
-    }
-  }
-  // Every comparison counts: many unnarrowed rows make each entry costly.
-  for (size_t i = 0; i < n && !scans.empty(); ++i) {
-    if (Marked(*selected, i)) continue;
-    for (const Wanted* w : scans) {
-      if (!go_on()) return false;
-      if (Matches(*w, i)) {
-        Mark(selected, i);
-        break;
-      }
     }
   }
   return true;
@@ -219,14 +214,8 @@ void ConfigTable::EndEntry(const Cell* cells, size_t count) {
                 static_cast<uint16_t>(lists_.size() - openList_)};
   cells_.append(cells, count);
   entries_.push_back(e);
-  const Cell* a = nullptr;
-  const Cell* b = nullptr;
-  for (size_t i = 0; i < count && keyA_ >= 0; ++i) {
-    if (cells[i].column == keyA_) a = &cells[i];
-    if (cells[i].column == keyB_) b = &cells[i];
-  }
-  if (a != nullptr) {
-    IndexKey key = KeyOf(a, b, pool_.data());
+  IndexKey key;
+  if (KeyOf(cells, count, pool_.data(), &key)) {
     key.entry = Narrow(entries_.size() - 1);
     index_.push_back(key);
   }

@@ -209,8 +209,10 @@ class ConfigTable {
 
   bool HasCells(uint32_t first, uint32_t count, const Cell* want,
                 size_t wantCount, const char* wantPool) const;
-  // The index key of cells `a` and `b` (may be null) in `pool`.
-  IndexKey KeyOf(const Cell* a, const Cell* b, const char* pool) const;
+  // The index key of `cells` (in `pool`); false when they lack the first
+  // index column.
+  bool KeyOf(const Cell* cells, size_t count, const char* pool,
+             IndexKey* key) const;
 
   const RegTable& reg_;
   std::vector<std::string_view> subs_;  // nested message names
