@@ -27,9 +27,10 @@ bool Marked(const std::vector<uint64_t>& bits, size_t i) {
 // Equal values give equal keys; unequal ones mostly differ, and every
 // candidate is matched in full anyway.
 uint64_t Hash(const Cell& cell, const char* pool) {
-  if (cell.kind == CellKind::kNumber) return cell.value;
-  return std::hash<std::string_view>()(cell.BytesIn(pool)) * 31 +
-         static_cast<uint64_t>(cell.kind);
+  return cell.kind == CellKind::kNumber
+             ? cell.value
+             : std::hash<std::string_view>()(cell.BytesIn(pool)) * 31 +
+                   static_cast<uint64_t>(cell.kind);
 }
 
 }  // namespace
@@ -63,11 +64,9 @@ std::string_view Cell::BytesIn(const char* pool) const {
 
 bool SameValue(const Cell& a, const char* poolA, const Cell& b,
                const char* poolB) {
-  if (a.kind == CellKind::kNone || a.kind != b.kind || a.size != b.size) {
-    return false;
-  }
-  if (a.size <= Cell::kInPlace) return a.value == b.value;
-  return std::memcmp(poolA + a.value, poolB + b.value, a.size) == 0;
+  if (a.kind == CellKind::kNone || a.kind != b.kind) return false;
+  return a.kind == CellKind::kNumber ? a.value == b.value
+                                     : a.BytesIn(poolA) == b.BytesIn(poolB);
 }
 
 // ---- Tables -----------------------------------------------------------------

@@ -51,17 +51,16 @@ class PodArray {
  public:
   PodArray() = default;
   ~PodArray() { std::free(data_); }
-  PodArray(PodArray&& other) noexcept { swap(other); }
-  PodArray& operator=(PodArray&& other) noexcept {
-    swap(other);
-    return *this;
-  }
+  PodArray(PodArray&& other) noexcept
+      : data_(std::exchange(other.data_, nullptr)),
+        size_(std::exchange(other.size_, 0)),
+        capacity_(std::exchange(other.capacity_, 0)) {}
+  PodArray& operator=(PodArray&&) = delete;
 
   size_t size() const { return size_; }
   const T* data() const { return data_; }
   T* data() { return data_; }
   const T& operator[](size_t i) const { return data_[i]; }
-  T& operator[](size_t i) { return data_[i]; }
   T& back() { return data_[size_ - 1]; }
 
   void push_back(const T& value) { append(&value, 1); }
@@ -79,12 +78,6 @@ class PodArray {
   }
 
  private:
-  void swap(PodArray& other) noexcept {
-    std::swap(data_, other.data_);
-    std::swap(size_, other.size_);
-    std::swap(capacity_, other.capacity_);
-  }
-
   T* data_ = nullptr;
   size_t size_ = 0;
   size_t capacity_ = 0;

@@ -6,7 +6,9 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -321,6 +323,26 @@ TEST(ConfigReaderTest, ProblemsBeyondTwentyAreCounted) {
   EXPECT_EQ(verdict.find("/Rule/20/"), std::string::npos) << verdict;
 }
 
+// A file read from disk gives its pages back as the reading passes them; a
+// fault found after that is still placed by the text as written.
+TEST(ConfigReaderTest, FileFaultsAreReportedAtTheirPlace) {
+  const std::string path = testing::TempDir() + "/config_reader_test.json";
+  std::string rules = "{\"IPv4BasicRules\": {\"Rule\": [\n";
+  const std::string rule = R"({"Comment": ")" + std::string(100, 'c') + "\"}";
+  constexpr int kRules = 30000;  // some 3.5 MB: several progress reports
+  for (int i = 0; i < kRules; ++i) {
+    rules += rule + (i + 1 < kRules ? ",\n" : "");
+  }
+  std::ofstream(path) << rules << "]}}\n{}";
+  EXPECT_EQ(Refusal([&] { LoadConfigFile(Small(), path); }),
+            "configuration is not valid JSON: line " +
+                std::to_string(kRules + 2) +
+                ", column 1: more text after the top value");
+  std::remove(path.c_str());
+  EXPECT_EQ(Refusal([&] { LoadConfigFile(Small(), path); }),
+            "cannot read " + path + ": No such file or directory");
+}
+
 TEST(PodArrayTest, KeepsItsRecordsAcrossGrowthAndMoves) {
   // Enough records to pass from an arena to a mapping and grow that twice.
   const uint32_t n = (size_t{8} << 20) / sizeof(uint32_t) + 3;
@@ -328,14 +350,13 @@ TEST(PodArrayTest, KeepsItsRecordsAcrossGrowthAndMoves) {
   for (uint32_t i = 0; i < n; ++i) grown.push_back(i * 7);
   grown.append(&n, 1);
   grown.append(nullptr, 0);
-  PodArray<uint32_t> moved(std::move(grown));
-  PodArray<uint32_t> assigned;
-  assigned = std::move(moved);
-  ASSERT_EQ(assigned.size(), size_t{n} + 1);
+  const PodArray<uint32_t> moved(std::move(grown));
+  EXPECT_EQ(grown.size(), 0u);
+  ASSERT_EQ(moved.size(), size_t{n} + 1);
   uint32_t wrong = 0;
-  for (uint32_t i = 0; i < n; ++i) wrong += assigned[i] != i * 7;
+  for (uint32_t i = 0; i < n; ++i) wrong += moved[i] != i * 7;
   EXPECT_EQ(wrong, 0u);
-  EXPECT_EQ(assigned[n], n);
+  EXPECT_EQ(moved[n], n);
 }
 
 // A large block given back is parked, and the smallest parked block that
