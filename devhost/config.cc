@@ -118,15 +118,11 @@ bool ConfigTable::Matches(const Wanted& wanted, size_t entry) const {
     return false;
   }
   for (const Wanted::Sub& s : wanted.subs) {
-    const List* list = nullptr;
-    for (uint32_t i = e.firstList; i < e.firstList + e.listCount; ++i) {
-      if (lists_[i].sub == s.sub) list = &lists_[i];
-    }
-    if (list == nullptr) return false;
     bool any = false;
-    for (uint32_t i = 0; i < list->elementCount && !any; ++i) {
-      const Element& element = elements_[list->firstElement + i];
-      any = HasCells(element.firstCell, element.cellCount,
+    for (uint32_t i = 0; i < e.elementCount && !any; ++i) {
+      const Element& element = elements_[e.firstElement + i];
+      any = element.sub == s.sub &&
+            HasCells(element.firstCell, element.cellCount,
                      wanted.subCells.data() + s.first, s.count, pool);
     }
     if (!any) return false;
@@ -194,23 +190,20 @@ bool ConfigTable::Select(const std::vector<Wanted>& wanted,
 
 // ---- Building ---------------------------------------------------------------
 
-void ConfigTable::BeginList(uint32_t sub) {
-  lists_.push_back(List{Narrow(elements_.size()), 0, sub});
-}
-
-void ConfigTable::AddElement(const Cell* cells, size_t count) {
-  elements_.push_back(Element{Narrow(cells_.size()), Narrow(count)});
+void ConfigTable::AddElement(uint16_t sub, const Cell* cells, size_t count) {
+  elements_.push_back(Element{Narrow(cells_.size()),
+                              static_cast<uint16_t>(Narrow(count, UINT16_MAX)),
+                              sub});
   cells_.append(cells, count);
-  ++lists_.back().elementCount;
 }
 
 void ConfigTable::EndEntry(const Cell* cells, size_t count) {
   const Entry e{Narrow(openText_),
                 Narrow(texts_.size() - openText_),
                 Narrow(cells_.size()),
-                Narrow(openList_),
-                static_cast<uint16_t>(Narrow(count, UINT16_MAX)),
-                static_cast<uint16_t>(lists_.size() - openList_)};
+                Narrow(openElement_),
+                Narrow(elements_.size() - openElement_),
+                Narrow(count)};
   cells_.append(cells, count);
   entries_.push_back(e);
   IndexKey key;
@@ -219,7 +212,7 @@ void ConfigTable::EndEntry(const Cell* cells, size_t count) {
     index_.push_back(key);
   }
   texts_.push_back(',');  // joins this text to the next (Texts)
-  openList_ = lists_.size();
+  openElement_ = elements_.size();
   openText_ = texts_.size();
 }
 

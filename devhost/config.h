@@ -136,10 +136,10 @@ struct Wanted {
   bool SelectsAll() const { return !never && cells.empty() && subs.empty(); }
 };
 
-// One configured table. The reader fills it entry by entry: the entry's
-// nested lists (BeginList, then AddElement per element) and its answer
-// text (appended to text()), then the entry itself with its row cells
-// (EndEntry); Finish completes the index.
+// One configured table. The reader fills it entry by entry: the elements
+// of the entry's nested lists (AddElement) and its answer text (appended to
+// text()), then the entry itself with its row cells (EndEntry); Finish
+// completes the index.
 class ConfigTable {
  public:
   // REQUIRES: `reg` outlives the table.
@@ -169,8 +169,7 @@ class ConfigTable {
   PodArray<char>* pool() { return &pool_; }
   // Where the entry's answer text goes.
   PodArray<char>* text() { return &texts_; }
-  void BeginList(uint32_t sub);
-  void AddElement(const Cell* cells, size_t count);
+  void AddElement(uint16_t sub, const Cell* cells, size_t count);
   void EndEntry(const Cell* cells, size_t count);
   void Finish();
 
@@ -179,18 +178,14 @@ class ConfigTable {
     uint32_t text;  // offset in texts_
     uint32_t textSize;
     uint32_t firstCell;
-    uint32_t firstList;
-    uint16_t cellCount;
-    uint16_t listCount;
-  };
-  struct List {
-    uint32_t firstElement;
+    uint32_t firstElement;  // of its nested lists, list by list
     uint32_t elementCount;
-    uint32_t sub;
+    uint32_t cellCount;
   };
   struct Element {
     uint32_t firstCell;
-    uint32_t cellCount;
+    uint16_t cellCount;
+    uint16_t sub;  // the nested list's
   };
   // An entry by the keys of its first two row columns: the first's, and
   // the second's folded to 32 bits (0 when the entry lacks it).
@@ -211,14 +206,13 @@ class ConfigTable {
   std::vector<std::string_view> subs_;  // nested message names
   std::bitset<256> ipv6_;
   PodArray<Entry> entries_;
-  PodArray<List> lists_;
   PodArray<Element> elements_;
   PodArray<Cell> cells_;
   PodArray<char> pool_;
   PodArray<char> texts_;
   int keyA_ = -1, keyB_ = -1;  // index columns, -1 for none
   PodArray<IndexKey> index_;
-  size_t openList_ = 0, openText_ = 0;  // of the entry being read
+  size_t openElement_ = 0, openText_ = 0;  // of the entry being read
 };
 
 // The configured tables. Tables the configuration does not name are absent.

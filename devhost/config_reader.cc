@@ -517,7 +517,6 @@ class Reader {
     }
     std::string& text = entry_.text;
     text.push_back('[');
-    table->BeginList(static_cast<uint32_t>(sub));
     Elements(Get(value.get_array()), [&](od::value& element) {
       const size_t begin = text.size();
       if (text.back() != '[') text.push_back(',');
@@ -527,7 +526,8 @@ class Reader {
         return;
       }
       element_.AppendInOrder(&text);
-      table->AddElement(element_.cells.data(), element_.cells.size());
+      table->AddElement(static_cast<uint16_t>(sub), element_.cells.data(),
+                        element_.cells.size());
     });
     text.push_back(']');
     return true;
