@@ -71,7 +71,7 @@ bool SameValue(const Cell& a, const char* poolA, const Cell& b,
 
 // ---- Tables -----------------------------------------------------------------
 
-ConfigTable::ConfigTable(const RegTable& reg) : reg_(reg) {
+ConfigTable::ConfigTable(const RegTable& reg) {
   for (const RegColumn& c : reg.columns) {
     if (!c.sub.empty() && Sub(c.sub) < 0) subs_.push_back(c.sub);
     if (c.format == "ipv6") ipv6_.set(c.number);

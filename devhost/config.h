@@ -5,17 +5,12 @@
 //   answer text  rendered once, keys in registry order, in one arena per
 //                table; answering copies it and renders nothing anew
 //   cells        its valued columns as fixed-size Cells
-//   lists        its nested lists, each a range of elements, each element
-//                a range of cells
+//   elements     the elements of its nested lists, each a range of cells
 //
-// A Cell holds a number (booleans as 0/1) or up to 8 bytes (IPv4 and MAC
-// addresses, short texts) in place; longer texts and IPv6 addresses (16
-// bytes) lie in the table's byte pool. Row tables are indexed by their
-// first two row columns (group and rule in the rule tables), so a request
-// row that names them finds its entries without a scan.
-//
-// Made once by LoadConfig (config_reader.h), immutable afterwards: safe to
-// read from any number of threads.
+// Row tables are indexed by their first two row columns (group and rule in
+// the rule tables), so a request row that names them finds its entries
+// without a scan. Made once by LoadConfig (config_reader.h), immutable
+// afterwards: safe to read from any number of threads.
 
 #ifndef ACL_DEVHOST_CONFIG_H_
 #define ACL_DEVHOST_CONFIG_H_
@@ -83,13 +78,13 @@ class PodArray {
   size_t capacity_ = 0;
 };
 
-// What a cell's value is. Values of different kinds never compare equal,
-// nor does a value of no kind (a request value of an unknown type).
+// Values of different kinds never compare equal, nor does a value of no
+// kind (a request value of an unknown type).
 enum class CellKind : uint8_t { kNone, kNumber, kText, kBytes };
 
-// One valued column, in 12 bytes: a configuration holds many. Bytes of up
-// to kInPlace are kept in `value`, longer ones at offset `value` of a byte
-// pool.
+// One valued column, in 12 bytes: a number (booleans as 0/1), or bytes
+// (texts, addresses), up to kInPlace of them in `value`, longer ones at
+// offset `value` of a byte pool.
 struct __attribute__((packed, aligned(4))) Cell {
   static constexpr uint32_t kInPlace = 8;
   static constexpr uint32_t kMaxSize = UINT16_MAX;
@@ -145,7 +140,6 @@ class ConfigTable {
   // REQUIRES: `reg` outlives the table.
   explicit ConfigTable(const RegTable& reg);
 
-  const RegTable& reg() const { return reg_; }
   size_t size() const { return entries_.size(); }
   std::string_view Text(size_t entry) const { return Texts(entry, entry); }
   // The texts of entries `first` to `last`, joined by commas: the texts lie
@@ -165,9 +159,8 @@ class ConfigTable {
               std::vector<uint64_t>* selected,
               const std::atomic<bool>* cancel) const;
 
-  // Where the bytes of longer cell values go (Cell::Bytes).
+  // Building: where longer cell values and the entry's text go.
   PodArray<char>* pool() { return &pool_; }
-  // Where the entry's answer text goes.
   PodArray<char>* text() { return &texts_; }
   void AddElement(uint16_t sub, const Cell* cells, size_t count);
   void EndEntry(const Cell* cells, size_t count);
@@ -202,7 +195,6 @@ class ConfigTable {
   bool KeyOf(const Cell* cells, size_t count, const char* pool,
              IndexKey* key) const;
 
-  const RegTable& reg_;
   std::vector<std::string_view> subs_;  // nested message names
   std::bitset<256> ipv6_;
   PodArray<Entry> entries_;

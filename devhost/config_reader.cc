@@ -539,40 +539,39 @@ class Reader {
                  PodArray<char>* pool) {
     const od::json_type type = Get(value.type());
     const bool u32 = column.type == mv::kTypeU32;
-    uint64_t n = 0;
-    if (u32 || column.type == mv::kTypeU64) {
-      if (type != od::json_type::number) return Refuse(value, kUnsigned);
-      // A whole number of 0 or more, -0 too.
-      if (value.get_uint64().get(n) != simdjson::SUCCESS) {
-        int64_t i = 0;
-        const bool whole = value.get_int64().get(i) == simdjson::SUCCESS;
-        if (!whole) Get(value.get_double());  // a number at all?
-        if (!whole || i != 0) return Problem(kUnsigned);
-        n = 0;
+    const bool boolean = column.type == mv::kTypeBool;
+    if (!u32 && !boolean && column.type != mv::kTypeU64) {
+      if (type != od::json_type::string) {
+        return Refuse(value, "expected a string");
       }
-      if (u32 && n > UINT32_MAX) return Problem("expected a number below 2^32");
-      if ((column.min && n < *column.min) || (column.max && n > *column.max)) {
-        // The bound the registry leaves open is the type's.
-        const uint64_t typeMax = u32 ? uint64_t{UINT32_MAX} : UINT64_MAX;
-        return Problem("expected a number from " +
-                       std::to_string(column.min.value_or(0)) + " to " +
-                       std::to_string(column.max.value_or(typeMax)));
-      }
-    } else if (column.type == mv::kTypeBool) {
-      if (type == od::json_type::boolean) {
-        n = Get(value.get_bool()) ? 1 : 0;
-        scratch->cells.push_back(Cell::Number(column.number, n));
-        scratch->text.append(n != 0 ? "true" : "false");
-        return true;
-      }
-      if (type != od::json_type::number) return Refuse(value, kBool);
-      const bool whole = value.get_uint64().get(n) == simdjson::SUCCESS;
-      if (!whole) Get(value.get_double());  // a number at all?
-      if (!whole || n > 1) return Problem(kBool);
-    } else if (type != od::json_type::string) {
-      return Refuse(value, "expected a string");
-    } else {
       return ReadText(column, value, scratch, pool);
+    }
+    if (boolean && type == od::json_type::boolean) {
+      const bool b = Get(value.get_bool());
+      scratch->cells.push_back(Cell::Number(column.number, b ? 1 : 0));
+      scratch->text.append(b ? "true" : "false");
+      return true;
+    }
+    const char* expected = boolean ? kBool : kUnsigned;
+    if (type != od::json_type::number) return Refuse(value, expected);
+    uint64_t n = 0;
+    if (value.get_uint64().get(n) != simdjson::SUCCESS) {
+      int64_t i = 1;
+      if (value.get_int64().get(i) != simdjson::SUCCESS) {
+        Get(value.get_double());  // a number at all?
+      }
+      if (boolean || i != 0) return Problem(expected);  // -0 is whole
+      n = 0;
+    }
+    if (boolean && n > 1) return Problem(kBool);
+    if (u32 && n > UINT32_MAX) return Problem("expected a number below 2^32");
+    if (!boolean &&
+        ((column.min && n < *column.min) || (column.max && n > *column.max))) {
+      // The bound the registry leaves open is the type's.
+      const uint64_t typeMax = u32 ? uint64_t{UINT32_MAX} : UINT64_MAX;
+      return Problem("expected a number from " +
+                     std::to_string(column.min.value_or(0)) + " to " +
+                     std::to_string(column.max.value_or(typeMax)));
     }
     scratch->cells.push_back(Cell::Number(column.number, n));
     char digits[20];
