@@ -35,31 +35,24 @@ uint64_t Hash(const Cell& cell, const char* pool) {
 
 }  // namespace
 
-// ---- Cells ------------------------------------------------------------------
-
 Cell Cell::Bytes(uint8_t column, CellKind kind, std::string_view bytes,
                  PodArray<char>* pool) {
-  Cell c;
-  c.column = column;
-  if (bytes.size() > kMaxSize) return c;
-  c.kind = kind;
-  c.size = static_cast<uint16_t>(bytes.size());
-  if (c.size <= kInPlace) {
+  if (bytes.size() > kMaxSize) return Cell{column};
+  Cell c{column, kind, static_cast<uint16_t>(bytes.size()), pool->size()};
+  if (c.size > kInPlace) {
+    pool->append(bytes.data(), bytes.size());
+  } else {
     uint64_t value = 0;
     std::memcpy(&value, bytes.data(), c.size);
     c.value = value;
-  } else {
-    c.value = pool->size();
-    pool->append(bytes.data(), bytes.size());
   }
   return c;
 }
 
 std::string_view Cell::BytesIn(const char* pool) const {
-  if (size <= kInPlace) {
-    return std::string_view(reinterpret_cast<const char*>(&value), size);
-  }
-  return std::string_view(pool + value, size);
+  const char* bytes =
+      size <= kInPlace ? reinterpret_cast<const char*>(&value) : pool + value;
+  return std::string_view(bytes, size);
 }
 
 bool SameValue(const Cell& a, const char* poolA, const Cell& b,
@@ -68,8 +61,6 @@ bool SameValue(const Cell& a, const char* poolA, const Cell& b,
   return a.kind == CellKind::kNumber ? a.value == b.value
                                      : a.BytesIn(poolA) == b.BytesIn(poolB);
 }
-
-// ---- Tables -----------------------------------------------------------------
 
 ConfigTable::ConfigTable(const RegTable& reg) {
   for (const RegColumn& c : reg.columns) {
@@ -187,8 +178,6 @@ bool ConfigTable::Select(const std::vector<Wanted>& wanted,
   }
   return true;
 }
-
-// ---- Building ---------------------------------------------------------------
 
 void ConfigTable::AddElement(uint16_t sub, const Cell* cells, size_t count) {
   elements_.push_back(Element{Narrow(cells_.size()),

@@ -238,8 +238,8 @@ struct Scratch {
   }
 };
 
-// The one pass over a configuration text; reports every kReportEvery bytes
-// to `done`.
+// The one pass over a configuration text; reports to `done` every
+// kReportEvery bytes.
 class Reader {
  public:
   Reader(const Registry& registry, simdjson::padded_string_view text,
@@ -449,10 +449,9 @@ class Reader {
     table->Finish();
   }
 
-  // The members of `value` onto `scratch`: each known name of `names` as
-  // its cell and rendered text, a nested list (an entry's) through
-  // ReadList. `list` names the nested list of an element ("" for an
-  // entry). False when `value` is not an object.
+  // The members of object `value` onto `scratch` by `names`, those of an
+  // element of nested list `list` ("" for an entry). False when `value` is
+  // not an object.
   bool ReadMembers(const Shape& shape, const Names& names,
                    std::string_view list, od::value& value, ConfigTable* table,
                    Scratch* scratch) {

@@ -1,18 +1,11 @@
 // Reads a device configuration (JSON, with simdjson's On-Demand parser)
 // into the compact form of config.h in one pass over the text, checking
 // every table, row, column and value against the registry and rendering
-// each entry's answer text on the way:
+// each entry's answer text on the way (the form: docs/devhost.md):
 //
 //   {"<Table>": {"<Row>": [<entry>, ...]},    a table with rows
 //    "<Table>": <entry>, ...}                 a single-instance table
 //   <entry>:  {"<Column>": value, "<Nested>": [{"<Column>": value}, ...]}
-//
-// Numbers are unsigned whole numbers (booleans true/false, or 0/1) within
-// the column's min and max, and strings hold the other kinds (IPv4 and MAC
-// addresses, IPv6 addresses for columns of that format, texts of at most
-// the column's maxLength bytes): the values a request may name. An entry's
-// answer text has its keys in registry order, a nested list at the place of
-// its first column.
 //
 // Faults throw std::runtime_error. Text that is not JSON, a key twice in
 // one object, or containers nested more than 64 deep stop the reading at
