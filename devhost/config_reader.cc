@@ -362,7 +362,7 @@ class Reader {
   // last step of the place. Refuses a key twice when given `keys`.
   template <typename F>
   void Members(od::object object, Keys* keys, F f) {
-    const size_t level = path_.size();
+    bool stepped = false;
     for (auto member : object) {
       od::field field = Get(std::move(member));
       // The key as written when it has no escapes (most do), else decoded.
@@ -373,27 +373,27 @@ class Reader {
       if (key.find('\\') != std::string_view::npos) {
         key = Get(field.unescaped_key());
       }
-      path_.resize(level);
-      path_.push_back(Step{false, 0, key});
+      if (!stepped) path_.emplace_back();
+      stepped = true;
+      path_.back() = Step{false, 0, key};
       if (keys != nullptr && !keys->insert(key).second) Twice(key);
       f(key, field.value());
     }
-    path_.resize(level);
+    if (stepped) path_.pop_back();
   }
 
   // Calls f(value) for every element of `array`, its index being the last
   // step of the place.
   template <typename F>
   void Elements(od::array array, F f) {
-    const size_t level = path_.size();
     size_t index = 0;
     for (auto element : array) {
       od::value value = Get(std::move(element));
-      path_.resize(level);
-      path_.push_back(Step{true, index++, {}});
+      if (index == 0) path_.emplace_back();
+      path_.back() = Step{true, index++, {}};
       f(value);
     }
-    path_.resize(level);
+    if (index != 0) path_.pop_back();
   }
 
   // Reads past `value`, checking it as strictly as what is read.
