@@ -160,47 +160,6 @@ std::string PointerOf(const Path& path) {
   return out;
 }
 
-// What is wrong with a configuration: the kMaxProblems first in key order,
-// and a count.
-class Problems {
- public:
-  // Adds `what` at `path`, ordered by a text whose byte order is the order
-  // of places: per level, an index as 8 big-endian bytes, or a key behind a
-  // byte that puts nested lists after the entry's columns.
-  void Add(const Path& path, const std::string& what) {
-    std::string order;
-    for (const Step& step : path) {
-      for (int shift = 56; step.array && shift >= 0; shift -= 8) {
-        order.push_back(static_cast<char>(step.index >> shift));
-      }
-      if (step.array) continue;
-      order.push_back(step.list ? '\1' : '\0');
-      order.append(step.key);
-      order.push_back('\0');
-    }
-    const std::string place = path.empty() ? "/" : PointerOf(path);
-    kept_.emplace(std::move(order), place + ": " + what);
-    if (kept_.size() > kMaxProblems) kept_.erase(std::prev(kept_.end()));
-    ++count_;
-  }
-
-  void ThrowIfAny() const {
-    if (count_ == 0) return;
-    std::string message = kDoesNotFit;
-    for (const auto& [order, problem] : kept_) {
-      message += (message == kDoesNotFit ? "" : "; ") + problem;
-    }
-    if (count_ > kept_.size()) {
-      message += "; and " + std::to_string(count_ - kept_.size()) + " more";
-    }
-    throw std::runtime_error(message);
-  }
-
- private:
-  std::multimap<std::string, std::string> kept_;  // order, message
-  size_t count_ = 0;
-};
-
 // One object's members as they are read, reused from object to object: the
 // keys met (the registry places of known ones, the others by name), the
 // cells, and each member rendered, with its place, to be put in order.
@@ -252,27 +211,33 @@ class Reader {
       FailAt(at, simdjson::error_message(e), PointerAt(at));
     }
     auto config = std::make_unique<Config>();
+    od::object tables;
     if (Get(doc_.type()) != od::json_type::object) {
       Problem("expected an object of tables");
-      problems_.ThrowIfAny();
-    }
-    od::object tables;
-    if (const error_code e = doc_.get_object().get(tables)) {
+    } else if (const error_code e = doc_.get_object().get(tables)) {
       // The top value does not end.
       FailAt(text_.size(), simdjson::error_message(e), "");
+    } else {
+      Members(tables, true, [&](std::string_view name, od::value& value) {
+        const RegTable* reg = registry_.Table(std::string(name));
+        if (reg == nullptr) {
+          Refuse(value, "unknown table " + Quoted(name));
+        } else {
+          ReadTable(*reg, config->Add(*reg), value);
+        }
+      });
+      if (Offset() != text_.size()) Fail("more text after the top value");
     }
-    Keys names;
-    Members(tables, &names, [&](std::string_view name, od::value& value) {
-      const RegTable* reg = registry_.Table(std::string(name));
-      if (reg == nullptr) {
-        Refuse(value, "unknown table " + Quoted(name));
-      } else {
-        ReadTable(*reg, config->Add(*reg), value);
-      }
-    });
-    if (Offset() != text_.size()) Fail("more text after the top value");
-    problems_.ThrowIfAny();
-    return config;
+    if (problemCount_ == 0) return config;
+    std::string message = kDoesNotFit;
+    for (const auto& [order, problem] : problems_) {
+      message += (message == kDoesNotFit ? "" : "; ") + problem;
+    }
+    if (problemCount_ > problems_.size()) {
+      message +=
+          "; and " + std::to_string(problemCount_ - problems_.size()) + " more";
+    }
+    throw std::runtime_error(message);
   }
 
  private:
@@ -340,9 +305,27 @@ class Reader {
     return text;
   }
 
-  // Adds a problem at the current place; returns false.
+  // Adds a problem at the current place, keeping the kMaxProblems first in
+  // the order of places: a text whose byte order is theirs, per level an
+  // index as 8 big-endian bytes or a key behind a byte that puts nested
+  // lists after the entry's columns. Returns false.
   bool Problem(const std::string& what) {
-    problems_.Add(path_, what);
+    std::string order;
+    for (const Step& step : path_) {
+      for (int shift = 56; step.array && shift >= 0; shift -= 8) {
+        order.push_back(static_cast<char>(step.index >> shift));
+      }
+      if (step.array) continue;
+      order.push_back(step.list ? '\1' : '\0');
+      order.append(step.key);
+      order.push_back('\0');
+    }
+    const std::string place = path_.empty() ? "/" : PointerOf(path_);
+    problems_.emplace(std::move(order), place + ": " + what);
+    if (problems_.size() > kMaxProblems) {
+      problems_.erase(std::prev(problems_.end()));
+    }
+    ++problemCount_;
     return false;
   }
   // The same, and reads past `value`.
@@ -359,9 +342,10 @@ class Reader {
   }
 
   // Calls f(key, value) for every member of `object`, the key being the
-  // last step of the place. Refuses a key twice when given `keys`.
+  // last step of the place. Refuses a key twice when `unique`.
   template <typename F>
-  void Members(od::object object, Keys* keys, F f) {
+  void Members(od::object object, bool unique, F f) {
+    Keys keys;
     bool stepped = false;
     for (auto member : object) {
       od::field field = Get(std::move(member));
@@ -376,7 +360,7 @@ class Reader {
       if (!stepped) path_.emplace_back();
       stepped = true;
       path_.back() = Step{false, 0, key};
-      if (keys != nullptr && !keys->insert(key).second) Twice(key);
+      if (unique && !keys.insert(key).second) Twice(key);
       f(key, field.value());
     }
     if (stepped) path_.pop_back();
@@ -398,11 +382,10 @@ class Reader {
 
   // Reads past `value`, checking it as strictly as what is read.
   void Skip(od::value& value) {
-    Keys keys;
     switch (Get(value.type())) {
       case od::json_type::object:
         if (path_.size() >= kMaxDepth) Fail(kTooDeep);
-        Members(Get(value.get_object()), &keys,
+        Members(Get(value.get_object()), true,
                 [this](std::string_view, od::value& v) { Skip(v); });
         break;
       case od::json_type::array:
@@ -426,13 +409,12 @@ class Reader {
 
   void ReadTable(const RegTable& reg, ConfigTable* table, od::value& value) {
     const Shape shape = ShapeOf(reg, *table);
-    Keys keys;
     if (reg.row.empty()) {
       ReadEntry(shape, table, value);
     } else if (Get(value.type()) != od::json_type::object) {
       Refuse(value, "expected {" + Quoted(reg.row) + ": [...]}");
     } else {
-      Members(Get(value.get_object()), &keys,
+      Members(Get(value.get_object()), true,
               [&](std::string_view key, od::value& rows) {
                 if (key != reg.row) {
                   Refuse(rows, "unknown row " + Quoted(key) + " (" + reg.name +
@@ -461,7 +443,7 @@ class Reader {
     scratch->Clear();
     std::string& text = scratch->text;
     Members(
-        Get(value.get_object()), nullptr,
+        Get(value.get_object()), false,
         [&](std::string_view key, od::value& member) {
           auto it = names.find(key);
           if (it == names.end()) {
@@ -636,7 +618,8 @@ class Reader {
   size_t keyAt_ = 0;  // offset of the key just read
   size_t reported_ = 0;
   Path path_;
-  Problems problems_;
+  std::multimap<std::string, std::string> problems_;  // order, message
+  size_t problemCount_ = 0;
   Scratch entry_, element_;
 };
 
