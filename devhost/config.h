@@ -56,7 +56,6 @@ class PodArray {
   const T* data() const { return data_; }
   T* data() { return data_; }
   const T& operator[](size_t i) const { return data_[i]; }
-  T& back() { return data_[size_ - 1]; }
 
   void push_back(const T& value) { append(&value, 1); }
   void append(const T* values, size_t count) {

@@ -17,6 +17,7 @@
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "devhost/values.h"
@@ -357,8 +358,7 @@ class Reader {
       if (key.find('\\') != std::string_view::npos) {
         key = Get(field.unescaped_key());
       }
-      if (!stepped) path_.emplace_back();
-      stepped = true;
+      if (!std::exchange(stepped, true)) path_.emplace_back();
       path_.back() = Step{false, 0, key};
       if (unique && !keys.insert(key).second) Twice(key);
       f(key, field.value());
