@@ -1,6 +1,5 @@
 #include "devhost/config.h"
 
-
 #include <algorithm>
 #include <functional>
 #include <stdexcept>
@@ -12,15 +11,9 @@ namespace {
 // Entries (or request rows) between looks at the cancel flag.
 constexpr size_t kCheckEvery = 4096;
 
-constexpr char kTooLarge[] = "the configuration is too large";
-
-uint32_t Narrow(size_t n) {
-  if (n > UINT32_MAX) throw std::length_error(kTooLarge);
+uint32_t Narrow(size_t n, size_t max = UINT32_MAX) {
+  if (n > max) throw std::length_error("the configuration is too large");
   return static_cast<uint32_t>(n);
-}
-
-bool Cancelled(const std::atomic<bool>* cancel) {
-  return cancel != nullptr && cancel->load(std::memory_order_relaxed);
 }
 
 void Mark(std::vector<uint64_t>* bits, size_t i) {
@@ -31,70 +24,55 @@ bool Marked(const std::vector<uint64_t>& bits, size_t i) {
   return (bits[i >> 6] >> (i & 63)) & 1;
 }
 
-}  // namespace
-
-// ---- Cells ------------------------------------------------------------------
-
-Cell Cell::Number(uint8_t column, uint64_t n) {
-  Cell c;
-  c.column = column;
-  c.kind = CellKind::kNumber;
-  c.value = n;
-  return c;
+// Equal values give equal keys; unequal ones mostly differ, and every
+// candidate is matched in full anyway.
+uint64_t Hash(const Cell& cell, const char* pool) {
+  return cell.kind == CellKind::kNumber
+             ? cell.value
+             : std::hash<std::string_view>()(cell.BytesIn(pool)) * 31 +
+                   static_cast<uint64_t>(cell.kind);
 }
+
+}  // namespace
 
 Cell Cell::Bytes(uint8_t column, CellKind kind, std::string_view bytes,
                  PodArray<char>* pool) {
-  Cell c;
-  c.column = column;
-  if (bytes.size() > kMaxSize) return c;
-  c.kind = kind;
-  c.size = static_cast<uint16_t>(bytes.size());
-  if (c.size <= kInPlace) {
+  if (bytes.size() > kMaxSize) return Cell{column};
+  Cell c{column, kind, static_cast<uint16_t>(bytes.size()), pool->size()};
+  if (c.size > kInPlace) {
+    pool->append(bytes.data(), bytes.size());
+  } else {
     uint64_t value = 0;
     std::memcpy(&value, bytes.data(), c.size);
     c.value = value;
-  } else {
-    c.value = pool->size();
-    pool->append(bytes.data(), bytes.size());
   }
   return c;
 }
 
 std::string_view Cell::BytesIn(const char* pool) const {
-  if (size <= kInPlace) {
-    return std::string_view(reinterpret_cast<const char*>(&value), size);
-  }
-  return std::string_view(pool + value, size);
+  const char* bytes =
+      size <= kInPlace ? reinterpret_cast<const char*>(&value) : pool + value;
+  return std::string_view(bytes, size);
 }
 
 bool SameValue(const Cell& a, const char* poolA, const Cell& b,
                const char* poolB) {
-  if (a.kind == CellKind::kNone || a.kind != b.kind || a.size != b.size) {
-    return false;
-  }
-  if (a.size <= Cell::kInPlace) return a.value == b.value;
-  return std::memcmp(poolA + a.value, poolB + b.value, a.size) == 0;
+  if (a.kind == CellKind::kNone || a.kind != b.kind) return false;
+  return a.kind == CellKind::kNumber ? a.value == b.value
+                                     : a.BytesIn(poolA) == b.BytesIn(poolB);
 }
 
-// ---- Tables -----------------------------------------------------------------
-
-ConfigTable::ConfigTable(const RegTable& reg) : reg_(reg) {
+ConfigTable::ConfigTable(const RegTable& reg) {
   for (const RegColumn& c : reg.columns) {
     if (!c.sub.empty() && Sub(c.sub) < 0) subs_.push_back(c.sub);
     if (c.format == "ipv6") ipv6_.set(c.number);
-    if (!reg.row.empty() && c.sub.empty()) {
-      if (keyA_ < 0) {
-        keyA_ = c.number;
-      } else if (keyB_ < 0) {
-        keyB_ = c.number;
-      }
+    if (reg.row.empty() || !c.sub.empty()) continue;
+    if (keyA_ < 0) {
+      keyA_ = c.number;
+    } else if (keyB_ < 0) {
+      keyB_ = c.number;
     }
   }
-}
-
-std::string_view ConfigTable::Text(size_t entry) const {
-  return Texts(entry, entry);
 }
 
 std::string_view ConfigTable::Texts(size_t first, size_t last) const {
@@ -104,10 +82,8 @@ std::string_view ConfigTable::Texts(size_t first, size_t last) const {
 }
 
 int ConfigTable::Sub(std::string_view name) const {
-  for (size_t i = 0; i < subs_.size(); ++i) {
-    if (subs_[i] == name) return static_cast<int>(i);
-  }
-  return -1;
+  const auto it = std::find(subs_.begin(), subs_.end(), name);
+  return it == subs_.end() ? -1 : static_cast<int>(it - subs_.begin());
 }
 
 bool ConfigTable::HasCells(uint32_t first, uint32_t count, const Cell* want,
@@ -127,94 +103,38 @@ bool ConfigTable::HasCells(uint32_t first, uint32_t count, const Cell* want,
 bool ConfigTable::Matches(const Wanted& wanted, size_t entry) const {
   if (wanted.never) return false;
   const Entry& e = entries_[entry];
+  const char* pool = wanted.pool.data();
   if (!HasCells(e.firstCell, e.cellCount, wanted.cells.data(),
-                wanted.cells.size(), wanted.pool.data())) {
+                wanted.cells.size(), pool)) {
     return false;
   }
   for (const Wanted::Sub& s : wanted.subs) {
-    const List* list = nullptr;
-    for (uint32_t i = e.firstList; i < e.firstList + e.listCount; ++i) {
-      if (lists_[i].sub == s.sub) list = &lists_[i];
-    }
-    if (list == nullptr) return false;
     bool any = false;
-    for (uint32_t i = 0; i < list->elementCount && !any; ++i) {
-      const Element& element = elements_[list->firstElement + i];
-      any = HasCells(element.firstCell, element.cellCount,
-                     wanted.subCells.data() + s.first, s.count,
-                     wanted.pool.data());
+    for (uint32_t i = 0; i < e.elementCount && !any; ++i) {
+      const Element& element = elements_[e.firstElement + i];
+      any = element.sub == s.sub &&
+            HasCells(element.firstCell, element.cellCount,
+                     wanted.subCells.data() + s.first, s.count, pool);
     }
     if (!any) return false;
   }
   return true;
 }
 
-// ---- The index --------------------------------------------------------------
-
-// Equal values give equal keys; unequal ones mostly differ, and every
-// candidate is matched in full anyway.
-uint64_t ConfigTable::KeyOf(const Cell& cell, const char* pool) const {
-  if (cell.kind == CellKind::kNumber) return cell.value;
-  return std::hash<std::string_view>()(cell.BytesIn(pool)) * 31 +
-         static_cast<uint64_t>(cell.kind);
-}
-
-uint32_t ConfigTable::SecondKeyOf(const Cell* cell, const char* pool) const {
-  if (cell == nullptr) return 0;
-  const uint64_t key = KeyOf(*cell, pool);
-  return static_cast<uint32_t>(key ^ (key >> 32)) | 1;
-}
-
-void ConfigTable::IndexLast(const Cell* cells, size_t count) {
-  if (keyA_ < 0) return;
+bool ConfigTable::KeyOf(const Cell* cells, size_t count, const char* pool,
+                        IndexKey* key) const {
   const Cell* a = nullptr;
   const Cell* b = nullptr;
-  for (size_t i = 0; i < count; ++i) {
+  for (size_t i = count; i-- > 0;) {  // the first of a column wins
     if (cells[i].column == keyA_) a = &cells[i];
     if (cells[i].column == keyB_) b = &cells[i];
   }
-  if (a == nullptr) return;
-  index_.push_back(IndexKey{KeyOf(*a, pool_.data()),
-                            SecondKeyOf(b, pool_.data()),
-                            static_cast<uint32_t>(entries_.size() - 1)});
-}
-
-void ConfigTable::SortIndex() {
-  // Configurations mostly list their rows in key order already.
-  auto less = [](const IndexKey& x, const IndexKey& y) {
-    return std::tie(x.a, x.b, x.entry) < std::tie(y.a, y.b, y.entry);
-  };
-  IndexKey* begin = index_.data();
-  IndexKey* end = begin + index_.size();
-  if (!std::is_sorted(begin, end, less)) std::sort(begin, end, less);
-  index_.ShrinkToFit();
-}
-
-bool ConfigTable::Candidates(const Wanted& wanted, const IndexKey** begin,
-                             const IndexKey** end) const {
-  const Cell* a = nullptr;
-  const Cell* b = nullptr;
-  for (const Cell& c : wanted.cells) {
-    if (c.column == keyA_ && a == nullptr) a = &c;
-    if (c.column == keyB_ && b == nullptr) b = &c;
-  }
   if (a == nullptr) return false;
-  const IndexKey probe{KeyOf(*a, wanted.pool.data()),
-                       SecondKeyOf(b, wanted.pool.data()), 0};
-  auto range =
-      b == nullptr
-          ? std::equal_range(index_.data(), index_.data() + index_.size(),
-                             probe,
-                             [](const IndexKey& x, const IndexKey& y) {
-                               return x.a < y.a;
-                             })
-          : std::equal_range(index_.data(), index_.data() + index_.size(),
-                             probe, [](const IndexKey& x, const IndexKey& y) {
-                               return std::tie(x.a, x.b) <
-                                      std::tie(y.a, y.b);
-                             });
-  *begin = range.first;
-  *end = range.second;
+  *key = IndexKey{Hash(*a, pool), 0, 0};
+  if (b != nullptr) {
+    const uint64_t hash = Hash(*b, pool);
+    key->b = static_cast<uint32_t>(hash ^ (hash >> 32)) | 1;
+  }
   return true;
 }
 
@@ -224,95 +144,75 @@ bool ConfigTable::Select(const std::vector<Wanted>& wanted,
   const size_t n = entries_.size();
   selected->assign((n + 63) / 64, 0);
   size_t work = 0;
-  auto go_on = [&] { return ++work % kCheckEvery != 0 || !Cancelled(cancel); };
-  std::vector<const Wanted*> scans;  // rows the index cannot narrow
+  auto go_on = [&] {
+    return ++work % kCheckEvery != 0 || cancel == nullptr ||
+           !cancel->load(std::memory_order_relaxed);
+  };
   for (const Wanted& w : wanted) {
     if (!go_on()) return false;
     if (w.SelectsAll()) {
       for (size_t i = 0; i < n; ++i) Mark(selected, i);
       return true;
     }
-    const IndexKey* begin;
-    const IndexKey* end;
+    IndexKey key;
     if (w.never) continue;
-    if (!Candidates(w, &begin, &end)) {
-      scans.push_back(&w);
+    if (!KeyOf(w.cells.data(), w.cells.size(), w.pool.data(), &key)) {
+      // A row the index cannot narrow: every comparison counts.
+      for (size_t i = 0; i < n; ++i) {
+        if (Marked(*selected, i)) continue;
+        if (!go_on()) return false;
+        if (Matches(w, i)) Mark(selected, i);
+      }
       continue;
     }
-    for (const IndexKey* k = begin; k != end; ++k) {
+    // The index is sorted by (a, b): the rows of one a, or of one (a, b).
+    const auto range = std::equal_range(
+        index_.data(), index_.data() + index_.size(), key,
+        [&key](const IndexKey& x, const IndexKey& y) {
+          return x.a < y.a || (key.b != 0 && x.a == y.a && x.b < y.b);
+        });
+    for (const IndexKey* k = range.first; k != range.second; ++k) {
       if (!go_on()) return false;
       if (Matches(w, k->entry)) Mark(selected, k->entry);
-    }
-  }
-  if (scans.empty()) return true;
-  // Every comparison counts: many unnarrowed rows make each entry costly.
-  for (size_t i = 0; i < n; ++i) {
-    if (Marked(*selected, i)) continue;
-    for (const Wanted* w : scans) {
-      if (!go_on()) return false;
-      if (Matches(*w, i)) {
-        Mark(selected, i);
-        break;
-      }
     }
   }
   return true;
 }
 
-// ---- Building ---------------------------------------------------------------
-
-ConfigBuilder::ConfigBuilder(ConfigTable* table) : table_(table) {}
-
-void ConfigBuilder::BeginList(uint32_t sub) {
-  table_->lists_.push_back(
-      ConfigTable::List{Narrow(table_->elements_.size()), 0, sub});
+void ConfigTable::AddElement(uint16_t sub, const Cell* cells, size_t count) {
+  elements_.push_back(Element{Narrow(cells_.size()),
+                              static_cast<uint16_t>(Narrow(count, UINT16_MAX)),
+                              sub});
+  cells_.append(cells, count);
 }
 
-void ConfigBuilder::AddElement(const Cell* cells, size_t count) {
-  table_->elements_.push_back(ConfigTable::Element{
-      Narrow(table_->cells_.size()), Narrow(count)});
-  table_->cells_.append(cells, count);
-  ++table_->lists_[table_->lists_.size() - 1].elementCount;
+void ConfigTable::EndEntry(const Cell* cells, size_t count) {
+  const Entry e{Narrow(openText_),
+                Narrow(texts_.size() - openText_),
+                Narrow(cells_.size()),
+                Narrow(openElement_),
+                Narrow(elements_.size() - openElement_),
+                Narrow(count)};
+  cells_.append(cells, count);
+  entries_.push_back(e);
+  IndexKey key;
+  if (KeyOf(cells, count, pool_.data(), &key)) {
+    key.entry = Narrow(entries_.size() - 1);
+    index_.push_back(key);
+  }
+  texts_.push_back(',');  // joins this text to the next (Texts)
+  openElement_ = elements_.size();
+  openText_ = texts_.size();
 }
 
-void ConfigBuilder::EndEntry(const Cell* cells, size_t count) {
-  ConfigTable::Entry e;
-  e.text = Narrow(firstText_);
-  e.textSize = Narrow(table_->texts_.size() - firstText_);
-  e.firstCell = Narrow(table_->cells_.size());
-  e.firstList = Narrow(firstList_);
-  if (count > UINT16_MAX) throw std::length_error(kTooLarge);
-  e.cellCount = static_cast<uint16_t>(count);
-  e.listCount = static_cast<uint16_t>(table_->lists_.size() - firstList_);
-  table_->cells_.append(cells, count);
-  table_->entries_.push_back(e);
-  table_->IndexLast(cells, count);
-  table_->texts_.push_back(',');  // joins this text to the next (Texts)
-  firstList_ = table_->lists_.size();
-  firstText_ = table_->texts_.size();
-}
-
-void ConfigBuilder::Finish() {
-  table_->entries_.ShrinkToFit();
-  table_->lists_.ShrinkToFit();
-  table_->elements_.ShrinkToFit();
-  table_->cells_.ShrinkToFit();
-  table_->pool_.ShrinkToFit();
-  table_->texts_.ShrinkToFit();
-  table_->SortIndex();
-}
-
-// ---- The configuration ------------------------------------------------------
-
-const ConfigTable* Config::Table(const RegTable* reg) const {
-  auto it = tables_.find(reg);
-  return it == tables_.end() ? nullptr : it->second.get();
-}
-
-ConfigTable* Config::Add(const RegTable& reg) {
-  std::unique_ptr<ConfigTable>& table = tables_[&reg];
-  if (table == nullptr) table = std::make_unique<ConfigTable>(reg);
-  return table.get();
+void ConfigTable::Finish() {
+  // Configurations mostly list their rows in key order already.
+  auto less = [](const IndexKey& x, const IndexKey& y) {
+    return std::tie(x.a, x.b, x.entry) < std::tie(y.a, y.b, y.entry);
+  };
+  IndexKey* begin = index_.data();
+  IndexKey* end = begin + index_.size();
+  if (!std::is_sorted(begin, end, less)) std::sort(begin, end, less);
 }
 
 }  // namespace devhost

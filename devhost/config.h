@@ -5,21 +5,17 @@
 //   answer text  rendered once, keys in registry order, in one arena per
 //                table; answering copies it and renders nothing anew
 //   cells        its valued columns as fixed-size Cells
-//   lists        its nested lists, each a range of elements, each element
-//                a range of cells
+//   elements     the elements of its nested lists, each a range of cells
 //
-// A Cell holds a number (booleans as 0/1) or up to 8 bytes (IPv4 and MAC
-// addresses, short texts) in place; longer texts and IPv6 addresses (16
-// bytes) lie in the table's byte pool. Row tables are indexed by their
-// first two row columns (group and rule in the rule tables), so a request
-// row that names them finds its entries without a scan.
-//
-// Made once by LoadConfig (config_reader.h), immutable afterwards: safe to
-// read from any number of threads.
+// Row tables are indexed by their first two row columns (group and rule in
+// the rule tables), so a request row that names them finds its entries
+// without a scan. Made once by LoadConfig (config_reader.h), immutable
+// afterwards: safe to read from any number of threads.
 
 #ifndef ACL_DEVHOST_CONFIG_H_
 #define ACL_DEVHOST_CONFIG_H_
 
+#include <algorithm>
 #include <atomic>
 #include <bitset>
 #include <cstddef>
@@ -28,23 +24,21 @@
 #include <cstring>
 #include <memory>
 #include <new>
-#include <string>
 #include <string_view>
 #include <type_traits>
-#include <utility>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
-#include "devhost/memory.h"
 #include "devhost/registry.h"
 
 namespace devhost {
 
-// A growable array of plain records in one malloc block, grown with
-// realloc: from 128 KiB on the block is a mapping of its own, which glibc
-// grows with mremap (its pages move, they are never copied), so that a
-// large array never needs twice its size; from 2 MiB on it is hinted to
-// huge pages (memory.h). Owns its block; not thread-safe while growing.
+// A growable array of plain records in one malloc block, grown by realloc.
+// From 128 KiB on the block is a mapping of its own (memory.h) that glibc
+// grows with mremap: its pages move, never copied, so a large array never
+// needs twice its size, and capacity not yet written takes no memory.
+// Owns its block; not thread-safe while growing.
 template <typename T>
 class PodArray {
   static_assert(std::is_trivially_copyable_v<T>, "plain records only");
@@ -52,72 +46,44 @@ class PodArray {
  public:
   PodArray() = default;
   ~PodArray() { std::free(data_); }
-  PodArray(PodArray&& other) noexcept { Take(&other); }
-  PodArray& operator=(PodArray&& other) noexcept {
-    if (this != &other) {
-      std::free(data_);
-      Take(&other);
-    }
-    return *this;
-  }
-  PodArray(const PodArray&) = delete;
-  PodArray& operator=(const PodArray&) = delete;
+  PodArray(PodArray&& other) noexcept
+      : data_(std::exchange(other.data_, nullptr)),
+        size_(std::exchange(other.size_, 0)),
+        capacity_(std::exchange(other.capacity_, 0)) {}
+  PodArray& operator=(PodArray&&) = delete;
 
   size_t size() const { return size_; }
-  bool empty() const { return size_ == 0; }
   const T* data() const { return data_; }
   T* data() { return data_; }
   const T& operator[](size_t i) const { return data_[i]; }
-  T& operator[](size_t i) { return data_[i]; }
 
-  void push_back(const T& value) {
-    if (size_ == capacity_) Grow(size_ + 1);
-    data_[size_++] = value;
-  }
+  void push_back(const T& value) { append(&value, 1); }
   void append(const T* values, size_t count) {
-    if (count == 0) return;
-    if (capacity_ - size_ < count) Grow(size_ + count);
-    std::memcpy(data_ + size_, values, count * sizeof(T));
-    size_ += count;
-  }
-  // Gives back the capacity beyond the size.
-  void ShrinkToFit() {
-    if (size_ == capacity_ || size_ == 0) return;
-    if (void* p = std::realloc(data_, size_ * sizeof(T))) {
+    if (capacity_ - size_ < count) {
+      const size_t capacity =
+          std::max({size_t{16}, 2 * capacity_, size_ + count});
+      void* p = std::realloc(data_, capacity * sizeof(T));
+      if (p == nullptr) throw std::bad_alloc();
       data_ = static_cast<T*>(p);
-      capacity_ = size_;
+      capacity_ = capacity;
     }
+    if (count != 0) std::memcpy(data_ + size_, values, count * sizeof(T));
+    size_ += count;
   }
 
  private:
-  void Take(PodArray* other) {
-    data_ = std::exchange(other->data_, nullptr);
-    size_ = std::exchange(other->size_, 0);
-    capacity_ = std::exchange(other->capacity_, 0);
-  }
-  void Grow(size_t need) {
-    size_t capacity = capacity_ < 16 ? 16 : capacity_ * 2;
-    if (capacity < need) capacity = need;
-    void* p = std::realloc(data_, capacity * sizeof(T));
-    if (p == nullptr) throw std::bad_alloc();
-    AdviseHugePages(p, capacity * sizeof(T));
-    data_ = static_cast<T*>(p);
-    capacity_ = capacity;
-  }
-
   T* data_ = nullptr;
   size_t size_ = 0;
   size_t capacity_ = 0;
 };
 
-// What a cell's value is. Values of different kinds never compare equal,
-// nor does a value of no kind (a request value of a type the adapter does
-// not know).
+// Values of different kinds never compare equal, nor does a value of no
+// kind (a request value of an unknown type).
 enum class CellKind : uint8_t { kNone, kNumber, kText, kBytes };
 
-// One valued column, in 12 bytes: a configuration holds many. Bytes of up
-// to kInPlace are kept in `value`, longer ones at offset `value` of a byte
-// pool.
+// One valued column, in 12 bytes: a number (booleans as 0/1), or bytes
+// (texts, addresses), up to kInPlace of them in `value`, longer ones at
+// offset `value` of a byte pool.
 struct __attribute__((packed, aligned(4))) Cell {
   static constexpr uint32_t kInPlace = 8;
   static constexpr uint32_t kMaxSize = UINT16_MAX;
@@ -127,14 +93,15 @@ struct __attribute__((packed, aligned(4))) Cell {
   uint16_t size = 0;   // kText, kBytes: byte count
   uint64_t value = 0;  // kNumber: the number; see above
 
-  static Cell Number(uint8_t column, uint64_t n);
+  static Cell Number(uint8_t column, uint64_t n) {
+    return Cell{column, CellKind::kNumber, 0, n};
+  }
   // A cell of no kind (which matches nothing) when `bytes` are longer than
   // kMaxSize. REQUIRES: kind is kText or kBytes.
   static Cell Bytes(uint8_t column, CellKind kind, std::string_view bytes,
                     PodArray<char>* pool);
 
-  // The bytes of a kText or kBytes cell, `pool` being the one it was made
-  // with.
+  // The bytes of a kText or kBytes cell made with `pool`.
   std::string_view BytesIn(const char* pool) const;
 };
 static_assert(sizeof(Cell) == 12, "cells are fixed-size");
@@ -163,14 +130,17 @@ struct Wanted {
   bool SelectsAll() const { return !never && cells.empty() && subs.empty(); }
 };
 
+// One configured table. The reader fills it entry by entry: the elements
+// of the entry's nested lists (AddElement) and its answer text (appended to
+// text()), then the entry itself with its row cells (EndEntry); Finish
+// completes the index.
 class ConfigTable {
  public:
   // REQUIRES: `reg` outlives the table.
   explicit ConfigTable(const RegTable& reg);
 
-  const RegTable& reg() const { return reg_; }
   size_t size() const { return entries_.size(); }
-  std::string_view Text(size_t entry) const;
+  std::string_view Text(size_t entry) const { return Texts(entry, entry); }
   // The texts of entries `first` to `last`, joined by commas: the texts lie
   // in entry order, each followed by a comma.
   std::string_view Texts(size_t first, size_t last) const;
@@ -188,25 +158,26 @@ class ConfigTable {
               std::vector<uint64_t>* selected,
               const std::atomic<bool>* cancel) const;
 
- private:
-  friend class ConfigBuilder;
+  // Building: where longer cell values and the entry's text go.
+  PodArray<char>* pool() { return &pool_; }
+  PodArray<char>* text() { return &texts_; }
+  void AddElement(uint16_t sub, const Cell* cells, size_t count);
+  void EndEntry(const Cell* cells, size_t count);
+  void Finish();
 
+ private:
   struct Entry {
     uint32_t text;  // offset in texts_
     uint32_t textSize;
     uint32_t firstCell;
-    uint32_t firstList;
-    uint16_t cellCount;
-    uint16_t listCount;
-  };
-  struct List {
-    uint32_t firstElement;
+    uint32_t firstElement;  // of its nested lists, list by list
     uint32_t elementCount;
-    uint32_t sub;
+    uint32_t cellCount;
   };
   struct Element {
     uint32_t firstCell;
-    uint32_t cellCount;
+    uint16_t cellCount;
+    uint16_t sub;  // the nested list's
   };
   // An entry by the keys of its first two row columns: the first's, and
   // the second's folded to 32 bits (0 when the entry lacks it).
@@ -218,60 +189,36 @@ class ConfigTable {
 
   bool HasCells(uint32_t first, uint32_t count, const Cell* want,
                 size_t wantCount, const char* wantPool) const;
-  uint64_t KeyOf(const Cell& cell, const char* pool) const;
-  uint32_t SecondKeyOf(const Cell* cell, const char* pool) const;
-  // Indexes the entry just added, whose row cells are `cells`.
-  void IndexLast(const Cell* cells, size_t count);
-  void SortIndex();
-  // The index range that can hold the entries matching `wanted`; false
-  // when the index cannot narrow it.
-  bool Candidates(const Wanted& wanted, const IndexKey** begin,
-                  const IndexKey** end) const;
+  // The index key of `cells` (in `pool`); false when they lack the first
+  // index column.
+  bool KeyOf(const Cell* cells, size_t count, const char* pool,
+             IndexKey* key) const;
 
-  const RegTable& reg_;
   std::vector<std::string_view> subs_;  // nested message names
   std::bitset<256> ipv6_;
   PodArray<Entry> entries_;
-  PodArray<List> lists_;
   PodArray<Element> elements_;
   PodArray<Cell> cells_;
   PodArray<char> pool_;
   PodArray<char> texts_;
   int keyA_ = -1, keyB_ = -1;  // index columns, -1 for none
   PodArray<IndexKey> index_;
-};
-
-// Fills a ConfigTable entry by entry, as a reader meets the rows: the
-// entry's nested lists (BeginList, then AddElement per element) and its
-// answer text (appended to text()), then the entry itself with its row
-// cells (EndEntry). Finish completes the index. Not thread-safe.
-class ConfigBuilder {
- public:
-  // REQUIRES: `table` is new and outlives the builder.
-  explicit ConfigBuilder(ConfigTable* table);
-
-  // Where the bytes of longer cell values go (Cell::Bytes).
-  PodArray<char>* pool() { return &table_->pool_; }
-  // Where the entry's answer text goes.
-  PodArray<char>* text() { return &table_->texts_; }
-
-  void BeginList(uint32_t sub);
-  void AddElement(const Cell* cells, size_t count);
-  void EndEntry(const Cell* cells, size_t count);
-  void Finish();
-
- private:
-  ConfigTable* table_;
-  size_t firstList_ = 0;  // of the entry being read
-  size_t firstText_ = 0;
+  size_t openElement_ = 0, openText_ = 0;  // of the entry being read
 };
 
 // The configured tables. Tables the configuration does not name are absent.
 class Config {
  public:
-  const ConfigTable* Table(const RegTable* reg) const;
+  const ConfigTable* Table(const RegTable* reg) const {
+    auto it = tables_.find(reg);
+    return it == tables_.end() ? nullptr : it->second.get();
+  }
   // The table for `reg`, made empty on first use; for readers only.
-  ConfigTable* Add(const RegTable& reg);
+  ConfigTable* Add(const RegTable& reg) {
+    std::unique_ptr<ConfigTable>& table = tables_[&reg];
+    if (table == nullptr) table = std::make_unique<ConfigTable>(reg);
+    return table.get();
+  }
 
  private:
   std::unordered_map<const RegTable*, std::unique_ptr<ConfigTable>> tables_;

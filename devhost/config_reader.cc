@@ -1,11 +1,18 @@
 #include "devhost/config_reader.h"
 
+#include <fcntl.h>
 #include <simdjson.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cstring>
 #include <functional>
+#include <map>
+#include <nlohmann/json.hpp>
 #include <stdexcept>
 #include <string>
 #include <unordered_map>
@@ -13,42 +20,59 @@
 #include <utility>
 #include <vector>
 
-#include <nlohmann/json.hpp>
-
-#include "devhost/config_file.h"
 #include "devhost/values.h"
 #include "tree/tree.h"
 
 namespace devhost {
 namespace {
 
+namespace mv = zorm_mor_value;
 namespace od = simdjson::ondemand;
 using simdjson::error_code;
-
-static_assert(ConfigFile::kPadding >= simdjson::SIMDJSON_PADDING,
-              "the file reader pads for the parser");
+using Keys = std::unordered_set<std::string_view>;
 
 constexpr char kNotJson[] = "configuration is not valid JSON: ";
 constexpr char kDoesNotFit[] = "configuration does not fit the registry: ";
+constexpr char kCannotRead[] = "cannot read ";
 constexpr char kTooDeep[] = "containers nested more than 64 deep";
-constexpr char kTrailing[] = "more text after the top value";
 constexpr char kUnsigned[] = "expected an unsigned whole number";
 constexpr char kBool[] = "expected true or false";
 constexpr size_t kMaxDepth = 64;
-constexpr int kNoLevel = -1;
-// Bytes read between reports of progress.
-constexpr size_t kReportEvery = size_t{1} << 20;
+constexpr size_t kReportEvery = size_t{1} << 20;  // bytes between reports
+constexpr size_t kReadChunk = size_t{1} << 16;
 
-// Text that is not JSON; LoadConfig puts kNotJson before it.
-class JsonError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
+// The strings that are addresses, and the bytes a cell keeps of them.
+struct Address {
+  uint32_t type;  // the column's; kTypeString for the format "ipv6"
+  size_t size;
+  bool (*parse)(std::string_view, uint8_t*);
+  const char* expected;
 };
+// clang-format off
+constexpr Address kAddresses[] = {
+    {mv::kTypeIPv4,   4,  ParseIPv4, "expected a dotted IPv4 address"},
+    {mv::kTypeMAC,    6,  ParseMAC,  "expected a MAC address such as "
+                                     "00-1a-2b-3c-4d-5e"},
+    {mv::kTypeString, 16, ParseIPv6, "expected an IPv6 address"},
+};
+// clang-format on
 
 // `text` (valid UTF-8: the parser checked it) as a JSON string literal.
 std::string Quoted(std::string_view text) {
   return nlohmann::json(std::string(text)).dump();
 }
+
+// Throws "cannot read PATH: REASON" for errno, closing `fd` (unless -1).
+[[noreturn]] void CannotRead(const std::string& path, int fd) {
+  const int error = errno;
+  if (fd >= 0) close(fd);
+  throw std::runtime_error(kCannotRead + path + ": " + std::strerror(error));
+}
+
+struct Unmap {
+  size_t length;
+  void operator()(char* map) const { munmap(map, length); }
+};
 
 // Where the parser's first pass found a fault, which it does not tell: in
 // a text that is not UTF-8, near the first byte that is not; else at the
@@ -80,12 +104,12 @@ size_t FirstPassFault(std::string_view text, error_code error) {
   return quote;
 }
 
-// What a configuration is checked against, per registry table: its names
-// at the entry level (columns and nested lists) and within each nested
+// A name a configuration may use in a registry table, at the entry level
+// (columns, and nested lists at their first column) or within a nested
 // list, with the registry place that orders the answer's keys.
 struct Slot {
   const RegColumn* column;  // null for a nested list
-  int sub;                  // ConfigTable::Sub of a nested list or its column
+  int sub;                  // a nested list's ConfigTable::Sub
   uint16_t place;           // index in the registry's columns
 };
 using Names = std::unordered_map<std::string_view, Slot>;
@@ -99,23 +123,18 @@ struct Shape {
 Shape ShapeOf(const RegTable& reg, const ConfigTable& table) {
   Shape shape;
   shape.reg = &reg;
-  const auto& columns = reg.columns;
-  for (size_t i = 0; i < columns.size(); ++i) {
-    if (columns[i].sub.empty()) {
-      shape.entry.emplace(columns[i].name,
-                          Slot{&columns[i], -1, static_cast<uint16_t>(i)});
+  for (uint16_t i = 0; i < reg.columns.size(); ++i) {
+    const RegColumn& c = reg.columns[i];
+    if (c.sub.empty()) {
+      shape.entry[c.name] = Slot{&c, -1, i};  // wins over a list's name
+      continue;
     }
-  }
-  for (size_t i = 0; i < columns.size(); ++i) {
-    const RegColumn& c = columns[i];
-    if (c.sub.empty()) continue;
     const int sub = table.Sub(c.sub);
-    if (shape.subs.size() <= static_cast<size_t>(sub)) shape.subs.resize(sub + 1);
-    const auto place = static_cast<uint16_t>(i);
-    shape.subs[sub].emplace(c.name, Slot{&c, sub, place});
-    // A nested list sits at its first column; a column of the same name
-    // at the entry level wins.
-    shape.entry.emplace(c.sub, Slot{nullptr, sub, place});
+    if (shape.subs.size() <= static_cast<size_t>(sub)) {
+      shape.subs.resize(sub + 1);
+    }
+    shape.subs[sub].emplace(c.name, Slot{&c, sub, i});
+    shape.entry.emplace(c.sub, Slot{nullptr, sub, i});
   }
   return shape;
 }
@@ -126,6 +145,7 @@ struct Step {
   bool array;
   size_t index;
   std::string_view key;
+  bool list = false;  // a member that is an entry's nested list
 };
 using Path = std::vector<Step>;
 
@@ -133,138 +153,53 @@ std::string PointerOf(const Path& path) {
   std::string out;
   for (const Step& step : path) {
     out.push_back('/');
-    if (step.array) {
-      out.append(std::to_string(step.index));
-      continue;
-    }
+    if (step.array) out.append(std::to_string(step.index));
     for (const char c : step.key) {
-      if (c == '~') {
-        out.append("~0");
-      } else if (c == '/') {
-        out.append("~1");
-      } else {
-        out.push_back(c);
-      }
+      out.append(c == '~' ? "~0" : c == '/' ? "~1" : std::string(1, c));
     }
   }
   return out;
 }
 
-// Collects what is wrong with a configuration; keeps the kMaxProblems
-// first in key order and counts the rest.
-class Problems {
- public:
-  // Adds `what` at `path`. At level `listLevel` (or none) the member is a
-  // nested list, which orders after the entry's columns.
-  void Add(const Path& path, const std::string& what, int listLevel) {
-    std::string place = PointerOf(path);
-    if (place.empty()) place = "/";
-    kept_.emplace_back(OrderOf(path, listLevel), place + ": " + what);
-    ++count_;
-    if (kept_.size() >= 2 * kMaxProblems) Trim();
-  }
-
-  void ThrowIfAny() {
-    if (count_ == 0) return;
-    Trim();
-    std::string message = kDoesNotFit;
-    for (size_t i = 0; i < kept_.size(); ++i) {
-      if (i > 0) message += "; ";
-      message += kept_[i].second;
-    }
-    if (count_ > kept_.size()) {
-      message += "; and " + std::to_string(count_ - kept_.size()) + " more";
-    }
-    throw std::runtime_error(message);
-  }
-
- private:
-  // A text whose byte order is the order of places: per level, an index as
-  // 8 big-endian bytes, or a key behind a byte that puts nested lists last.
-  static std::string OrderOf(const Path& path, int listLevel) {
-    std::string order;
-    for (size_t level = 0; level < path.size(); ++level) {
-      if (path[level].array) {
-        const uint64_t index = path[level].index;
-        for (int shift = 56; shift >= 0; shift -= 8) {
-          order.push_back(static_cast<char>(index >> shift));
-        }
-      } else {
-        order.push_back(static_cast<int>(level) == listLevel ? '\1' : '\0');
-        order.append(path[level].key);
-        order.push_back('\0');
-      }
-    }
-    return order;
-  }
-
-  void Trim() {
-    std::sort(kept_.begin(), kept_.end());
-    if (kept_.size() > kMaxProblems) kept_.resize(kMaxProblems);
-  }
-
-  std::vector<std::pair<std::string, std::string>> kept_;  // order, message
-  size_t count_ = 0;
-};
-
-// One rendered member of an entry or element: its registry place and its
-// bytes in the text being built.
-struct Piece {
-  uint16_t place;
-  size_t begin, size;
-};
-
-void AppendKey(std::string_view name, std::string* out) {
-  out->push_back('"');
-  out->append(name);  // registry names are letters, digits and '_'
-  out->append("\":");
-}
-
-// Appends '{' + `pieces` of `text` in registry order + '}' to `out` (a
-// std::string or a PodArray<char>).
-template <typename Out>
-void AppendInOrder(std::vector<Piece>* pieces, const std::string& text,
-                   Out* out) {
-  // Configured keys mostly come in registry order already.
-  for (size_t i = 1; i < pieces->size(); ++i) {
-    for (size_t j = i; j > 0 && (*pieces)[j - 1].place > (*pieces)[j].place;
-         --j) {
-      std::swap((*pieces)[j - 1], (*pieces)[j]);
-    }
-  }
-  out->push_back('{');
-  for (size_t i = 0; i < pieces->size(); ++i) {
-    if (i > 0) out->push_back(',');
-    out->append(text.data() + (*pieces)[i].begin, (*pieces)[i].size);
-  }
-  out->push_back('}');
-}
-
-// Keys met in one object: the registry places of known ones, by stamp (the
-// object's number), and the others by name.
-struct Seen {
-  std::vector<uint32_t> stamps;  // by place
-  uint32_t stamp = 0;
-  std::unordered_set<std::string_view> unknown;
-
-  void Begin(size_t places) {
-    if (stamps.size() < places) stamps.resize(places);
-    ++stamp;
-    if (!unknown.empty()) unknown.clear();
-  }
-  // False when the key was met before.
-  bool Add(uint16_t place) { return std::exchange(stamps[place], stamp) != stamp; }
-};
-
-// One object's members as they are read: reused from object to object.
+// One object's members as they are read, reused from object to object: the
+// keys met (the registry places of known ones, the others by name), the
+// cells, and each member rendered, with its place, to be put in order.
 struct Scratch {
-  Seen keys;
+  struct Piece {
+    uint16_t place;
+    size_t begin, size;  // in text
+  };
+
+  std::vector<uint16_t> places;
+  Keys unknown;
   std::vector<Cell> cells;
-  std::string text;  // the members rendered, in the order read
+  std::string text;
   std::vector<Piece> pieces;
+
+  void Clear() {
+    places.clear();
+    if (!unknown.empty()) unknown.clear();
+    cells.clear();
+    text.clear();
+    pieces.clear();
+  }
+  // Appends '{' + the pieces in registry order + '}' to `out` (a
+  // std::string or a PodArray<char>).
+  template <typename Out>
+  void AppendInOrder(Out* out) {
+    std::sort(pieces.begin(), pieces.end(),
+              [](const Piece& a, const Piece& b) { return a.place < b.place; });
+    out->push_back('{');
+    for (size_t i = 0; i < pieces.size(); ++i) {
+      if (i > 0) out->push_back(',');
+      out->append(text.data() + pieces[i].begin, pieces[i].size);
+    }
+    out->push_back('}');
+  }
 };
 
-// The one pass over a configuration text.
+// The one pass over a configuration text; reports to `done` every
+// kReportEvery bytes.
 class Reader {
  public:
   Reader(const Registry& registry, simdjson::padded_string_view text,
@@ -276,35 +211,37 @@ class Reader {
       const size_t at = FirstPassFault(text_, e);
       FailAt(at, simdjson::error_message(e), PointerAt(at));
     }
-    iterating_ = true;
     auto config = std::make_unique<Config>();
+    od::object tables;
     if (Get(doc_.type()) != od::json_type::object) {
       Problem("expected an object of tables");
-      problems_.ThrowIfAny();
-    }
-    od::object tables;
-    if (const error_code e = doc_.get_object().get(tables)) {
+    } else if (const error_code e = doc_.get_object().get(tables)) {
       // The top value does not end.
       FailAt(text_.size(), simdjson::error_message(e), "");
+    } else {
+      Members(tables, true, [&](std::string_view name, od::value& value) {
+        const RegTable* reg = registry_.Table(std::string(name));
+        if (reg == nullptr) {
+          Refuse(value, "unknown table " + Quoted(name));
+        } else {
+          ReadTable(*reg, config->Add(*reg), value);
+        }
+      });
+      if (Offset() != text_.size()) Fail("more text after the top value");
     }
-    std::unordered_set<std::string_view> names;
-    Members(tables, &names,
-            [&](std::string_view name, od::value& value) {
-              const RegTable* reg = registry_.Table(std::string(name));
-              if (reg == nullptr) {
-                Refuse(value, "unknown table " + Quoted(name));
-              } else {
-                ReadTable(*reg, config->Add(*reg), value);
-              }
-            });
-    if (Offset() != text_.size()) Fail(kTrailing);
-    problems_.ThrowIfAny();
-    return config;
+    if (problemCount_ == 0) return config;
+    std::string message = kDoesNotFit;
+    for (const auto& [order, problem] : problems_) {
+      message += (message == kDoesNotFit ? "" : "; ") + problem;
+    }
+    if (problemCount_ > problems_.size()) {
+      message +=
+          "; and " + std::to_string(problemCount_ - problems_.size()) + " more";
+    }
+    throw std::runtime_error(message);
   }
 
  private:
-  // ---- The place, and faults ------------------------------------------------
-
   size_t Offset() {
     const char* at = nullptr;
     if (doc_.current_location().get(at) != simdjson::SUCCESS) {
@@ -314,22 +251,21 @@ class Reader {
   }
 
   [[noreturn]] void Fail(const std::string& what) {
-    FailAt(iterating_ ? Offset() : text_.size(), what, PointerOf(path_));
+    FailAt(Offset(), what, PointerOf(path_));
   }
 
   [[noreturn]] void FailAt(size_t offset, const std::string& what,
                            const std::string& pointer) const {
     const std::string_view before(text_.data(), std::min(offset, text_.size()));
-    const size_t lineStart = before.rfind('\n') + 1;  // 0 when none
     const size_t line = 1 + std::count(before.begin(), before.end(), '\n');
     size_t column = 1;  // in characters
-    for (size_t i = lineStart; i < before.size(); ++i) {
+    for (size_t i = before.rfind('\n') + 1; i < before.size(); ++i) {
       column += (before[i] & 0xC0) != 0x80;
     }
     std::string message =
         "line " + std::to_string(line) + ", column " + std::to_string(column);
     if (!pointer.empty()) message += ", at " + pointer;
-    throw JsonError(message + ": " + what);
+    throw std::runtime_error(kNotJson + message + ": " + what);
   }
 
   // The JSON pointer of the value at `offset`, where the parser's first
@@ -340,13 +276,12 @@ class Reader {
                                          '"');
     Reader reader(registry_, before, nullptr);
     try {
-      if (reader.parser_.iterate(before).get(reader.doc_) != simdjson::SUCCESS) {
-        return "";
+      if (reader.parser_.iterate(before).get(reader.doc_) ==
+          simdjson::SUCCESS) {
+        od::value top = reader.Get(reader.doc_.get_value());
+        reader.Skip(top);
       }
-      reader.iterating_ = true;
-      od::value top = reader.Get(reader.doc_.get_value());
-      reader.Skip(top);
-    } catch (const JsonError&) {
+    } catch (const std::runtime_error&) {
     }
     return PointerOf(reader.path_);
   }
@@ -371,9 +306,27 @@ class Reader {
     return text;
   }
 
-  // Adds a problem at the current place; returns false.
+  // Adds a problem at the current place, keeping the kMaxProblems first in
+  // the order of places: a text whose byte order is theirs, per level an
+  // index as 8 big-endian bytes or a key behind a byte that puts nested
+  // lists after the entry's columns. Returns false.
   bool Problem(const std::string& what) {
-    problems_.Add(path_, what, listLevel_);
+    std::string order;
+    for (const Step& step : path_) {
+      for (int shift = 56; step.array && shift >= 0; shift -= 8) {
+        order.push_back(static_cast<char>(step.index >> shift));
+      }
+      if (step.array) continue;
+      order.push_back(step.list ? '\1' : '\0');
+      order.append(step.key);
+      order.push_back('\0');
+    }
+    const std::string place = path_.empty() ? "/" : PointerOf(path_);
+    problems_.emplace(std::move(order), place + ": " + what);
+    if (problems_.size() > kMaxProblems) {
+      problems_.erase(std::prev(problems_.end()));
+    }
+    ++problemCount_;
     return false;
   }
   // The same, and reads past `value`.
@@ -383,36 +336,31 @@ class Reader {
     return false;
   }
 
-  // ---- Containers -----------------------------------------------------------
-
-  // The key of `field` as written when it has no escapes (most do), else
-  // decoded.
-  std::string_view KeyOf(od::field& field) {
-    const char* raw = field.key().raw();
-    const char* end = text_.data() + text_.size();
-    const auto* quote =
-        static_cast<const char*>(std::memchr(raw, '"', end - raw));
-    if (quote != nullptr &&
-        std::memchr(raw, '\\', static_cast<size_t>(quote - raw)) == nullptr) {
-      return std::string_view(raw, static_cast<size_t>(quote - raw));
-    }
-    return Get(field.unescaped_key());
+  // REQUIRES: `key` is the key just read.
+  [[noreturn]] void Twice(std::string_view key) const {
+    FailAt(keyAt_, "the key " + Quoted(key) + " appears twice in one object",
+           PointerOf(path_));
   }
 
   // Calls f(key, value) for every member of `object`, the key being the
-  // last step of the place. Refuses a key twice when given `keys`.
+  // last step of the place. Refuses a key twice when `unique`.
   template <typename F>
-  void Members(od::object object, std::unordered_set<std::string_view>* keys,
-               F f) {
+  void Members(od::object object, bool unique, F f) {
+    Keys keys;
     bool stepped = false;
     for (auto member : object) {
       od::field field = Get(std::move(member));
-      keyAt_ = static_cast<size_t>(field.key().raw() - 1 - text_.data());
-      const std::string_view key = KeyOf(field);
-      if (!stepped) path_.push_back(Step{false, 0, key});
-      stepped = true;
-      path_.back().key = key;
-      if (keys != nullptr && !keys->insert(key).second) Twice(key);
+      // The key as written when it has no escapes (most do), else decoded.
+      const char* raw = field.key().raw();
+      keyAt_ = static_cast<size_t>(raw - 1 - text_.data());
+      std::string_view key(raw, static_cast<size_t>(text_.end() - raw));
+      key = key.substr(0, key.find('"'));
+      if (key.find('\\') != std::string_view::npos) {
+        key = Get(field.unescaped_key());
+      }
+      if (!std::exchange(stepped, true)) path_.emplace_back();
+      path_.back() = Step{false, 0, key};
+      if (unique && !keys.insert(key).second) Twice(key);
       f(key, field.value());
     }
     if (stepped) path_.pop_back();
@@ -422,34 +370,24 @@ class Reader {
   // step of the place.
   template <typename F>
   void Elements(od::array array, F f) {
-    bool stepped = false;
     size_t index = 0;
     for (auto element : array) {
       od::value value = Get(std::move(element));
-      if (!stepped) path_.push_back(Step{true, 0, {}});
-      stepped = true;
-      path_.back().index = index++;
+      if (index == 0) path_.emplace_back();
+      path_.back() = Step{true, index++, {}};
       f(value);
     }
-    if (stepped) path_.pop_back();
-  }
-
-  // REQUIRES: `key` is the key just read.
-  [[noreturn]] void Twice(std::string_view key) const {
-    FailAt(keyAt_, "the key " + Quoted(key) + " appears twice in one object",
-           PointerOf(path_));
+    if (index != 0) path_.pop_back();
   }
 
   // Reads past `value`, checking it as strictly as what is read.
   void Skip(od::value& value) {
     switch (Get(value.type())) {
-      case od::json_type::object: {
+      case od::json_type::object:
         if (path_.size() >= kMaxDepth) Fail(kTooDeep);
-        std::unordered_set<std::string_view> keys;
-        Members(Get(value.get_object()), &keys,
+        Members(Get(value.get_object()), true,
                 [this](std::string_view, od::value& v) { Skip(v); });
         break;
-      }
       case od::json_type::array:
         if (path_.size() >= kMaxDepth) Fail(kTooDeep);
         Elements(Get(value.get_array()), [this](od::value& v) { Skip(v); });
@@ -469,200 +407,162 @@ class Reader {
     }
   }
 
-  // ---- Tables and entries ---------------------------------------------------
-
   void ReadTable(const RegTable& reg, ConfigTable* table, od::value& value) {
     const Shape shape = ShapeOf(reg, *table);
-    ConfigBuilder builder(table);
     if (reg.row.empty()) {
-      ReadEntry(shape, &builder, value);
+      ReadEntry(shape, table, value);
     } else if (Get(value.type()) != od::json_type::object) {
       Refuse(value, "expected {" + Quoted(reg.row) + ": [...]}");
     } else {
-      std::unordered_set<std::string_view> keys;
-      Members(Get(value.get_object()), &keys,
+      Members(Get(value.get_object()), true,
               [&](std::string_view key, od::value& rows) {
                 if (key != reg.row) {
-                  Refuse(rows, "unknown row " + Quoted(key) + " (" +
-                                   reg.name + " has rows " + Quoted(reg.row) +
-                                   ")");
+                  Refuse(rows, "unknown row " + Quoted(key) + " (" + reg.name +
+                                   " has rows " + Quoted(reg.row) + ")");
                 } else if (Get(rows.type()) != od::json_type::array) {
                   Refuse(rows, "expected a list of rows");
                 } else {
                   Elements(Get(rows.get_array()), [&](od::value& entry) {
-                    ReadEntry(shape, &builder, entry);
+                    ReadEntry(shape, table, entry);
                   });
                 }
               });
     }
-    builder.Finish();
+    table->Finish();
   }
 
-  // The members of `value` (an object) onto `scratch`: each known name of
-  // `names` as its cell and rendered text, a nested list (an entry's) through
-  // ReadList; the pieces left to order. `list` names the nested list of an
-  // element ("" for an entry).
-  void ReadMembers(const Shape& shape, const Names& names,
-                   std::string_view list, od::value& value,
-                   ConfigBuilder* builder, Scratch* scratch) {
-    const int level = static_cast<int>(path_.size());
-    scratch->cells.clear();
-    scratch->text.clear();
-    scratch->pieces.clear();
-    scratch->keys.Begin(shape.reg->columns.size());
-    Members(Get(value.get_object()), nullptr,
-            [&](std::string_view key, od::value& member) {
-              auto it = names.find(key);
-              if (it == names.end()) {
-                if (!scratch->keys.unknown.insert(key).second) Twice(key);
-                std::string of = shape.reg->name;
-                if (!list.empty()) of += "/" + std::string(list);
-                Refuse(member, "unknown column " + Quoted(key) + " of " + of);
-                return;
-              }
-              const Slot& slot = it->second;
-              if (!scratch->keys.Add(slot.place)) Twice(key);
-              std::string& text = scratch->text;
-              const size_t begin = text.size();
-              bool read;
-              if (slot.column != nullptr) {
-                AppendKey(slot.column->name, &text);
-                read = ReadValue(*slot.column, member, &scratch->cells, &text,
-                                 builder->pool());
-              } else {
-                listLevel_ = level;
-                read = ReadList(shape, slot.sub, key, member, builder);
-                listLevel_ = kNoLevel;
-              }
-              if (read) {
-                scratch->pieces.push_back(
-                    Piece{slot.place, begin, text.size() - begin});
-              } else {
-                text.resize(begin);
-              }
-            });
+  // The members of object `value` onto `scratch` by `names`, those of an
+  // element of nested list `list` ("" for an entry). False when `value` is
+  // not an object.
+  bool ReadMembers(const Shape& shape, const Names& names,
+                   std::string_view list, od::value& value, ConfigTable* table,
+                   Scratch* scratch) {
+    if (Get(value.type()) != od::json_type::object) {
+      return Refuse(value, "expected an object");
+    }
+    scratch->Clear();
+    std::string& text = scratch->text;
+    Members(
+        Get(value.get_object()), false,
+        [&](std::string_view key, od::value& member) {
+          auto it = names.find(key);
+          if (it == names.end()) {
+            if (!scratch->unknown.insert(key).second) Twice(key);
+            std::string of = shape.reg->name;
+            if (!list.empty()) of += "/" + std::string(list);
+            Refuse(member, "unknown column " + Quoted(key) + " of " + of);
+            return;
+          }
+          const Slot& slot = it->second;
+          std::vector<uint16_t>& places = scratch->places;
+          if (std::find(places.begin(), places.end(), slot.place) !=
+              places.end()) {
+            Twice(key);
+          }
+          places.push_back(slot.place);
+          const size_t begin = text.size();
+          text.push_back('"');
+          text.append(key);  // a registry name: letters, digits and '_'
+          text.append("\":");
+          path_.back().list = slot.column == nullptr;
+          const bool read =
+              slot.column != nullptr
+                  ? ReadValue(*slot.column, member, scratch, table->pool())
+                  : ReadList(shape, slot.sub, key, member, table);
+          if (read) {
+            scratch->pieces.push_back({slot.place, begin, text.size() - begin});
+          } else {
+            text.resize(begin);
+          }
+        });
+    return true;
   }
 
   // A row or an instance.
-  void ReadEntry(const Shape& shape, ConfigBuilder* builder,
-                 od::value& value) {
-    if (Get(value.type()) != od::json_type::object) {
-      Refuse(value, "expected an object");
-      return;
-    }
-    ReadMembers(shape, shape.entry, "", value, builder, &entry_);
-    AppendInOrder(&entry_.pieces, entry_.text, builder->text());
-    builder->EndEntry(entry_.cells.data(), entry_.cells.size());
-    if (done_) {
-      const size_t offset = Offset();
-      if (offset - reported_ >= kReportEvery && offset < text_.size()) {
-        reported_ = offset;
-        done_(reported_);
-      }
+  void ReadEntry(const Shape& shape, ConfigTable* table, od::value& value) {
+    if (!ReadMembers(shape, shape.entry, "", value, table, &entry_)) return;
+    entry_.AppendInOrder(table->text());
+    table->EndEntry(entry_.cells.data(), entry_.cells.size());
+    const size_t offset = done_ ? Offset() : 0;
+    if (offset - reported_ >= kReportEvery && offset < text_.size()) {
+      reported_ = offset;
+      done_(reported_);
     }
   }
 
   // A nested list of the entry being read, rendered onto its text.
   bool ReadList(const Shape& shape, int sub, std::string_view name,
-                od::value& value, ConfigBuilder* builder) {
+                od::value& value, ConfigTable* table) {
     if (Get(value.type()) != od::json_type::array) {
       return Refuse(value, "expected a list of " + std::string(name));
     }
     std::string& text = entry_.text;
-    AppendKey(name, &text);
     text.push_back('[');
-    builder->BeginList(static_cast<uint32_t>(sub));
-    bool first = true;
     Elements(Get(value.get_array()), [&](od::value& element) {
-      if (Get(element.type()) != od::json_type::object) {
-        Refuse(element, "expected an object");
+      const size_t begin = text.size();
+      if (text.back() != '[') text.push_back(',');
+      if (!ReadMembers(shape, shape.subs[static_cast<size_t>(sub)], name,
+                       element, table, &element_)) {
+        text.resize(begin);
         return;
       }
-      if (!first) text.push_back(',');
-      first = false;
-      ReadMembers(shape, shape.subs[static_cast<size_t>(sub)], name, element,
-                  builder, &element_);
-      AppendInOrder(&element_.pieces, element_.text, &text);
-      builder->AddElement(element_.cells.data(), element_.cells.size());
+      element_.AppendInOrder(&text);
+      table->AddElement(static_cast<uint16_t>(sub), element_.cells.data(),
+                        element_.cells.size());
     });
     text.push_back(']');
     return true;
   }
 
-  // ---- Values ---------------------------------------------------------------
-
-  // A whole number of 0 or more (-0 too) into `n`; false, the value read,
-  // for a number of another kind.
-  bool Unsigned(od::value& value, uint64_t* n) {
-    if (value.get_uint64().get(*n) == simdjson::SUCCESS) return true;
-    int64_t i = 0;
-    if (value.get_int64().get(i) == simdjson::SUCCESS) {
-      *n = 0;
-      return i == 0;
-    }
-    Get(value.get_double());  // a number at all?
-    return false;
-  }
-
-  static void AppendNumber(uint64_t n, std::string* out) {
-    char digits[20];
-    const auto end = std::to_chars(digits, digits + sizeof digits, n).ptr;
-    out->append(digits, end);
-  }
-
-  // Reads the value of `column` as a cell onto `cells` and renders it onto
-  // `out`; false, with a problem, when it does not fit.
-  bool ReadValue(const RegColumn& column, od::value& value,
-                 std::vector<Cell>* cells, std::string* out,
+  // Reads the value of `column` as a cell onto `scratch` and renders it onto
+  // its text; false, with a problem, when it does not fit.
+  bool ReadValue(const RegColumn& column, od::value& value, Scratch* scratch,
                  PodArray<char>* pool) {
     const od::json_type type = Get(value.type());
-    uint64_t n = 0;
-    switch (column.type) {
-      case zorm_mor_value::kTypeU32:
-      case zorm_mor_value::kTypeU64:
-        if (type != od::json_type::number) return Refuse(value, kUnsigned);
-        if (!Unsigned(value, &n)) return Problem(kUnsigned);
-        if (column.type == zorm_mor_value::kTypeU32 && n > UINT32_MAX) {
-          return Problem("expected a number below 2^32");
-        }
-        if ((column.min && n < *column.min) ||
-            (column.max && n > *column.max)) {
-          // The bound the registry leaves open is the type's.
-          const uint64_t typeMax = column.type == zorm_mor_value::kTypeU64
-                                       ? UINT64_MAX
-                                       : uint64_t{UINT32_MAX};
-          return Problem("expected a number from " +
-                         std::to_string(column.min.value_or(0)) + " to " +
-                         std::to_string(column.max.value_or(typeMax)));
-        }
-        cells->push_back(Cell::Number(column.number, n));
-        AppendNumber(n, out);
-        return true;
-      case zorm_mor_value::kTypeBool:
-        if (type == od::json_type::boolean) {
-          n = Get(value.get_bool()) ? 1 : 0;
-          out->append(n != 0 ? "true" : "false");
-        } else if (type != od::json_type::number) {
-          return Refuse(value, kBool);
-        } else {
-          const bool whole = value.get_uint64().get(n) == simdjson::SUCCESS;
-          if (!whole) Get(value.get_double());  // a number at all?
-          if (!whole || n > 1) return Problem(kBool);
-          AppendNumber(n, out);
-        }
-        cells->push_back(Cell::Number(column.number, n));
-        return true;
-      default:
-        if (type != od::json_type::string) {
-          return Refuse(value, "expected a string");
-        }
-        return ReadText(column, value, cells, out, pool);
+    const bool u32 = column.type == mv::kTypeU32;
+    const bool boolean = column.type == mv::kTypeBool;
+    if (!u32 && !boolean && column.type != mv::kTypeU64) {
+      if (type != od::json_type::string) {
+        return Refuse(value, "expected a string");
+      }
+      return ReadText(column, value, scratch, pool);
     }
+    if (boolean && type == od::json_type::boolean) {
+      const bool b = Get(value.get_bool());
+      scratch->cells.push_back(Cell::Number(column.number, b ? 1 : 0));
+      scratch->text.append(b ? "true" : "false");
+      return true;
+    }
+    const char* expected = boolean ? kBool : kUnsigned;
+    if (type != od::json_type::number) return Refuse(value, expected);
+    uint64_t n = 0;
+    if (value.get_uint64().get(n) != simdjson::SUCCESS) {
+      int64_t i = 1;
+      if (value.get_int64().get(i) != simdjson::SUCCESS) {
+        Get(value.get_double());  // a number at all?
+      }
+      if (boolean || i != 0) return Problem(expected);  // -0 is whole
+      n = 0;
+    }
+    if (boolean && n > 1) return Problem(kBool);
+    if (u32 && n > UINT32_MAX) return Problem("expected a number below 2^32");
+    if (!boolean &&
+        ((column.min && n < *column.min) || (column.max && n > *column.max))) {
+      // The bound the registry leaves open is the type's.
+      const uint64_t typeMax = u32 ? uint64_t{UINT32_MAX} : UINT64_MAX;
+      return Problem("expected a number from " +
+                     std::to_string(column.min.value_or(0)) + " to " +
+                     std::to_string(column.max.value_or(typeMax)));
+    }
+    scratch->cells.push_back(Cell::Number(column.number, n));
+    char digits[20];
+    scratch->text.append(digits,
+                         std::to_chars(digits, digits + sizeof digits, n).ptr);
+    return true;
   }
 
   // Strings, and the addresses written as strings.
-  bool ReadText(const RegColumn& column, od::value& value,
-                std::vector<Cell>* cells, std::string* out,
+  bool ReadText(const RegColumn& column, od::value& value, Scratch* scratch,
                 PodArray<char>* pool) {
     // The string as written (the token may end in white space), and what
     // it says: itself between the quotes unless it has escapes, which the
@@ -678,48 +578,35 @@ class Reader {
       requoted = Quoted(text);
       written = requoted;
     }
+    const bool isText =
+        column.type == mv::kTypeString || column.type == mv::kTypeName;
+    // A character here is a byte, as the device counts them.
+    if (isText && column.maxLength && text.size() > *column.maxLength) {
+      return Problem("expected " + std::to_string(*column.maxLength) +
+                     " characters at most");
+    }
+    std::string_view cell = text;
+    CellKind kind = CellKind::kText;
     uint8_t bytes[16];
-    std::string_view cell;
-    CellKind kind = CellKind::kBytes;
-    switch (column.type) {
-      case zorm_mor_value::kTypeIPv4:
-        if (!ParseIPv4(text, bytes)) {
-          return Problem("expected a dotted IPv4 address");
-        }
-        cell = std::string_view(reinterpret_cast<char*>(bytes), 4);
-        break;
-      case zorm_mor_value::kTypeMAC:
-        if (!ParseMAC(text, bytes)) {
-          return Problem("expected a MAC address such as 00-1a-2b-3c-4d-5e");
-        }
-        cell = std::string_view(reinterpret_cast<char*>(bytes), 6);
-        break;
-      case zorm_mor_value::kTypeString:
-      case zorm_mor_value::kTypeName:
-        // A character here is a byte, as the device counts them.
-        if (column.maxLength && text.size() > *column.maxLength) {
-          return Problem("expected " + std::to_string(*column.maxLength) +
-                         " characters at most");
-        }
-        if (column.format != "ipv6") {
-          kind = CellKind::kText;
-          cell = text;
-        } else if (ParseIPv6(text, bytes)) {
-          cell = std::string_view(reinterpret_cast<char*>(bytes), 16);
-        } else {
-          return Problem("expected an IPv6 address");
-        }
-        break;
-      default:
+    if (!isText || column.format == "ipv6") {
+      const uint32_t type = isText ? mv::kTypeString : column.type;
+      const Address* address =
+          std::find_if(std::begin(kAddresses), std::end(kAddresses),
+                       [type](const Address& a) { return a.type == type; });
+      if (address == std::end(kAddresses)) {
         return Problem("column type " + std::to_string(column.type) +
                        " is not supported");
+      }
+      if (!address->parse(text, bytes)) return Problem(address->expected);
+      cell = std::string_view(reinterpret_cast<char*>(bytes), address->size);
+      kind = CellKind::kBytes;
     }
     if (cell.size() > Cell::kMaxSize) {
       return Problem("expected at most " + std::to_string(Cell::kMaxSize) +
                      " bytes");
     }
-    cells->push_back(Cell::Bytes(column.number, kind, cell, pool));
-    out->append(written);
+    scratch->cells.push_back(Cell::Bytes(column.number, kind, cell, pool));
+    scratch->text.append(written);
     return true;
   }
 
@@ -728,41 +615,60 @@ class Reader {
   const std::function<void(size_t)> done_;
   od::parser parser_;
   od::document doc_;
-  bool iterating_ = false;  // doc_ is set
-  size_t keyAt_ = 0;        // offset of the key just read
+  size_t keyAt_ = 0;  // offset of the key just read
   size_t reported_ = 0;
   Path path_;
-  Problems problems_;
-  int listLevel_ = kNoLevel;  // level of the entry whose list is being read
+  std::multimap<std::string, std::string> problems_;  // order, message
+  size_t problemCount_ = 0;
   Scratch entry_, element_;
 };
-
-std::unique_ptr<Config> Load(const Registry& registry,
-                             simdjson::padded_string_view text,
-                             const std::function<void(size_t)>& done) {
-  try {
-    return Reader(registry, text, done).Read();
-  } catch (const JsonError& e) {
-    throw std::runtime_error(kNotJson + std::string(e.what()));
-  }
-}
 
 }  // namespace
 
 std::unique_ptr<Config> LoadConfig(const Registry& registry,
                                    std::string_view text) {
-  const simdjson::padded_string padded(text);
-  return Load(registry, padded, nullptr);
+  return Reader(registry, simdjson::padded_string(text), nullptr).Read();
 }
 
 std::unique_ptr<Config> LoadConfigFile(const Registry& registry,
                                        const std::string& path) {
-  ConfigFile file(path);
-  const std::string_view text = file.text();
-  return Load(registry,
-              simdjson::padded_string_view(text.data(), text.size(),
-                                           text.size() + ConfigFile::kPadding),
-              [&file](size_t done) { file.Forget(done); });
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat info;
+  if (fd < 0 || fstat(fd, &info) != 0) CannotRead(path, fd);
+  if (!S_ISREG(info.st_mode) || info.st_size == 0) {
+    // Not a regular file (a pipe, say): read whole.
+    std::string text;
+    char buffer[kReadChunk];
+    for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) != 0;) {
+      if (n < 0 && errno != EINTR) CannotRead(path, fd);
+      if (n > 0) text.append(buffer, static_cast<size_t>(n));
+    }
+    close(fd);
+    return LoadConfig(registry, text);
+  }
+  // The file over zero pages that pad it for the parser, populated at once
+  // (cheaper than a fault per page as the parse goes). The pages the
+  // reading has passed go back as it reports its progress, so that the
+  // file never lies whole in memory.
+  const auto size = static_cast<size_t>(info.st_size);
+  const size_t length = size + simdjson::SIMDJSON_PADDING;
+  void* map =
+      mmap(nullptr, length, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (map == MAP_FAILED) CannotRead(path, fd);
+  const std::unique_ptr<char, Unmap> owned(static_cast<char*>(map),
+                                           Unmap{length});
+  if (mmap(map, size, PROT_READ, MAP_PRIVATE | MAP_FIXED | MAP_POPULATE, fd,
+           0) == MAP_FAILED) {
+    CannotRead(path, fd);
+  }
+  close(fd);
+  madvise(map, size, MADV_SEQUENTIAL);
+  const auto page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+  const auto forget = [map, page](size_t done) {
+    madvise(map, done / page * page, MADV_DONTNEED);
+  };
+  const simdjson::padded_string_view text(owned.get(), size, length);
+  return Reader(registry, text, forget).Read();
 }
 
 }  // namespace devhost

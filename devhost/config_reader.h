@@ -1,26 +1,19 @@
 // Reads a device configuration (JSON, with simdjson's On-Demand parser)
 // into the compact form of config.h in one pass over the text, checking
 // every table, row, column and value against the registry and rendering
-// each entry's answer text on the way:
+// each entry's answer text on the way (the form: docs/devhost.md):
 //
 //   {"<Table>": {"<Row>": [<entry>, ...]},    a table with rows
 //    "<Table>": <entry>, ...}                 a single-instance table
 //   <entry>:  {"<Column>": value, "<Nested>": [{"<Column>": value}, ...]}
-//
-// Numbers are unsigned whole numbers (booleans true/false, or 0/1) within
-// the column's min and max, and strings hold the other kinds (IPv4 and MAC
-// addresses, IPv6 addresses for columns of that format, texts of at most
-// the column's maxLength bytes): the values a request may name. An entry's
-// answer text has its keys in registry order, a nested list at the place of
-// its first column.
 //
 // Faults throw std::runtime_error. Text that is not JSON, a key twice in
 // one object, or containers nested more than 64 deep stop the reading at
 // once, with the place and the JSON pointer of the value being read:
 //   "configuration is not valid JSON: line 3, column 9, at /Base: ..."
 // Content that does not fit the registry is collected, each problem at its
-// JSON pointer, and reported together in key order (the columns of an entry
-// before its nested lists), the first kMaxProblems in full:
+// JSON pointer, and reported in key order (an entry's columns before its
+// nested lists), the first kMaxProblems in full, then a count:
 //   "configuration does not fit the registry: /Nope: unknown table ...; ..."
 //
 // Stateless: safe to call from any number of threads at once.
@@ -46,7 +39,7 @@ std::unique_ptr<Config> LoadConfig(const Registry& registry,
                                    std::string_view text);
 
 // Reads the file at `path`, giving back its pages as the reading passes
-// them; throws "cannot read PATH: REASON" as well.
+// them (reported every MiB); throws "cannot read PATH: REASON" as well.
 // REQUIRES: `registry` outlives the result.
 std::unique_ptr<Config> LoadConfigFile(const Registry& registry,
                                        const std::string& path);

@@ -6,7 +6,9 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -297,6 +299,9 @@ TEST(ConfigReaderTest, ValuesThatDoNotFitTheRegistryAreRefusedAtTheirPlace) {
        rule0 + "Y: unknown column \"Y\" of IPv4BasicRules; " +
        rule0 + "Z: unknown column \"Z\" of IPv4BasicRules; " +
        rule0 + "SrcIPv4/0/X: unknown column \"X\" of IPv4BasicRules/SrcIPv4"},
+      {OneRule(R"({"SrcIPv4": [{"SrcIPv4Addr": 1}], "Z": 1})"),
+       rule0 + "Z: unknown column \"Z\" of IPv4BasicRules; " + rule0 +
+       "SrcIPv4/0/SrcIPv4Addr: expected a string"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(Verdict(c.config),
@@ -318,17 +323,36 @@ TEST(ConfigReaderTest, ProblemsBeyondTwentyAreCounted) {
   EXPECT_EQ(verdict.find("/Rule/20/"), std::string::npos) << verdict;
 }
 
-TEST(PodArrayTest, KeepsItsRecordsAcrossGrowthMovesAndShrinking) {
+// A file read from disk gives its pages back as the reading passes them; a
+// fault found after that is still placed by the text as written.
+TEST(ConfigReaderTest, FileFaultsAreReportedAtTheirPlace) {
+  const std::string path = testing::TempDir() + "/config_reader_test.json";
+  std::string rules = "{\"IPv4BasicRules\": {\"Rule\": [\n";
+  const std::string rule = R"({"Comment": ")" + std::string(100, 'c') + "\"}";
+  constexpr int kRules = 30000;  // some 3.5 MB: several progress reports
+  for (int i = 0; i < kRules; ++i) {
+    rules += rule + (i + 1 < kRules ? ",\n" : "");
+  }
+  std::ofstream(path) << rules << "]}}\n{}";
+  EXPECT_EQ(Refusal([&] { LoadConfigFile(Small(), path); }),
+            "configuration is not valid JSON: line " +
+                std::to_string(kRules + 2) +
+                ", column 1: more text after the top value");
+  std::remove(path.c_str());
+  EXPECT_EQ(Refusal([&] { LoadConfigFile(Small(), path); }),
+            "cannot read " + path + ": No such file or directory");
+}
+
+TEST(PodArrayTest, KeepsItsRecordsAcrossGrowthAndMoves) {
   // Enough records to pass from an arena to a mapping and grow that twice.
   const uint32_t n = (size_t{8} << 20) / sizeof(uint32_t) + 3;
   PodArray<uint32_t> grown;
   for (uint32_t i = 0; i < n; ++i) grown.push_back(i * 7);
   grown.append(&n, 1);
-  grown.ShrinkToFit();
-  PodArray<uint32_t> moved;
-  moved = std::move(grown);
-  ASSERT_EQ(moved.size(), size_t{n} + 1);
+  grown.append(nullptr, 0);
+  const PodArray<uint32_t> moved(std::move(grown));
   EXPECT_EQ(grown.size(), 0u);
+  ASSERT_EQ(moved.size(), size_t{n} + 1);
   uint32_t wrong = 0;
   for (uint32_t i = 0; i < n; ++i) wrong += moved[i] != i * 7;
   EXPECT_EQ(wrong, 0u);
