@@ -3,13 +3,12 @@
 // cells (one Wanted per request row, or one for the table node of a
 // single-instance table); the table selects the entries that match, and
 // the answer is their rendered texts joined, written straight into the
-// malloc'd block the caller receives (memory.h's TakeBlock), sized before
-// it is filled.
+// block the caller receives, sized before it is filled.
 
 #include "devhost/adapter.h"
 
 #include <cstdint>
-#include <cstdlib>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <utility>
@@ -20,7 +19,6 @@
 #include "devhost/config.h"
 #include "devhost/config_reader.h"
 #include "devhost/memory.h"
-#include "devhost/tree_json.h"
 #include "devhost/values.h"
 
 namespace devhost {
@@ -32,7 +30,8 @@ namespace {
 // Entries copied between looks at the give-up flag.
 constexpr size_t kCheckEvery = 4096;
 
-// A malloc'd answer text being written: owned until Release hands it out.
+// An answer text being written, in a block of memory.h's (the adapters'
+// only calls into it): owned until Release hands it out.
 class AnswerText {
  public:
   // REQUIRES: at most `size` bytes are appended.
@@ -138,7 +137,7 @@ Wanted WantedOf(const tagGrpcTableOrRow& node, const ConfigTable& table) {
   return wanted;
 }
 
-// ---- The adapters -----------------------------------------------------------
+// ---- The json adapter -------------------------------------------------------
 
 class JsonAdapter : public Adapter {
  public:
@@ -250,19 +249,74 @@ class JsonAdapter : public Adapter {
   const std::unique_ptr<const Config> config_;
 };
 
+// ---- The echo adapter's tree JSON ------------------------------------------
+
+using nlohmann::ordered_json;
+
+ordered_json ColumnValue(const tagGrpcColumn& column) {
+  switch (column.typeCode) {
+    case zorm_mor_value::kTypeU32:
+    case zorm_mor_value::kTypeBool:
+      return column.value.u32;
+    case zorm_mor_value::kTypeU64:
+      return column.value.u64;
+    case zorm_mor_value::kTypeIPv4:
+      return IPv4Of(column.value);
+    case zorm_mor_value::kTypeString:
+    case zorm_mor_value::kTypeName:
+      return std::string(TextOf(column.value));
+    case zorm_mor_value::kTypeMAC:
+      return MACOf(column.value);
+    default:
+      return nullptr;
+  }
+}
+
+ordered_json Columns(const tagGrpcColumn* column) {
+  ordered_json list = ordered_json::array();
+  for (; column != nullptr; column = column->next) {
+    char id[11];
+    std::snprintf(id, sizeof(id), "0x%08X", column->morId);
+    ordered_json& c = list.emplace_back();
+    c["morId"] = id;
+    c["type"] = column->typeCode;
+    c["noValue"] = column->noValue == 1;
+    if (column->noValue != 1) c["value"] = ColumnValue(*column);
+  }
+  return list;
+}
+
+ordered_json Node(const tagGrpcTableOrRow& node) {
+  const bool table = node.kind == zorm_mor_value::kTableNode;
+  ordered_json n;
+  n["kind"] = table ? "table" : "row";
+  n["columns"] = Columns(node.columnHead);
+  ordered_json& subs = n["subEntries"] = ordered_json::array();
+  for (const tagGrpcSubEntry* e = node.subHead; e != nullptr; e = e->next) {
+    ordered_json& s = subs.emplace_back();
+    s["name"] = e->name != nullptr ? e->name : "";
+    s["columns"] = Columns(e->columnHead);
+  }
+  if (!table) return n;
+  ordered_json& rows = n["rows"] = ordered_json::array();
+  for (const tagGrpcTableOrRow* r = node.firstRow; r != nullptr; r = r->next) {
+    rows.push_back(Node(*r));
+  }
+  return n;
+}
+
 class EchoAdapter : public Adapter {
  public:
   explicit EchoAdapter(const Registry& registry) : registry_(registry) {}
 
   char* Answer(const tagGrpcTableOrRow* table, const char* module,
                size_t* size) const override {
-    using nlohmann::ordered_json;
     if (table == nullptr) return nullptr;
     const RegTable* reg = registry_.TableOf(table->regNode);
     ordered_json answer;
     answer["module"] = module != nullptr ? module : "";
     answer["table"] = reg != nullptr ? ordered_json(reg->name) : ordered_json();
-    answer["tree"] = TreeToJsonValue(table);
+    answer["tree"] = Node(*table);
     if (GivingUp()) return nullptr;
     return HeapCopy(
         answer.dump(-1, ' ', false, ordered_json::error_handler_t::replace),
@@ -271,6 +325,19 @@ class EchoAdapter : public Adapter {
 
  private:
   const Registry& registry_;
+};
+
+class FixedAdapter : public Adapter {
+ public:
+  explicit FixedAdapter(std::string answer) : answer_(std::move(answer)) {}
+
+  char* Answer(const tagGrpcTableOrRow* /*table*/, const char* /*module*/,
+               size_t* size) const override {
+    return HeapCopy(answer_, size);
+  }
+
+ private:
+  const std::string answer_;
 };
 
 }  // namespace
@@ -288,6 +355,10 @@ std::unique_ptr<Adapter> LoadJsonAdapter(const Registry& registry,
 
 std::unique_ptr<Adapter> MakeEchoAdapter(const Registry& registry) {
   return std::make_unique<EchoAdapter>(registry);
+}
+
+std::unique_ptr<Adapter> MakeFixedAdapter(std::string answer) {
+  return std::make_unique<FixedAdapter>(std::move(answer));
 }
 
 std::string_view SampleConfig() { return kSampleConfigJson; }

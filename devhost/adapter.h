@@ -1,12 +1,24 @@
 // The development host's query adapters: what GRPC_AdapterGet2Quorvex
 // answers for a request tree.
 //
-//   json  answers from the device configuration: the whole configured rows
-//         (or the single instance) that the tree's match keys select.
-//   echo  answers with the request tree itself:
-//         {"module":"ACL","table":"<table>","tree":<canonical tree JSON>}
+//   json   answers from the device configuration: the whole configured rows
+//          (or the single instance) that the tree's match keys select.
+//   echo   answers with the request tree itself:
+//          {"module":"ACL","table":"<table>","tree":T}, where
+//            T = {"kind":"table","columns":[C...],"subEntries":[S...],
+//                 "rows":[R...]}
+//            R = {"kind":"row","columns":[C...],"subEntries":[S...]}
+//            S = {"name":"SrcIPv4","columns":[C...]}
+//            C = {"morId":"0x02010501","type":1,"noValue":false,"value":2000}
+//          in list order; a no-value record has no "value". Values: types 1
+//          and 15 the u32, 8 the u64, 5 the dotted address, 6 and 22 the
+//          string, 14 the six bytes as 12 lowercase hex digits; else null.
+//   fixed  answers every tree with the same text (--answer-file), doing no
+//          query work, so that a load test sets the module's own path
+//          beside a plain gRPC server answering the same bytes.
 //
-// Both are immutable once made: safe to call from any number of threads.
+// Answers are written into blocks from memory.h's TakeBlock. All adapters
+// are immutable once made: safe to call from any number of threads.
 
 #ifndef ACL_DEVHOST_ADAPTER_H_
 #define ACL_DEVHOST_ADAPTER_H_
@@ -58,7 +70,10 @@ std::unique_ptr<Adapter> MakeJsonAdapter(const Registry& registry,
 std::unique_ptr<Adapter> LoadJsonAdapter(const Registry& registry,
                                          const std::string& path);
 
+// REQUIRES: `registry` outlives the adapter.
 std::unique_ptr<Adapter> MakeEchoAdapter(const Registry& registry);
+
+std::unique_ptr<Adapter> MakeFixedAdapter(std::string answer);
 
 // The built-in sample device configuration's JSON text.
 std::string_view SampleConfig();

@@ -47,7 +47,6 @@
 #include "devhost/adapter.h"
 #include "devhost/call.h"
 #include "devhost/checks.h"
-#include "devhost/fixed_adapter.h"
 #include "devhost/host.h"
 #include "devhost/memory.h"
 #include "devhost/registry.h"
