@@ -67,52 +67,44 @@ char* HeapCopy(std::string_view text, size_t* size) {
 
 // ---- The request, as cells --------------------------------------------------
 
-// The value a request column record carries, read by its MOR type code.
-// IPv6 address texts are compared as addresses, so that any spelling of an
-// address matches the configured one.
-void AddCell(const tagGrpcColumn& column, const ConfigTable& table,
-             std::vector<Cell>* cells, PodArray<char>* pool) {
+// The cell of the value a request column record carries, read by its MOR
+// type code. IPv6 address texts are compared as addresses, so that any
+// spelling of an address matches the configured one.
+Cell CellOf(const tagGrpcColumn& column, const ConfigTable& table,
+            PodArray<char>* pool) {
   const auto number = static_cast<uint8_t>(column.morId & 0xFF);
   const tagZormMorValue& slot = column.value;
-  const auto* bytes = reinterpret_cast<const char*>(slot.bytes);
+  const std::string_view bytes(reinterpret_cast<const char*>(slot.bytes),
+                               sizeof(slot.bytes));
+  uint8_t ipv6[16];
   switch (column.typeCode) {
     case zorm_mor_value::kTypeU32:
     case zorm_mor_value::kTypeBool:
-      cells->push_back(Cell::Number(number, slot.u32));
-      return;
+      return Cell::Number(number, slot.u32);
     case zorm_mor_value::kTypeU64:
-      cells->push_back(Cell::Number(number, slot.u64));
-      return;
+      return Cell::Number(number, slot.u64);
     case zorm_mor_value::kTypeIPv4:
-      cells->push_back(Cell::Bytes(number, CellKind::kBytes, {bytes, 4}, pool));
-      return;
+      return Cell::Bytes(number, CellKind::kBytes, bytes.substr(0, 4), pool);
     case zorm_mor_value::kTypeMAC:
-      cells->push_back(Cell::Bytes(number, CellKind::kBytes, {bytes, 6}, pool));
-      return;
+      return Cell::Bytes(number, CellKind::kBytes, bytes.substr(0, 6), pool);
     case zorm_mor_value::kTypeString:
-    case zorm_mor_value::kTypeName: {
-      const std::string_view text = TextOf(slot);
-      uint8_t ipv6[16];
-      if (table.IsIPv6(number) && ParseIPv6(text, ipv6)) {
-        const std::string_view address(reinterpret_cast<char*>(ipv6), 16);
-        cells->push_back(Cell::Bytes(number, CellKind::kBytes, address, pool));
-      } else {
-        cells->push_back(Cell::Bytes(number, CellKind::kText, text, pool));
+    case zorm_mor_value::kTypeName:
+      if (table.IsIPv6(number) && ParseIPv6(TextOf(slot), ipv6)) {
+        return Cell::Bytes(number, CellKind::kBytes,
+                           {reinterpret_cast<char*>(ipv6), sizeof(ipv6)}, pool);
       }
-      return;
-    }
-    default: {
+      return Cell::Bytes(number, CellKind::kText, TextOf(slot), pool);
+    default:
       Cell unknown;  // matches nothing
       unknown.column = number;
-      cells->push_back(unknown);
-    }
+      return unknown;
   }
 }
 
 void AddCells(const tagGrpcColumn* column, const ConfigTable& table,
               std::vector<Cell>* cells, PodArray<char>* pool) {
   for (; column != nullptr; column = column->next) {
-    if (column->noValue != 1) AddCell(*column, table, cells, pool);
+    if (column->noValue != 1) cells->push_back(CellOf(*column, table, pool));
   }
 }
 
@@ -159,44 +151,37 @@ class JsonAdapter : public Adapter {
   // or more selects, in configuration order, each once. A request without
   // rows selects all.
   char* Rows(const tagGrpcTableOrRow& node, const RegTable& reg,
-             const ConfigTable* table, size_t* answerSize) const {
-    const std::string head =
-        "{\"" + reg.name + "\":{\"" + reg.row + "\":[";
+             const ConfigTable* table, size_t* size) const {
+    std::vector<std::string_view> runs;  // of consecutive selected entries
+    if (table != nullptr) {
+      std::vector<Wanted> wanted;
+      for (const tagGrpcTableOrRow* row = node.firstRow; row != nullptr;
+           row = row->next) {
+        wanted.push_back(WantedOf(*row, *table));
+      }
+      if (wanted.empty()) wanted.emplace_back();  // selects all
+      std::vector<uint64_t> selected;
+      if (!table->Select(wanted, &selected, giveUpFlag()) ||
+          !ForEachRun(selected, [&](size_t a, size_t b) {
+            runs.push_back(table->Texts(a, b));
+          })) {
+        return nullptr;
+      }
+    }
+    const std::string head = "{\"" + reg.name + "\":{\"" + reg.row + "\":[";
     constexpr std::string_view kTail = "]}}";
-    std::vector<uint64_t> selected;
-    if (table != nullptr && !Select(node, *table, &selected)) return nullptr;
-
-    size_t size = head.size() + kTail.size();
-    bool first = true;
-    const bool whole = ForEachRun(selected, [&](size_t a, size_t b) {
-      size += table->Texts(a, b).size() + (first ? 0 : 1);
-      first = false;
-    });
-    if (!whole) return nullptr;
-
-    AnswerText answer(size);
+    size_t total = head.size() + runs.size() + kTail.size();  // and commas
+    for (std::string_view run : runs) total += run.size();
+    AnswerText answer(total);
     if (!answer.ok()) return nullptr;
     answer.Append(head);
-    first = true;
-    const bool written = ForEachRun(selected, [&](size_t a, size_t b) {
-      if (!first) answer.Append(",");
-      answer.Append(table->Texts(a, b));
-      first = false;
-    });
-    if (!written) return nullptr;
-    answer.Append(kTail);
-    return answer.Release(answerSize);
-  }
-
-  bool Select(const tagGrpcTableOrRow& node, const ConfigTable& table,
-              std::vector<uint64_t>* selected) const {
-    std::vector<Wanted> wanted;
-    for (const tagGrpcTableOrRow* row = node.firstRow; row != nullptr;
-         row = row->next) {
-      wanted.push_back(WantedOf(*row, table));
+    for (size_t i = 0; i < runs.size(); ++i) {
+      if (i % kCheckEvery == kCheckEvery - 1 && GivingUp()) return nullptr;
+      if (i != 0) answer.Append(",");
+      answer.Append(runs[i]);
     }
-    if (wanted.empty()) wanted.emplace_back();  // selects all
-    return table.Select(wanted, selected, giveUpFlag());
+    answer.Append(kTail);
+    return answer.Release(size);
   }
 
   // Calls `f(first, last)` with every run of consecutive entries marked in

@@ -13,11 +13,6 @@
 // PATH[=TEXT]) reject a column's every value, or one text of it, with the
 // reason "rejected by --reject".
 //
-// The module turns a rejection into status INVALID_ARGUMENT and a reply text
-// "{Err:<reason>}". The gRPC runtime sends no reply message with a non-OK
-// unary status, so a client sees that text only on the streamed method
-// (GetJsonACLIPv4BasicRulesStream); unary callers get the status alone.
-//
 // Immutable once made: safe to call from any number of threads. Keeps a
 // reference to the registry, which must outlive it.
 

@@ -7,6 +7,7 @@
 #include <set>
 #include <stdexcept>
 
+#include "devhost/values.h"
 #include "tree/tree.h"
 
 namespace devhost {
@@ -41,12 +42,6 @@ bool IsStringType(uint32_t type) {
          type == zorm_mor_value::kTypeName;
 }
 
-bool IsKnownType(uint32_t type) {
-  return IsNumberType(type) || IsStringType(type) ||
-         type == zorm_mor_value::kTypeIPv4 ||
-         type == zorm_mor_value::kTypeMAC || type == zorm_mor_value::kTypeBool;
-}
-
 const json& Member(const json& data, const char* key,
                    const std::string& where) {
   auto it = data.find(key);
@@ -65,6 +60,13 @@ uint64_t Unsigned(const json& data, const char* key, uint64_t min,
                     std::to_string(min) + " to " + std::to_string(max));
   }
   return v.get<uint64_t>();
+}
+
+// Reads data[key], when there, as a whole number up to `max`.
+std::optional<uint64_t> Optional(const json& data, const char* key,
+                                 uint64_t max, const std::string& where) {
+  if (!data.contains(key)) return std::nullopt;
+  return Unsigned(data, key, 0, max, where);
 }
 
 // Reads data[key] as a non-empty name (letters, digits, '_').
@@ -102,22 +104,20 @@ RegColumn LoadColumn(const json& data, const std::string& tableWhere) {
   const std::string where = tableWhere + ": column " + Quoted(c.name);
   c.number = static_cast<uint8_t>(Unsigned(data, "column", 1, 255, where));
   c.type = static_cast<uint32_t>(Unsigned(data, "type", 0, 255, where));
-  if (!IsKnownType(c.type)) {
+  if (TypeInfo(c.type)->typeCode != c.type) {
     Fail(where, "\"type\" " + std::to_string(c.type) +
                     " is not one of 1, 5, 6, 8, 14, 15, 22");
   }
   if (data.contains("sub")) c.sub = Name(data, "sub", where);
-  if (data.contains("min") || data.contains("max")) {
-    if (!IsNumberType(c.type)) Fail(where, "\"min\"/\"max\" need type 1 or 8");
-    const uint64_t top = TypeMax(c.type);
-    if (data.contains("min")) c.min = Unsigned(data, "min", 0, top, where);
-    if (data.contains("max")) c.max = Unsigned(data, "max", 0, top, where);
-    if (c.min && c.max && *c.min > *c.max) Fail(where, "\"min\" exceeds \"max\"");
+  c.min = Optional(data, "min", TypeMax(c.type), where);
+  c.max = Optional(data, "max", TypeMax(c.type), where);
+  if ((c.min || c.max) && !IsNumberType(c.type)) {
+    Fail(where, "\"min\"/\"max\" need type 1 or 8");
   }
-  if (data.contains("maxLength")) {
-    if (!IsStringType(c.type)) Fail(where, "\"maxLength\" needs type 6 or 22");
-    c.maxLength = static_cast<uint32_t>(Unsigned(
-        data, "maxLength", 0, std::numeric_limits<uint32_t>::max(), where));
+  if (c.min && c.max && *c.min > *c.max) Fail(where, "\"min\" exceeds \"max\"");
+  c.maxLength = Optional(data, "maxLength", UINT32_MAX, where);
+  if (c.maxLength && !IsStringType(c.type)) {
+    Fail(where, "\"maxLength\" needs type 6 or 22");
   }
   if (data.contains("format")) {
     if (data["format"] != "ipv6") Fail(where, "\"format\" must be \"ipv6\"");
@@ -141,7 +141,6 @@ RegTable LoadTable(const json& data, const std::string& module) {
     Fail(where, "\"columns\" must be a non-empty array");
   }
   std::set<uint8_t> numbers;
-  std::set<std::string> paths;
   for (const json& col : *cols) {
     RegColumn c = LoadColumn(col, where);
     if (!numbers.insert(c.number).second) {
@@ -150,9 +149,6 @@ RegTable LoadTable(const json& data, const std::string& module) {
     }
     c.path = module + "/" + t.name + (t.row.empty() ? "" : "/" + t.row) +
              (c.sub.empty() ? "" : "/" + c.sub) + "/" + c.name;
-    if (!paths.insert(c.path).second) {
-      Fail(where, "column path " + c.path + " is used twice");
-    }
     t.columns.push_back(std::move(c));
   }
   return t;
@@ -208,7 +204,10 @@ std::unique_ptr<Registry> Registry::Load(const json& data) {
                                             : AddChild(tableNode, t.row);
     for (const RegColumn& c : t.columns) {
       AddChild(c.sub.empty() ? rowNode : AddChild(rowNode, c.sub), c.name);
-      r->byPath_.emplace(c.path, &c);
+      if (!r->byPath_.emplace(c.path, &c).second) {
+        Fail("table " + Quoted(t.name), "column path " + c.path +
+                                            " is used twice");
+      }
     }
   }
   return r;

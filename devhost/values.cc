@@ -10,6 +10,12 @@
 namespace devhost {
 namespace {
 
+// A string slot's text (values.h).
+struct HostText {
+  uint32_t size;
+  char bytes[1];  // `size` bytes and a NUL
+};
+
 void ReleaseText(void* value) { std::free(value); }
 
 constexpr tagZormTypeInfo kTypes[] = {
