@@ -162,9 +162,7 @@ class JsonAdapter : public Adapter {
       if (wanted.empty()) wanted.emplace_back();  // selects all
       std::vector<uint64_t> selected;
       if (!table->Select(wanted, &selected, giveUpFlag()) ||
-          !ForEachRun(selected, [&](size_t a, size_t b) {
-            runs.push_back(table->Texts(a, b));
-          })) {
+          !RunsOf(selected, *table, &runs)) {
         return nullptr;
       }
     }
@@ -184,31 +182,29 @@ class JsonAdapter : public Adapter {
     return answer.Release(size);
   }
 
-  // Calls `f(first, last)` with every run of consecutive entries marked in
-  // `selected`, in order; false when cancelled on the way.
-  template <typename F>
-  bool ForEachRun(const std::vector<uint64_t>& selected, F f) const {
-    constexpr size_t kNone = SIZE_MAX;
-    size_t first = kNone, last = 0;
+  // Adds the texts of the runs of consecutive entries marked in `selected`
+  // to `runs`, in order; false when cancelled on the way.
+  bool RunsOf(const std::vector<uint64_t>& selected, const ConfigTable& table,
+              std::vector<std::string_view>* runs) const {
+    size_t first = 0, end = 0;  // the run [first, end), empty when equal
     for (size_t word = 0; word < selected.size(); ++word) {
       if ((word + 1) % (kCheckEvery / 64) == 0 && GivingUp()) return false;
       const size_t base = word * 64;
       uint64_t bits = selected[word];
-      if (bits == ~uint64_t{0} && first != kNone && last + 1 == base) {
-        last = base + 63;  // a whole word extends the run
+      if (bits == ~uint64_t{0} && end == base) {
+        end = base + 64;  // a whole word extends the run
         continue;
       }
       for (; bits != 0; bits &= bits - 1) {
         const size_t entry = base + static_cast<size_t>(__builtin_ctzll(bits));
-        if (first != kNone && entry == last + 1) {
-          last = entry;
-          continue;
+        if (entry != end) {
+          if (first != end) runs->push_back(table.Texts(first, end - 1));
+          first = entry;
         }
-        if (first != kNone) f(first, last);
-        first = last = entry;
+        end = entry + 1;
       }
     }
-    if (first != kNone) f(first, last);
+    if (first != end) runs->push_back(table.Texts(first, end - 1));
     return true;
   }
 
@@ -262,26 +258,24 @@ ordered_json Columns(const tagGrpcColumn* column) {
   for (; column != nullptr; column = column->next) {
     char id[11];
     std::snprintf(id, sizeof(id), "0x%08X", column->morId);
-    ordered_json& c = list.emplace_back();
-    c["morId"] = id;
-    c["type"] = column->typeCode;
-    c["noValue"] = column->noValue == 1;
-    if (column->noValue != 1) c["value"] = ColumnValue(*column);
+    const bool noValue = column->noValue == 1;
+    list.push_back(
+        {{"morId", id}, {"type", column->typeCode}, {"noValue", noValue}});
+    if (!noValue) list.back()["value"] = ColumnValue(*column);
   }
   return list;
 }
 
 ordered_json Node(const tagGrpcTableOrRow& node) {
   const bool table = node.kind == zorm_mor_value::kTableNode;
-  ordered_json n;
-  n["kind"] = table ? "table" : "row";
-  n["columns"] = Columns(node.columnHead);
-  ordered_json& subs = n["subEntries"] = ordered_json::array();
+  ordered_json subs = ordered_json::array();
   for (const tagGrpcSubEntry* e = node.subHead; e != nullptr; e = e->next) {
-    ordered_json& s = subs.emplace_back();
-    s["name"] = e->name != nullptr ? e->name : "";
-    s["columns"] = Columns(e->columnHead);
+    subs.push_back({{"name", e->name != nullptr ? e->name : ""},
+                    {"columns", Columns(e->columnHead)}});
   }
+  ordered_json n = {{"kind", table ? "table" : "row"},
+                    {"columns", Columns(node.columnHead)},
+                    {"subEntries", std::move(subs)}};
   if (!table) return n;
   ordered_json& rows = n["rows"] = ordered_json::array();
   for (const tagGrpcTableOrRow* r = node.firstRow; r != nullptr; r = r->next) {

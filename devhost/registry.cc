@@ -183,20 +183,19 @@ std::unique_ptr<Registry> Registry::Load(const json& data) {
   if (tables == data.end() || !tables->is_array()) {
     Fail("the registry", "\"tables\" must be an array");
   }
-  std::set<uint8_t> numbers;
-  for (const json& t : *tables) {
-    const RegTable& table = r->tables_.emplace_back(LoadTable(t, module));
-    if (!numbers.insert(table.number).second) {
-      Fail("table " + Quoted(table.name),
-           "table number " + std::to_string(table.number) + " is used twice");
-    }
-  }
-
+  r->tables_.reserve(tables->size());  // the maps and nodes point into it
   tagZormRegNode* moduleNode = AddChild(AddChild(r->root_.get(), "private"),
                                         module);
-  for (const RegTable& t : r->tables_) {
+  std::set<uint8_t> numbers;
+  for (const json& data : *tables) {
+    const RegTable& t = r->tables_.emplace_back(LoadTable(data, module));
+    const std::string where = "table " + Quoted(t.name);
+    if (!numbers.insert(t.number).second) {
+      Fail(where, "table number " + std::to_string(t.number) +
+                      " is used twice");
+    }
     if (!r->byName_.emplace(t.name, &t).second) {
-      Fail("table " + Quoted(t.name), "the name is used twice");
+      Fail(where, "the name is used twice");
     }
     tagZormRegNode* tableNode = AddChild(moduleNode, t.name);
     tableNode->table = &t;
@@ -205,8 +204,7 @@ std::unique_ptr<Registry> Registry::Load(const json& data) {
     for (const RegColumn& c : t.columns) {
       AddChild(c.sub.empty() ? rowNode : AddChild(rowNode, c.sub), c.name);
       if (!r->byPath_.emplace(c.path, &c).second) {
-        Fail("table " + Quoted(t.name), "column path " + c.path +
-                                            " is used twice");
+        Fail(where, "column path " + c.path + " is used twice");
       }
     }
   }
