@@ -30,39 +30,22 @@ namespace {
 // Entries copied between looks at the give-up flag.
 constexpr size_t kCheckEvery = 4096;
 
-// An answer text being written, in a block of memory.h's (the adapters'
-// only calls into it): owned until Release hands it out.
-class AnswerText {
- public:
-  // REQUIRES: at most `size` bytes are appended.
-  explicit AnswerText(size_t size)
-      : begin_(static_cast<char*>(TakeBlock(size + 1))), end_(begin_) {}
-  ~AnswerText() { GiveBack(begin_); }
-  AnswerText(const AnswerText&) = delete;
-  AnswerText& operator=(const AnswerText&) = delete;
-
-  bool ok() const { return begin_ != nullptr; }
-  void Append(std::string_view bytes) {
-    std::memcpy(end_, bytes.data(), bytes.size());
-    end_ += bytes.size();
+// `parts` joined, as a NUL-terminated text of `*size` bytes in a block of
+// memory.h's (the adapters' only call into it), which the caller frees;
+// null when out of memory.
+char* Joined(const std::vector<std::string_view>& parts, size_t* size) {
+  size_t total = 0;
+  for (std::string_view part : parts) total += part.size();
+  auto* text = static_cast<char*>(TakeBlock(total + 1));
+  if (text == nullptr) return nullptr;
+  char* end = text;
+  for (std::string_view part : parts) {
+    std::memcpy(end, part.data(), part.size());
+    end += part.size();
   }
-  // The NUL-terminated text, now the caller's, and its size.
-  char* Release(size_t* size) {
-    *end_ = '\0';
-    *size = static_cast<size_t>(end_ - begin_);
-    return std::exchange(begin_, nullptr);
-  }
-
- private:
-  char* begin_;
-  char* end_;
-};
-
-char* HeapCopy(std::string_view text, size_t* size) {
-  AnswerText answer(text.size());
-  if (!answer.ok()) return nullptr;
-  answer.Append(text);
-  return answer.Release(size);
+  *end = '\0';
+  *size = total;
+  return text;
 }
 
 // ---- The request, as cells --------------------------------------------------
@@ -152,7 +135,8 @@ class JsonAdapter : public Adapter {
   // rows selects all.
   char* Rows(const tagGrpcTableOrRow& node, const RegTable& reg,
              const ConfigTable* table, size_t* size) const {
-    std::vector<std::string_view> runs;  // of consecutive selected entries
+    const std::string head = "{\"" + reg.name + "\":{\"" + reg.row + "\":[";
+    std::vector<std::string_view> parts = {head};
     if (table != nullptr) {
       std::vector<Wanted> wanted;
       for (const tagGrpcTableOrRow* row = node.firstRow; row != nullptr;
@@ -162,30 +146,23 @@ class JsonAdapter : public Adapter {
       if (wanted.empty()) wanted.emplace_back();  // selects all
       std::vector<uint64_t> selected;
       if (!table->Select(wanted, &selected, giveUpFlag()) ||
-          !RunsOf(selected, *table, &runs)) {
+          !AddRuns(selected, *table, &parts)) {
         return nullptr;
       }
     }
-    const std::string head = "{\"" + reg.name + "\":{\"" + reg.row + "\":[";
-    constexpr std::string_view kTail = "]}}";
-    size_t total = head.size() + runs.size() + kTail.size();  // and commas
-    for (std::string_view run : runs) total += run.size();
-    AnswerText answer(total);
-    if (!answer.ok()) return nullptr;
-    answer.Append(head);
-    for (size_t i = 0; i < runs.size(); ++i) {
-      if (i % kCheckEvery == kCheckEvery - 1 && GivingUp()) return nullptr;
-      if (i != 0) answer.Append(",");
-      answer.Append(runs[i]);
-    }
-    answer.Append(kTail);
-    return answer.Release(size);
+    parts.push_back("]}}");
+    return Joined(parts, size);
   }
 
-  // Adds the texts of the runs of consecutive entries marked in `selected`
-  // to `runs`, in order; false when cancelled on the way.
-  bool RunsOf(const std::vector<uint64_t>& selected, const ConfigTable& table,
-              std::vector<std::string_view>* runs) const {
+  // Adds to `parts` the texts of the runs of consecutive entries marked in
+  // `selected`, in order, joined by commas; false when cancelled on the way.
+  bool AddRuns(const std::vector<uint64_t>& selected, const ConfigTable& table,
+               std::vector<std::string_view>* parts) const {
+    const size_t none = parts->size();
+    const auto add = [&](size_t first, size_t last) {
+      if (parts->size() != none) parts->push_back(",");
+      parts->push_back(table.Texts(first, last));
+    };
     size_t first = 0, end = 0;  // the run [first, end), empty when equal
     for (size_t word = 0; word < selected.size(); ++word) {
       if ((word + 1) % (kCheckEvery / 64) == 0 && GivingUp()) return false;
@@ -198,13 +175,13 @@ class JsonAdapter : public Adapter {
       for (; bits != 0; bits &= bits - 1) {
         const size_t entry = base + static_cast<size_t>(__builtin_ctzll(bits));
         if (entry != end) {
-          if (first != end) runs->push_back(table.Texts(first, end - 1));
+          if (first != end) add(first, end - 1);
           first = entry;
         }
         end = entry + 1;
       }
     }
-    if (first != end) runs->push_back(table.Texts(first, end - 1));
+    if (first != end) add(first, end - 1);
     return true;
   }
 
@@ -218,12 +195,7 @@ class JsonAdapter : public Adapter {
       body = table->Text(0);
     }
     const std::string head = "{\"" + reg.name + "\":";
-    AnswerText answer(head.size() + body.size() + 1);
-    if (!answer.ok()) return nullptr;
-    answer.Append(head);
-    answer.Append(body);
-    answer.Append("}");
-    return answer.Release(size);
+    return Joined({head, body, "}"}, size);
   }
 
   const Registry& registry_;
@@ -297,8 +269,8 @@ class EchoAdapter : public Adapter {
     answer["table"] = reg != nullptr ? ordered_json(reg->name) : ordered_json();
     answer["tree"] = Node(*table);
     if (GivingUp()) return nullptr;
-    return HeapCopy(
-        answer.dump(-1, ' ', false, ordered_json::error_handler_t::replace),
+    return Joined(
+        {answer.dump(-1, ' ', false, ordered_json::error_handler_t::replace)},
         size);
   }
 
@@ -312,7 +284,7 @@ class FixedAdapter : public Adapter {
 
   char* Answer(const tagGrpcTableOrRow* /*table*/, const char* /*module*/,
                size_t* size) const override {
-    return HeapCopy(answer_, size);
+    return Joined({answer_}, size);
   }
 
  private:
