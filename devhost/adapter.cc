@@ -1,9 +1,7 @@
-// The json adapter answers from the compact configuration of config.h,
-// made once when the adapter is made. A request is turned into the same
-// cells (one Wanted per request row, or one for the table node of a
-// single-instance table); the table selects the entries that match, and
-// the answer is their rendered texts joined, written straight into the
-// block the caller receives, sized before it is filled.
+// The json adapter answers from the compact configuration of config.h: a
+// request becomes the same cells (one Wanted per request row, or one for the
+// table node of a single instance), the table selects the entries that
+// match, and the answer is their rendered texts joined.
 
 #include "devhost/adapter.h"
 
@@ -84,30 +82,26 @@ Cell CellOf(const tagGrpcColumn& column, const ConfigTable& table,
   }
 }
 
-void AddCells(const tagGrpcColumn* column, const ConfigTable& table,
-              std::vector<Cell>* cells, PodArray<char>* pool) {
-  for (; column != nullptr; column = column->next) {
-    if (column->noValue != 1) cells->push_back(CellOf(*column, table, pool));
-  }
-}
-
 // What one request node asks for; sub-entries without values ask nothing.
 Wanted WantedOf(const tagGrpcTableOrRow& node, const ConfigTable& table) {
   Wanted wanted;
-  AddCells(node.columnHead, table, &wanted.cells, &wanted.pool);
+  const auto add = [&](const tagGrpcColumn* c, std::vector<Cell>* cells) {
+    for (; c != nullptr; c = c->next) {
+      if (c->noValue != 1) cells->push_back(CellOf(*c, table, &wanted.pool));
+    }
+  };
+  add(node.columnHead, &wanted.cells);
   for (const tagGrpcSubEntry* e = node.subHead; e != nullptr; e = e->next) {
-    const size_t first = wanted.subCells.size();
-    AddCells(e->columnHead, table, &wanted.subCells, &wanted.pool);
-    const size_t count = wanted.subCells.size() - first;
+    const auto first = static_cast<uint32_t>(wanted.subCells.size());
+    add(e->columnHead, &wanted.subCells);
+    const auto count = static_cast<uint32_t>(wanted.subCells.size() - first);
     if (count == 0) continue;
     const int sub = table.Sub(e->name != nullptr ? e->name : "");
     if (sub < 0) {
       wanted.never = true;
-      continue;
+    } else {
+      wanted.subs.push_back({static_cast<uint32_t>(sub), first, count});
     }
-    wanted.subs.push_back(Wanted::Sub{static_cast<uint32_t>(sub),
-                                      static_cast<uint32_t>(first),
-                                      static_cast<uint32_t>(count)});
   }
   return wanted;
 }

@@ -1,24 +1,23 @@
 // The development host's query adapters: what GRPC_AdapterGet2Quorvex
-// answers for a request tree.
+// answers for a request tree, in a block from memory.h's TakeBlock.
 //
-//   json   answers from the device configuration: the whole configured rows
-//          (or the single instance) that the tree's match keys select.
-//   echo   answers with the request tree itself:
-//          {"module":"ACL","table":"<table>","tree":T}, where
+//   json   the configured rows (or the single instance) that the tree's
+//          match keys select, from the device configuration.
+//   echo   the request tree itself, {"module":"ACL","table":"<table>",
+//          "tree":T}, lists in their order:
 //            T = {"kind":"table","columns":[C...],"subEntries":[S...],
 //                 "rows":[R...]}
 //            R = {"kind":"row","columns":[C...],"subEntries":[S...]}
 //            S = {"name":"SrcIPv4","columns":[C...]}
 //            C = {"morId":"0x02010501","type":1,"noValue":false,"value":2000}
-//          in list order; a no-value record has no "value". Values: types 1
-//          and 15 the u32, 8 the u64, 5 the dotted address, 6 and 22 the
-//          string, 14 the six bytes as 12 lowercase hex digits; else null.
-//   fixed  answers every tree with the same text (--answer-file), doing no
-//          query work, so that a load test sets the module's own path
-//          beside a plain gRPC server answering the same bytes.
+//          A no-value record has no "value". Values: types 1 and 15 the u32,
+//          8 the u64, 5 the dotted address, 6 and 22 the string, 14 the six
+//          bytes as 12 lowercase hex digits; other types null.
+//   fixed  the same text for every tree (--answer-file), doing no query
+//          work: a load test sets the module's own path beside a plain gRPC
+//          server answering the same bytes.
 //
-// Answers are written into blocks from memory.h's TakeBlock. All adapters
-// are immutable once made: safe to call from any number of threads.
+// Immutable once made: safe to call from any number of threads.
 
 #ifndef ACL_DEVHOST_ADAPTER_H_
 #define ACL_DEVHOST_ADAPTER_H_
@@ -42,8 +41,8 @@ class Adapter {
   virtual char* Answer(const tagGrpcTableOrRow* table, const char* module,
                        size_t* size) const = 0;
 
-  // A long answer looks at `*flag` as it goes and gives up (answers null)
-  // once it is true. REQUIRES: `*flag` outlives the adapter.
+  // A long answer looks at `*flag` every few thousand entries and gives up
+  // (answers null) once it is true. REQUIRES: `*flag` outlives the adapter.
   void GiveUpWhen(const std::atomic<bool>* flag) { giveUp_ = flag; }
 
  protected:
@@ -57,9 +56,7 @@ class Adapter {
 };
 
 // The json adapter over `config`, a configuration's JSON text (the form and
-// the fault texts are in config_reader.h), which it does not keep. Once its
-// GiveUpWhen flag is true, an Answer under way gives up within a few
-// thousand entries and returns null.
+// the fault texts are in config_reader.h), which it does not keep.
 // REQUIRES: `registry` outlives the adapter. Throws std::runtime_error when
 // `config` is not JSON or does not fit the registry.
 std::unique_ptr<Adapter> MakeJsonAdapter(const Registry& registry,

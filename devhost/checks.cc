@@ -34,18 +34,14 @@ std::optional<std::string> JudgeNumber(const RegColumn& c,
 }
 
 // The path of a column named like the last step of `path` (in any case),
-// preferring one of the table `path` names; "" when no column has that
-// name.
+// preferring one of a table `path` names; "" when no column has that name.
 std::string NearestPath(const Registry& registry, const std::string& path) {
   const std::string name = path.substr(path.rfind('/') + 1);
-  const size_t tableAt = path.find('/') + 1;  // past "ACL/"
-  const std::string table =
-      path.substr(tableAt, path.find('/', tableAt) - tableAt);
   std::string found;
   for (const RegTable& t : registry.tables()) {
     for (const RegColumn& c : t.columns) {
       if (strcasecmp(c.name.c_str(), name.c_str()) != 0) continue;
-      if (t.name == table) return c.path;
+      if (path.find('/' + t.name + '/') != std::string::npos) return c.path;
       if (found.empty()) found = c.path;
     }
   }

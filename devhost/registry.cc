@@ -2,8 +2,10 @@
 
 #include <strings.h>
 
+#include <algorithm>
 #include <cctype>
 #include <limits>
+#include <list>
 #include <set>
 #include <stdexcept>
 
@@ -18,7 +20,7 @@ extern const char kRegistryJson[];
 // Registry.
 struct tagZormRegNode {
   std::string name;
-  std::vector<std::unique_ptr<tagZormRegNode>> children;
+  std::list<tagZormRegNode> children;  // a list: nodes never move
   const devhost::RegTable* table = nullptr;  // set on table nodes only
 };
 
@@ -72,15 +74,12 @@ std::optional<uint64_t> Optional(const json& data, const char* key,
 // Reads data[key] as a non-empty name (letters, digits, '_').
 std::string Name(const json& data, const char* key, const std::string& where) {
   const json& v = Member(data, key, where);
-  if (!v.is_string() || v.get<std::string>().empty()) {
-    Fail(where, Quoted(key) + " must be a non-empty text");
-  }
-  std::string name = v.get<std::string>();
-  for (char c : name) {
-    if (!(isalnum(static_cast<unsigned char>(c)) || c == '_')) {
-      Fail(where, Quoted(key) + " must hold letters, digits and '_' only, " +
-                      "not " + Quoted(name));
-    }
+  const std::string name = v.is_string() ? v.get<std::string>() : "";
+  if (name.empty()) Fail(where, Quoted(key) + " must be a non-empty text");
+  const auto good = [](unsigned char c) { return isalnum(c) || c == '_'; };
+  if (!std::all_of(name.begin(), name.end(), good)) {
+    Fail(where, Quoted(key) + " must hold letters, digits and '_' only, not " +
+                    Quoted(name));
   }
   return name;
 }
@@ -155,12 +154,10 @@ RegTable LoadTable(const json& data, const std::string& module) {
 }
 
 tagZormRegNode* AddChild(tagZormRegNode* parent, const std::string& name) {
-  for (auto& child : parent->children) {
-    if (child->name == name) return child.get();
+  for (tagZormRegNode& child : parent->children) {
+    if (child.name == name) return &child;
   }
-  parent->children.push_back(std::make_unique<tagZormRegNode>());
-  parent->children.back()->name = name;
-  return parent->children.back().get();
+  return &parent->children.emplace_back(tagZormRegNode{name, {}, nullptr});
 }
 
 }  // namespace
@@ -218,10 +215,10 @@ std::unique_ptr<Registry> Registry::BuiltIn() {
 tagZormRegNode* Registry::Child(tagZormRegNode* parent, const char* name,
                                 bool ignoreCase) {
   if (parent == nullptr || name == nullptr) return nullptr;
-  for (auto& child : parent->children) {
-    if (ignoreCase ? strcasecmp(child->name.c_str(), name) == 0
-                   : child->name == name) {
-      return child.get();
+  for (tagZormRegNode& child : parent->children) {
+    if (ignoreCase ? strcasecmp(child.name.c_str(), name) == 0
+                   : child.name == name) {
+      return &child;
     }
   }
   return nullptr;
