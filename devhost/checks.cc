@@ -26,8 +26,7 @@ std::optional<std::string> JudgeNumber(const RegColumn& c,
   uint64_t value;
   // Decimal digits only: from_chars takes no sign or space in an unsigned.
   const std::from_chars_result read = std::from_chars(text.data(), end, value);
-  if (read.ec == std::errc() && read.ptr == end && value >= lo &&
-      value <= hi) {
+  if (read.ec == std::errc() && read.ptr == end && value >= lo && value <= hi) {
     return std::nullopt;
   }
   return "a number from " + std::to_string(lo) + " to " + std::to_string(hi);

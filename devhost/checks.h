@@ -25,8 +25,8 @@
 namespace devhost {
 
 struct RejectRule {
-  std::string path;                // "ACL/Base/ProcessingStatus"
-  std::optional<std::string> text; // only this text, or every value
+  std::string path;                 // "ACL/Base/ProcessingStatus"
+  std::optional<std::string> text;  // only this text, or every value
 };
 
 // Parses the argument of --reject: "PATH" or "PATH=TEXT" (TEXT may be empty

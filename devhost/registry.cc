@@ -20,7 +20,7 @@ extern const char kRegistryJson[];
 // Registry.
 struct tagZormRegNode {
   std::string name;
-  std::list<tagZormRegNode> children;  // a list: nodes never move
+  std::list<tagZormRegNode> children;        // a list: nodes never move
   const devhost::RegTable* table = nullptr;  // set on table nodes only
 };
 
@@ -35,15 +35,6 @@ using nlohmann::json;
 
 std::string Quoted(const std::string& text) { return '"' + text + '"'; }
 
-bool IsNumberType(uint32_t type) {
-  return type == zorm_mor_value::kTypeU32 || type == zorm_mor_value::kTypeU64;
-}
-
-bool IsStringType(uint32_t type) {
-  return type == zorm_mor_value::kTypeString ||
-         type == zorm_mor_value::kTypeName;
-}
-
 const json& Member(const json& data, const char* key,
                    const std::string& where) {
   auto it = data.find(key);
@@ -52,14 +43,14 @@ const json& Member(const json& data, const char* key,
 }
 
 // Reads data[key] as a whole number from `min` to `max`.
-uint64_t Unsigned(const json& data, const char* key, uint64_t min,
-                  uint64_t max, const std::string& where) {
+uint64_t Unsigned(const json& data, const char* key, uint64_t min, uint64_t max,
+                  const std::string& where) {
   const json& v = Member(data, key, where);
   const bool natural = v.is_number_unsigned() ||
                        (v.is_number_integer() && v.get<int64_t>() >= 0);
   if (!natural || v.get<uint64_t>() < min || v.get<uint64_t>() > max) {
-    Fail(where, Quoted(key) + " must be a number from " +
-                    std::to_string(min) + " to " + std::to_string(max));
+    Fail(where, Quoted(key) + " must be a number from " + std::to_string(min) +
+                    " to " + std::to_string(max));
   }
   return v.get<uint64_t>();
 }
@@ -94,10 +85,10 @@ void CheckKeys(const json& data, const std::set<std::string>& known,
 
 RegColumn LoadColumn(const json& data, const std::string& tableWhere) {
   const std::string anyWhere = tableWhere + ": a column";
-  CheckKeys(data,
-            {"name", "column", "type", "sub", "min", "max", "maxLength",
-             "format"},
-            anyWhere);
+  CheckKeys(
+      data,
+      {"name", "column", "type", "sub", "min", "max", "maxLength", "format"},
+      anyWhere);
   RegColumn c;
   c.name = Name(data, "name", anyWhere);
   const std::string where = tableWhere + ": column " + Quoted(c.name);
@@ -108,21 +99,20 @@ RegColumn LoadColumn(const json& data, const std::string& tableWhere) {
                     " is not one of 1, 5, 6, 8, 14, 15, 22");
   }
   if (data.contains("sub")) c.sub = Name(data, "sub", where);
+  namespace mv = zorm_mor_value;
+  const bool number = c.type == mv::kTypeU32 || c.type == mv::kTypeU64;
+  const bool string = c.type == mv::kTypeString || c.type == mv::kTypeName;
   c.min = Optional(data, "min", TypeMax(c.type), where);
   c.max = Optional(data, "max", TypeMax(c.type), where);
-  if ((c.min || c.max) && !IsNumberType(c.type)) {
+  if ((c.min || c.max) && !number) {
     Fail(where, "\"min\"/\"max\" need type 1 or 8");
   }
   if (c.min && c.max && *c.min > *c.max) Fail(where, "\"min\" exceeds \"max\"");
   c.maxLength = Optional(data, "maxLength", UINT32_MAX, where);
-  if (c.maxLength && !IsStringType(c.type)) {
-    Fail(where, "\"maxLength\" needs type 6 or 22");
-  }
+  if (c.maxLength && !string) Fail(where, "\"maxLength\" needs type 6 or 22");
   if (data.contains("format")) {
     if (data["format"] != "ipv6") Fail(where, "\"format\" must be \"ipv6\"");
-    if (c.type != zorm_mor_value::kTypeString) {
-      Fail(where, "\"format\" needs type 6");
-    }
+    if (c.type != mv::kTypeString) Fail(where, "\"format\" needs type 6");
     c.format = "ipv6";
   }
   return c;
@@ -143,8 +133,8 @@ RegTable LoadTable(const json& data, const std::string& module) {
   for (const json& col : *cols) {
     RegColumn c = LoadColumn(col, where);
     if (!numbers.insert(c.number).second) {
-      Fail(where, "column number " + std::to_string(c.number) +
-                      " is used twice");
+      Fail(where,
+           "column number " + std::to_string(c.number) + " is used twice");
     }
     c.path = module + "/" + t.name + (t.row.empty() ? "" : "/" + t.row) +
              (c.sub.empty() ? "" : "/" + c.sub) + "/" + c.name;
@@ -181,23 +171,23 @@ std::unique_ptr<Registry> Registry::Load(const json& data) {
     Fail("the registry", "\"tables\" must be an array");
   }
   r->tables_.reserve(tables->size());  // the maps and nodes point into it
-  tagZormRegNode* moduleNode = AddChild(AddChild(r->root_.get(), "private"),
-                                        module);
+  tagZormRegNode* moduleNode =
+      AddChild(AddChild(r->root_.get(), "private"), module);
   std::set<uint8_t> numbers;
   for (const json& data : *tables) {
     const RegTable& t = r->tables_.emplace_back(LoadTable(data, module));
     const std::string where = "table " + Quoted(t.name);
     if (!numbers.insert(t.number).second) {
-      Fail(where, "table number " + std::to_string(t.number) +
-                      " is used twice");
+      Fail(where,
+           "table number " + std::to_string(t.number) + " is used twice");
     }
     if (!r->byName_.emplace(t.name, &t).second) {
       Fail(where, "the name is used twice");
     }
     tagZormRegNode* tableNode = AddChild(moduleNode, t.name);
     tableNode->table = &t;
-    tagZormRegNode* rowNode = t.row.empty() ? tableNode
-                                            : AddChild(tableNode, t.row);
+    tagZormRegNode* rowNode =
+        t.row.empty() ? tableNode : AddChild(tableNode, t.row);
     for (const RegColumn& c : t.columns) {
       AddChild(c.sub.empty() ? rowNode : AddChild(rowNode, c.sub), c.name);
       if (!r->byPath_.emplace(c.path, &c).second) {

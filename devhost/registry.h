@@ -43,9 +43,9 @@ struct RegColumn {
   uint32_t type = 0;   // MOR type code
   std::string sub;     // nested message name, "" for a row/table column
   std::string path;    // "ACL/IPv4BasicRules/Rule/SrcIPv4/SrcIPv4Addr"
-  std::optional<uint64_t> min, max;      // numbers
-  std::optional<uint32_t> maxLength;     // strings
-  std::string format;                    // "ipv6", or ""
+  std::optional<uint64_t> min, max;   // numbers
+  std::optional<uint32_t> maxLength;  // strings
+  std::string format;                 // "ipv6", or ""
 };
 
 struct RegTable {

@@ -100,8 +100,8 @@ std::string_view TextOf(const tagZormMorValue& slot) {
 
 std::string IPv4Of(const tagZormMorValue& slot) {
   char text[16];
-  std::snprintf(text, sizeof(text), "%u.%u.%u.%u", slot.bytes[0],
-                slot.bytes[1], slot.bytes[2], slot.bytes[3]);
+  std::snprintf(text, sizeof(text), "%u.%u.%u.%u", slot.bytes[0], slot.bytes[1],
+                slot.bytes[2], slot.bytes[3]);
   return text;
 }
 
