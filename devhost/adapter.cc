@@ -46,8 +46,6 @@ char* Joined(const std::vector<std::string_view>& parts, size_t* size) {
   return text;
 }
 
-// ---- The request, as cells --------------------------------------------------
-
 // The cell of the value a request column record carries, read by its MOR
 // type code. IPv6 address texts are compared as addresses, so that any
 // spelling of an address matches the configured one.
@@ -105,8 +103,6 @@ Wanted WantedOf(const tagGrpcTableOrRow& node, const ConfigTable& table) {
   }
   return wanted;
 }
-
-// ---- The json adapter -------------------------------------------------------
 
 class JsonAdapter : public Adapter {
  public:
@@ -196,10 +192,9 @@ class JsonAdapter : public Adapter {
   const std::unique_ptr<const Config> config_;
 };
 
-// ---- The echo adapter's tree JSON ------------------------------------------
-
 using nlohmann::ordered_json;
 
+// The echo adapter's tree JSON (adapter.h).
 ordered_json ColumnValue(const tagGrpcColumn& column) {
   switch (column.typeCode) {
     case zorm_mor_value::kTypeU32:
@@ -258,10 +253,10 @@ class EchoAdapter : public Adapter {
                size_t* size) const override {
     if (table == nullptr) return nullptr;
     const RegTable* reg = registry_.TableOf(table->regNode);
-    ordered_json answer;
-    answer["module"] = module != nullptr ? module : "";
-    answer["table"] = reg != nullptr ? ordered_json(reg->name) : ordered_json();
-    answer["tree"] = Node(*table);
+    const ordered_json answer = {
+        {"module", module != nullptr ? module : ""},
+        {"table", reg != nullptr ? ordered_json(reg->name) : ordered_json()},
+        {"tree", Node(*table)}};
     if (GivingUp()) return nullptr;
     return Joined(
         {answer.dump(-1, ' ', false, ordered_json::error_handler_t::replace)},

@@ -18,20 +18,6 @@ constexpr char kPathForm[] =
     "a path is ACL/TABLE/COLUMN, or ACL/TABLE/ROW/COLUMN in a table with "
     "rows, such as ACL/Base/ProcessingStatus or ACL/IPv4BasicRules/Rule/RuleID";
 
-std::optional<std::string> JudgeNumber(const RegColumn& c,
-                                       std::string_view text) {
-  const uint64_t lo = c.min.value_or(0);
-  const uint64_t hi = c.max.value_or(TypeMax(c.type));
-  const char* end = text.data() + text.size();
-  uint64_t value;
-  // Decimal digits only: from_chars takes no sign or space in an unsigned.
-  const std::from_chars_result read = std::from_chars(text.data(), end, value);
-  if (read.ec == std::errc() && read.ptr == end && value >= lo && value <= hi) {
-    return std::nullopt;
-  }
-  return "a number from " + std::to_string(lo) + " to " + std::to_string(hi);
-}
-
 // The path of a column named like the last step of `path` (in any case),
 // preferring one of a table `path` names; "" when no column has that name.
 std::string NearestPath(const Registry& registry, const std::string& path) {
@@ -83,8 +69,19 @@ std::optional<std::string> Checker::Judge(std::string_view path,
   uint8_t address[16];
   switch (c->type) {
     case zorm_mor_value::kTypeU32:
-    case zorm_mor_value::kTypeU64:
-      return JudgeNumber(*c, text);
+    case zorm_mor_value::kTypeU64: {
+      const uint64_t lo = c->min.value_or(0);
+      const uint64_t hi = c->max.value_or(TypeMax(c->type));
+      const char* end = text.data() + text.size();
+      uint64_t n;
+      // Decimal digits only: from_chars takes no sign or space in an unsigned.
+      const auto read = std::from_chars(text.data(), end, n);
+      if (read.ec == std::errc() && read.ptr == end && n >= lo && n <= hi) {
+        return std::nullopt;
+      }
+      return "a number from " + std::to_string(lo) + " to " +
+             std::to_string(hi);
+    }
     case zorm_mor_value::kTypeBool:
       if (text == "0" || text == "1") return std::nullopt;
       return "0 or 1";

@@ -12,12 +12,7 @@
 #include "devhost/values.h"
 #include "tree/tree.h"
 
-namespace devhost {
-extern const char kRegistryJson[];
-}  // namespace devhost
-
-// A node of the registry tree, owned by its parent; the root by the
-// Registry.
+// A node of the registry tree, owned by its parent (the root by the Registry).
 struct tagZormRegNode {
   std::string name;
   std::list<tagZormRegNode> children;        // a list: nodes never move
@@ -25,6 +20,9 @@ struct tagZormRegNode {
 };
 
 namespace devhost {
+
+extern const char kRegistryJson[];
+
 namespace {
 
 using nlohmann::json;

@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 
+#include <cctype>
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
@@ -51,14 +52,12 @@ bool ParseBytes(std::string_view text, const ByteGroups& form, uint8_t* out) {
     unsigned value = 0;
     size_t n = 0;
     for (; n < form.digits && pos < text.size(); ++n, ++pos) {
-      const char c = text[pos], lower = static_cast<char>(c | 0x20);
-      if (c >= '0' && c <= '9') {
-        value = value * form.base + static_cast<unsigned>(c - '0');
-      } else if (form.base == 16 && lower >= 'a' && lower <= 'f') {
-        value = value * form.base + static_cast<unsigned>(lower - 'a' + 10);
-      } else {
-        break;
-      }
+      const auto c = static_cast<unsigned char>(text[pos]);
+      const unsigned digit = std::isdigit(c)    ? c - '0'
+                             : std::isxdigit(c) ? (c | 0x20) - 'a' + 10
+                                                : form.base;
+      if (digit >= form.base) break;
+      value = value * form.base + digit;
     }
     if (n == 0 || value > 255) return false;
     bytes[i] = static_cast<uint8_t>(value);
