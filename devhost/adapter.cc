@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 #include <string>
 #include <utility>
 #include <vector>
@@ -28,10 +29,13 @@ namespace {
 // Entries copied between looks at the give-up flag.
 constexpr size_t kCheckEvery = 4096;
 
+using Parts = std::initializer_list<std::string_view>;
+
 // `parts` joined, as a NUL-terminated text of `*size` bytes in a block of
 // memory.h's (the adapters' only call into it), which the caller frees;
 // null when out of memory.
-char* Joined(const std::vector<std::string_view>& parts, size_t* size) {
+template <typename Parts>
+char* Joined(const Parts& parts, size_t* size) {
   size_t total = 0;
   for (std::string_view part : parts) total += part.size();
   auto* text = static_cast<char*>(TakeBlock(total + 1));
@@ -95,11 +99,9 @@ Wanted WantedOf(const tagGrpcTableOrRow& node, const ConfigTable& table) {
     const auto count = static_cast<uint32_t>(wanted.subCells.size() - first);
     if (count == 0) continue;
     const int sub = table.Sub(e->name != nullptr ? e->name : "");
-    if (sub < 0) {
-      wanted.never = true;
-    } else {
-      wanted.subs.push_back({static_cast<uint32_t>(sub), first, count});
-    }
+    wanted.never = wanted.never || sub < 0;  // a list the table lacks
+    if (sub < 0) continue;
+    wanted.subs.push_back({static_cast<uint32_t>(sub), first, count});
   }
   return wanted;
 }
@@ -111,7 +113,6 @@ class JsonAdapter : public Adapter {
 
   char* Answer(const tagGrpcTableOrRow* table, const char* /*module*/,
                size_t* size) const override {
-    if (table == nullptr) return nullptr;
     const RegTable* reg = registry_.TableOf(table->regNode);
     if (reg == nullptr) return nullptr;
     const ConfigTable* configured = config_->Table(reg);
@@ -126,7 +127,9 @@ class JsonAdapter : public Adapter {
   char* Rows(const tagGrpcTableOrRow& node, const RegTable& reg,
              const ConfigTable* table, size_t* size) const {
     const std::string head = "{\"" + reg.name + "\":{\"" + reg.row + "\":[";
-    std::vector<std::string_view> parts = {head};
+    std::vector<std::string_view> parts;
+    parts.reserve(8);  // a small answer's: head, a few runs, tail
+    parts.push_back(head);
     if (table != nullptr) {
       std::vector<Wanted> wanted;
       for (const tagGrpcTableOrRow* row = node.firstRow; row != nullptr;
@@ -185,7 +188,7 @@ class JsonAdapter : public Adapter {
       body = table->Text(0);
     }
     const std::string head = "{\"" + reg.name + "\":";
-    return Joined({head, body, "}"}, size);
+    return Joined(Parts{head, body, "}"}, size);
   }
 
   const Registry& registry_;
@@ -251,16 +254,15 @@ class EchoAdapter : public Adapter {
 
   char* Answer(const tagGrpcTableOrRow* table, const char* module,
                size_t* size) const override {
-    if (table == nullptr) return nullptr;
     const RegTable* reg = registry_.TableOf(table->regNode);
     const ordered_json answer = {
         {"module", module != nullptr ? module : ""},
         {"table", reg != nullptr ? ordered_json(reg->name) : ordered_json()},
         {"tree", Node(*table)}};
     if (GivingUp()) return nullptr;
-    return Joined(
-        {answer.dump(-1, ' ', false, ordered_json::error_handler_t::replace)},
-        size);
+    const std::string text =
+        answer.dump(-1, ' ', false, ordered_json::error_handler_t::replace);
+    return Joined(Parts{text}, size);
   }
 
  private:
@@ -273,7 +275,7 @@ class FixedAdapter : public Adapter {
 
   char* Answer(const tagGrpcTableOrRow* /*table*/, const char* /*module*/,
                size_t* size) const override {
-    return Joined({answer_}, size);
+    return Joined(Parts{answer_}, size);
   }
 
  private:

@@ -17,7 +17,8 @@
 //          work: a load test sets the module's own path beside a plain gRPC
 //          server answering the same bytes.
 //
-// Immutable once made: safe to call from any number of threads.
+// Immutable once made: safe to call from any number of threads. The json and
+// echo adapters refer to their registry, which must outlive them.
 
 #ifndef ACL_DEVHOST_ADAPTER_H_
 #define ACL_DEVHOST_ADAPTER_H_
@@ -38,6 +39,7 @@ class Adapter {
   virtual ~Adapter() = default;
   // The answer as a malloc'd NUL-terminated text of `*size` bytes before
   // its NUL (the caller frees it), or null when there is none.
+  // REQUIRES: `table` is not null.
   virtual char* Answer(const tagGrpcTableOrRow* table, const char* module,
                        size_t* size) const = 0;
 
@@ -56,9 +58,8 @@ class Adapter {
 };
 
 // The json adapter over `config`, a configuration's JSON text (the form and
-// the fault texts are in config_reader.h), which it does not keep.
-// REQUIRES: `registry` outlives the adapter. Throws std::runtime_error when
-// `config` is not JSON or does not fit the registry.
+// the fault texts are in config_reader.h), which it does not keep. Throws
+// std::runtime_error when `config` is not JSON or does not fit the registry.
 std::unique_ptr<Adapter> MakeJsonAdapter(const Registry& registry,
                                          std::string_view config);
 
@@ -67,7 +68,6 @@ std::unique_ptr<Adapter> MakeJsonAdapter(const Registry& registry,
 std::unique_ptr<Adapter> LoadJsonAdapter(const Registry& registry,
                                          const std::string& path);
 
-// REQUIRES: `registry` outlives the adapter.
 std::unique_ptr<Adapter> MakeEchoAdapter(const Registry& registry);
 
 std::unique_ptr<Adapter> MakeFixedAdapter(std::string answer);

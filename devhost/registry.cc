@@ -44,9 +44,8 @@ const json& Member(const json& data, const char* key,
 uint64_t Unsigned(const json& data, const char* key, uint64_t min, uint64_t max,
                   const std::string& where) {
   const json& v = Member(data, key, where);
-  const bool natural = v.is_number_unsigned() ||
-                       (v.is_number_integer() && v.get<int64_t>() >= 0);
-  if (!natural || v.get<uint64_t>() < min || v.get<uint64_t>() > max) {
+  if (!v.is_number_unsigned() || v.get<uint64_t>() < min ||
+      v.get<uint64_t>() > max) {
     Fail(where, Quoted(key) + " must be a number from " + std::to_string(min) +
                     " to " + std::to_string(max));
   }

@@ -93,8 +93,7 @@ const tagZormTypeInfo* TypeInfo(uint32_t typeCode) {
 
 std::string_view TextOf(const tagZormMorValue& slot) {
   const auto* kept = static_cast<const HostText*>(slot.ptr);
-  if (kept == nullptr) return {};
-  return std::string_view(kept->bytes, kept->size);
+  return kept != nullptr ? std::string_view(kept->bytes, kept->size) : "";
 }
 
 std::string IPv4Of(const tagZormMorValue& slot) {

@@ -35,7 +35,7 @@ int32_t SetIPv4(const char* text, tagZormMorValue* slot);
 // for a code the hosts do not know.
 const tagZormTypeInfo* TypeInfo(uint32_t typeCode);
 
-// Reading slots back.
+// The value a slot holds, read back.
 std::string_view TextOf(const tagZormMorValue& slot);
 std::string IPv4Of(const tagZormMorValue& slot);
 std::string MACOf(const tagZormMorValue& slot);  // 12 lowercase hex digits
