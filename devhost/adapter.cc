@@ -1,16 +1,14 @@
-// The json adapter answers from the compact configuration of config.h,
-// made once when the adapter is made. A request is turned into the same
-// cells (one Wanted per request row, or one for the table node of a
-// single-instance table); the table selects the entries that match, and
-// the answer is their rendered texts joined, written straight into the
-// malloc'd block the caller receives (memory.h's TakeBlock), sized before
-// it is filled.
+// The json adapter answers from the compact configuration of config.h: a
+// request becomes the same cells (one Wanted per request row, or one for the
+// table node of a single instance), the table selects the entries that
+// match, and the answer is their rendered texts joined.
 
 #include "devhost/adapter.h"
 
 #include <cstdint>
-#include <cstdlib>
+#include <cstdio>
 #include <cstring>
+#include <initializer_list>
 #include <string>
 #include <utility>
 #include <vector>
@@ -20,7 +18,6 @@
 #include "devhost/config.h"
 #include "devhost/config_reader.h"
 #include "devhost/memory.h"
-#include "devhost/tree_json.h"
 #include "devhost/values.h"
 
 namespace devhost {
@@ -32,113 +29,82 @@ namespace {
 // Entries copied between looks at the give-up flag.
 constexpr size_t kCheckEvery = 4096;
 
-// A malloc'd answer text being written: owned until Release hands it out.
-class AnswerText {
- public:
-  // REQUIRES: at most `size` bytes are appended.
-  explicit AnswerText(size_t size)
-      : begin_(static_cast<char*>(TakeBlock(size + 1))), end_(begin_) {}
-  ~AnswerText() { GiveBack(begin_); }
-  AnswerText(const AnswerText&) = delete;
-  AnswerText& operator=(const AnswerText&) = delete;
+using Parts = std::initializer_list<std::string_view>;
 
-  bool ok() const { return begin_ != nullptr; }
-  void Append(std::string_view bytes) {
-    std::memcpy(end_, bytes.data(), bytes.size());
-    end_ += bytes.size();
+// `parts` joined, as a NUL-terminated text of `*size` bytes in a block of
+// memory.h's (the adapters' only call into it), which the caller frees;
+// null when out of memory.
+template <typename Parts>
+char* Joined(const Parts& parts, size_t* size) {
+  size_t total = 0;
+  for (std::string_view part : parts) total += part.size();
+  auto* text = static_cast<char*>(TakeBlock(total + 1));
+  if (text == nullptr) return nullptr;
+  char* end = text;
+  for (std::string_view part : parts) {
+    std::memcpy(end, part.data(), part.size());
+    end += part.size();
   }
-  // The NUL-terminated text, now the caller's, and its size.
-  char* Release(size_t* size) {
-    *end_ = '\0';
-    *size = static_cast<size_t>(end_ - begin_);
-    return std::exchange(begin_, nullptr);
-  }
-
- private:
-  char* begin_;
-  char* end_;
-};
-
-char* HeapCopy(std::string_view text, size_t* size) {
-  AnswerText answer(text.size());
-  if (!answer.ok()) return nullptr;
-  answer.Append(text);
-  return answer.Release(size);
+  *end = '\0';
+  *size = total;
+  return text;
 }
 
-// ---- The request, as cells --------------------------------------------------
-
-// The value a request column record carries, read by its MOR type code.
-// IPv6 address texts are compared as addresses, so that any spelling of an
-// address matches the configured one.
-void AddCell(const tagGrpcColumn& column, const ConfigTable& table,
-             std::vector<Cell>* cells, PodArray<char>* pool) {
+// The cell of the value a request column record carries, read by its MOR
+// type code. IPv6 address texts are compared as addresses, so that any
+// spelling of an address matches the configured one.
+Cell CellOf(const tagGrpcColumn& column, const ConfigTable& table,
+            PodArray<char>* pool) {
   const auto number = static_cast<uint8_t>(column.morId & 0xFF);
   const tagZormMorValue& slot = column.value;
-  const auto* bytes = reinterpret_cast<const char*>(slot.bytes);
+  const std::string_view bytes(reinterpret_cast<const char*>(slot.bytes),
+                               sizeof(slot.bytes));
+  uint8_t ipv6[16];
   switch (column.typeCode) {
     case zorm_mor_value::kTypeU32:
     case zorm_mor_value::kTypeBool:
-      cells->push_back(Cell::Number(number, slot.u32));
-      return;
+      return Cell::Number(number, slot.u32);
     case zorm_mor_value::kTypeU64:
-      cells->push_back(Cell::Number(number, slot.u64));
-      return;
+      return Cell::Number(number, slot.u64);
     case zorm_mor_value::kTypeIPv4:
-      cells->push_back(Cell::Bytes(number, CellKind::kBytes, {bytes, 4}, pool));
-      return;
+      return Cell::Bytes(number, CellKind::kBytes, bytes.substr(0, 4), pool);
     case zorm_mor_value::kTypeMAC:
-      cells->push_back(Cell::Bytes(number, CellKind::kBytes, {bytes, 6}, pool));
-      return;
+      return Cell::Bytes(number, CellKind::kBytes, bytes.substr(0, 6), pool);
     case zorm_mor_value::kTypeString:
-    case zorm_mor_value::kTypeName: {
-      const std::string_view text = TextOf(slot);
-      uint8_t ipv6[16];
-      if (table.IsIPv6(number) && ParseIPv6(text, ipv6)) {
-        const std::string_view address(reinterpret_cast<char*>(ipv6), 16);
-        cells->push_back(Cell::Bytes(number, CellKind::kBytes, address, pool));
-      } else {
-        cells->push_back(Cell::Bytes(number, CellKind::kText, text, pool));
+    case zorm_mor_value::kTypeName:
+      if (table.IsIPv6(number) && ParseIPv6(TextOf(slot), ipv6)) {
+        return Cell::Bytes(number, CellKind::kBytes,
+                           {reinterpret_cast<char*>(ipv6), sizeof(ipv6)}, pool);
       }
-      return;
-    }
-    default: {
+      return Cell::Bytes(number, CellKind::kText, TextOf(slot), pool);
+    default:
       Cell unknown;  // matches nothing
       unknown.column = number;
-      cells->push_back(unknown);
-    }
-  }
-}
-
-void AddCells(const tagGrpcColumn* column, const ConfigTable& table,
-              std::vector<Cell>* cells, PodArray<char>* pool) {
-  for (; column != nullptr; column = column->next) {
-    if (column->noValue != 1) AddCell(*column, table, cells, pool);
+      return unknown;
   }
 }
 
 // What one request node asks for; sub-entries without values ask nothing.
 Wanted WantedOf(const tagGrpcTableOrRow& node, const ConfigTable& table) {
   Wanted wanted;
-  AddCells(node.columnHead, table, &wanted.cells, &wanted.pool);
+  const auto add = [&](const tagGrpcColumn* c, std::vector<Cell>* cells) {
+    for (; c != nullptr; c = c->next) {
+      if (c->noValue != 1) cells->push_back(CellOf(*c, table, &wanted.pool));
+    }
+  };
+  add(node.columnHead, &wanted.cells);
   for (const tagGrpcSubEntry* e = node.subHead; e != nullptr; e = e->next) {
-    const size_t first = wanted.subCells.size();
-    AddCells(e->columnHead, table, &wanted.subCells, &wanted.pool);
-    const size_t count = wanted.subCells.size() - first;
+    const auto first = static_cast<uint32_t>(wanted.subCells.size());
+    add(e->columnHead, &wanted.subCells);
+    const auto count = static_cast<uint32_t>(wanted.subCells.size() - first);
     if (count == 0) continue;
     const int sub = table.Sub(e->name != nullptr ? e->name : "");
-    if (sub < 0) {
-      wanted.never = true;
-      continue;
-    }
-    wanted.subs.push_back(Wanted::Sub{static_cast<uint32_t>(sub),
-                                      static_cast<uint32_t>(first),
-                                      static_cast<uint32_t>(count)});
+    wanted.never = wanted.never || sub < 0;  // a list the table lacks
+    if (sub < 0) continue;
+    wanted.subs.push_back({static_cast<uint32_t>(sub), first, count});
   }
   return wanted;
 }
-
-// ---- The adapters -----------------------------------------------------------
 
 class JsonAdapter : public Adapter {
  public:
@@ -147,7 +113,6 @@ class JsonAdapter : public Adapter {
 
   char* Answer(const tagGrpcTableOrRow* table, const char* /*module*/,
                size_t* size) const override {
-    if (table == nullptr) return nullptr;
     const RegTable* reg = registry_.TableOf(table->regNode);
     if (reg == nullptr) return nullptr;
     const ConfigTable* configured = config_->Table(reg);
@@ -160,71 +125,56 @@ class JsonAdapter : public Adapter {
   // or more selects, in configuration order, each once. A request without
   // rows selects all.
   char* Rows(const tagGrpcTableOrRow& node, const RegTable& reg,
-             const ConfigTable* table, size_t* answerSize) const {
-    const std::string head =
-        "{\"" + reg.name + "\":{\"" + reg.row + "\":[";
-    constexpr std::string_view kTail = "]}}";
-    std::vector<uint64_t> selected;
-    if (table != nullptr && !Select(node, *table, &selected)) return nullptr;
-
-    size_t size = head.size() + kTail.size();
-    bool first = true;
-    const bool whole = ForEachRun(selected, [&](size_t a, size_t b) {
-      size += table->Texts(a, b).size() + (first ? 0 : 1);
-      first = false;
-    });
-    if (!whole) return nullptr;
-
-    AnswerText answer(size);
-    if (!answer.ok()) return nullptr;
-    answer.Append(head);
-    first = true;
-    const bool written = ForEachRun(selected, [&](size_t a, size_t b) {
-      if (!first) answer.Append(",");
-      answer.Append(table->Texts(a, b));
-      first = false;
-    });
-    if (!written) return nullptr;
-    answer.Append(kTail);
-    return answer.Release(answerSize);
-  }
-
-  bool Select(const tagGrpcTableOrRow& node, const ConfigTable& table,
-              std::vector<uint64_t>* selected) const {
-    std::vector<Wanted> wanted;
-    for (const tagGrpcTableOrRow* row = node.firstRow; row != nullptr;
-         row = row->next) {
-      wanted.push_back(WantedOf(*row, table));
+             const ConfigTable* table, size_t* size) const {
+    const std::string head = "{\"" + reg.name + "\":{\"" + reg.row + "\":[";
+    std::vector<std::string_view> parts;
+    parts.reserve(8);  // a small answer's: head, a few runs, tail
+    parts.push_back(head);
+    if (table != nullptr) {
+      std::vector<Wanted> wanted;
+      for (const tagGrpcTableOrRow* row = node.firstRow; row != nullptr;
+           row = row->next) {
+        wanted.push_back(WantedOf(*row, *table));
+      }
+      if (wanted.empty()) wanted.emplace_back();  // selects all
+      std::vector<uint64_t> selected;
+      if (!table->Select(wanted, &selected, giveUpFlag()) ||
+          !AddRuns(selected, *table, &parts)) {
+        return nullptr;
+      }
     }
-    if (wanted.empty()) wanted.emplace_back();  // selects all
-    return table.Select(wanted, selected, giveUpFlag());
+    parts.push_back("]}}");
+    return Joined(parts, size);
   }
 
-  // Calls `f(first, last)` with every run of consecutive entries marked in
-  // `selected`, in order; false when cancelled on the way.
-  template <typename F>
-  bool ForEachRun(const std::vector<uint64_t>& selected, F f) const {
-    constexpr size_t kNone = SIZE_MAX;
-    size_t first = kNone, last = 0;
+  // Adds to `parts` the texts of the runs of consecutive entries marked in
+  // `selected`, in order, joined by commas; false when cancelled on the way.
+  bool AddRuns(const std::vector<uint64_t>& selected, const ConfigTable& table,
+               std::vector<std::string_view>* parts) const {
+    const size_t none = parts->size();
+    const auto add = [&](size_t first, size_t last) {
+      if (parts->size() != none) parts->push_back(",");
+      parts->push_back(table.Texts(first, last));
+    };
+    size_t first = 0, end = 0;  // the run [first, end), empty when equal
     for (size_t word = 0; word < selected.size(); ++word) {
       if ((word + 1) % (kCheckEvery / 64) == 0 && GivingUp()) return false;
       const size_t base = word * 64;
       uint64_t bits = selected[word];
-      if (bits == ~uint64_t{0} && first != kNone && last + 1 == base) {
-        last = base + 63;  // a whole word extends the run
+      if (bits == ~uint64_t{0} && end == base) {
+        end = base + 64;  // a whole word extends the run
         continue;
       }
       for (; bits != 0; bits &= bits - 1) {
         const size_t entry = base + static_cast<size_t>(__builtin_ctzll(bits));
-        if (first != kNone && entry == last + 1) {
-          last = entry;
-          continue;
+        if (entry != end) {
+          if (first != end) add(first, end - 1);
+          first = entry;
         }
-        if (first != kNone) f(first, last);
-        first = last = entry;
+        end = entry + 1;
       }
     }
-    if (first != kNone) f(first, last);
+    if (first != end) add(first, end - 1);
     return true;
   }
 
@@ -238,17 +188,65 @@ class JsonAdapter : public Adapter {
       body = table->Text(0);
     }
     const std::string head = "{\"" + reg.name + "\":";
-    AnswerText answer(head.size() + body.size() + 1);
-    if (!answer.ok()) return nullptr;
-    answer.Append(head);
-    answer.Append(body);
-    answer.Append("}");
-    return answer.Release(size);
+    return Joined(Parts{head, body, "}"}, size);
   }
 
   const Registry& registry_;
   const std::unique_ptr<const Config> config_;
 };
+
+using nlohmann::ordered_json;
+
+// The echo adapter's tree JSON (adapter.h).
+ordered_json ColumnValue(const tagGrpcColumn& column) {
+  switch (column.typeCode) {
+    case zorm_mor_value::kTypeU32:
+    case zorm_mor_value::kTypeBool:
+      return column.value.u32;
+    case zorm_mor_value::kTypeU64:
+      return column.value.u64;
+    case zorm_mor_value::kTypeIPv4:
+      return IPv4Of(column.value);
+    case zorm_mor_value::kTypeString:
+    case zorm_mor_value::kTypeName:
+      return std::string(TextOf(column.value));
+    case zorm_mor_value::kTypeMAC:
+      return MACOf(column.value);
+    default:
+      return nullptr;
+  }
+}
+
+ordered_json Columns(const tagGrpcColumn* column) {
+  ordered_json list = ordered_json::array();
+  for (; column != nullptr; column = column->next) {
+    char id[11];
+    std::snprintf(id, sizeof(id), "0x%08X", column->morId);
+    const bool noValue = column->noValue == 1;
+    list.push_back(
+        {{"morId", id}, {"type", column->typeCode}, {"noValue", noValue}});
+    if (!noValue) list.back()["value"] = ColumnValue(*column);
+  }
+  return list;
+}
+
+ordered_json Node(const tagGrpcTableOrRow& node) {
+  const bool table = node.kind == zorm_mor_value::kTableNode;
+  ordered_json subs = ordered_json::array();
+  for (const tagGrpcSubEntry* e = node.subHead; e != nullptr; e = e->next) {
+    subs.push_back({{"name", e->name != nullptr ? e->name : ""},
+                    {"columns", Columns(e->columnHead)}});
+  }
+  ordered_json n = {{"kind", table ? "table" : "row"},
+                    {"columns", Columns(node.columnHead)},
+                    {"subEntries", std::move(subs)}};
+  if (!table) return n;
+  ordered_json& rows = n["rows"] = ordered_json::array();
+  for (const tagGrpcTableOrRow* r = node.firstRow; r != nullptr; r = r->next) {
+    rows.push_back(Node(*r));
+  }
+  return n;
+}
 
 class EchoAdapter : public Adapter {
  public:
@@ -256,21 +254,32 @@ class EchoAdapter : public Adapter {
 
   char* Answer(const tagGrpcTableOrRow* table, const char* module,
                size_t* size) const override {
-    using nlohmann::ordered_json;
-    if (table == nullptr) return nullptr;
     const RegTable* reg = registry_.TableOf(table->regNode);
-    ordered_json answer;
-    answer["module"] = module != nullptr ? module : "";
-    answer["table"] = reg != nullptr ? ordered_json(reg->name) : ordered_json();
-    answer["tree"] = TreeToJsonValue(table);
+    const ordered_json answer = {
+        {"module", module != nullptr ? module : ""},
+        {"table", reg != nullptr ? ordered_json(reg->name) : ordered_json()},
+        {"tree", Node(*table)}};
     if (GivingUp()) return nullptr;
-    return HeapCopy(
-        answer.dump(-1, ' ', false, ordered_json::error_handler_t::replace),
-        size);
+    const std::string text =
+        answer.dump(-1, ' ', false, ordered_json::error_handler_t::replace);
+    return Joined(Parts{text}, size);
   }
 
  private:
   const Registry& registry_;
+};
+
+class FixedAdapter : public Adapter {
+ public:
+  explicit FixedAdapter(std::string answer) : answer_(std::move(answer)) {}
+
+  char* Answer(const tagGrpcTableOrRow* /*table*/, const char* /*module*/,
+               size_t* size) const override {
+    return Joined(Parts{answer_}, size);
+  }
+
+ private:
+  const std::string answer_;
 };
 
 }  // namespace
@@ -288,6 +297,10 @@ std::unique_ptr<Adapter> LoadJsonAdapter(const Registry& registry,
 
 std::unique_ptr<Adapter> MakeEchoAdapter(const Registry& registry) {
   return std::make_unique<EchoAdapter>(registry);
+}
+
+std::unique_ptr<Adapter> MakeFixedAdapter(std::string answer) {
+  return std::make_unique<FixedAdapter>(std::move(answer));
 }
 
 std::string_view SampleConfig() { return kSampleConfigJson; }

@@ -1,12 +1,24 @@
 // The development host's query adapters: what GRPC_AdapterGet2Quorvex
-// answers for a request tree.
+// answers for a request tree, in a block from memory.h's TakeBlock.
 //
-//   json  answers from the device configuration: the whole configured rows
-//         (or the single instance) that the tree's match keys select.
-//   echo  answers with the request tree itself:
-//         {"module":"ACL","table":"<table>","tree":<canonical tree JSON>}
+//   json   the configured rows (or the single instance) that the tree's
+//          match keys select, from the device configuration.
+//   echo   the request tree itself, {"module":"ACL","table":"<table>",
+//          "tree":T}, lists in their order:
+//            T = {"kind":"table","columns":[C...],"subEntries":[S...],
+//                 "rows":[R...]}
+//            R = {"kind":"row","columns":[C...],"subEntries":[S...]}
+//            S = {"name":"SrcIPv4","columns":[C...]}
+//            C = {"morId":"0x02010501","type":1,"noValue":false,"value":2000}
+//          A no-value record has no "value". Values: types 1 and 15 the u32,
+//          8 the u64, 5 the dotted address, 6 and 22 the string, 14 the six
+//          bytes as 12 lowercase hex digits; other types null.
+//   fixed  the same text for every tree (--answer-file), doing no query
+//          work: a load test sets the module's own path beside a plain gRPC
+//          server answering the same bytes.
 //
-// Both are immutable once made: safe to call from any number of threads.
+// Immutable once made: safe to call from any number of threads. The json and
+// echo adapters refer to their registry, which must outlive them.
 
 #ifndef ACL_DEVHOST_ADAPTER_H_
 #define ACL_DEVHOST_ADAPTER_H_
@@ -27,11 +39,12 @@ class Adapter {
   virtual ~Adapter() = default;
   // The answer as a malloc'd NUL-terminated text of `*size` bytes before
   // its NUL (the caller frees it), or null when there is none.
+  // REQUIRES: `table` is not null.
   virtual char* Answer(const tagGrpcTableOrRow* table, const char* module,
                        size_t* size) const = 0;
 
-  // A long answer looks at `*flag` as it goes and gives up (answers null)
-  // once it is true. REQUIRES: `*flag` outlives the adapter.
+  // A long answer looks at `*flag` every few thousand entries and gives up
+  // (answers null) once it is true. REQUIRES: `*flag` outlives the adapter.
   void GiveUpWhen(const std::atomic<bool>* flag) { giveUp_ = flag; }
 
  protected:
@@ -45,11 +58,8 @@ class Adapter {
 };
 
 // The json adapter over `config`, a configuration's JSON text (the form and
-// the fault texts are in config_reader.h), which it does not keep. Once its
-// GiveUpWhen flag is true, an Answer under way gives up within a few
-// thousand entries and returns null.
-// REQUIRES: `registry` outlives the adapter. Throws std::runtime_error when
-// `config` is not JSON or does not fit the registry.
+// the fault texts are in config_reader.h), which it does not keep. Throws
+// std::runtime_error when `config` is not JSON or does not fit the registry.
 std::unique_ptr<Adapter> MakeJsonAdapter(const Registry& registry,
                                          std::string_view config);
 
@@ -59,6 +69,8 @@ std::unique_ptr<Adapter> LoadJsonAdapter(const Registry& registry,
                                          const std::string& path);
 
 std::unique_ptr<Adapter> MakeEchoAdapter(const Registry& registry);
+
+std::unique_ptr<Adapter> MakeFixedAdapter(std::string answer);
 
 // The built-in sample device configuration's JSON text.
 std::string_view SampleConfig();

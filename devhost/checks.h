@@ -1,22 +1,12 @@
 // The development host's value checks (GRPC_CheckValueOfPara): each value is
-// judged by the registry column its path names.
-//
-//   type 1, 8    decimal digits only (no sign, space or '+'), within the
-//                column's min/max and the type's range
-//   type 15      "0" or "1"
-//   type 5       a dotted IPv4 address
-//   type 14      six hyphen-separated hex bytes, such as 00-1a-2b-3c-4d-5e
-//   type 6, 22   at most maxLength bytes; format "ipv6": an IPv6 address
-//
-// A rejection comes with a short reason ("a number from 0 to 65535",
-// "63 characters at most", "unknown column"). Reject rules (--reject
-// PATH[=TEXT]) reject a column's every value, or one text of it, with the
-// reason "rejected by --reject".
-//
-// The module turns a rejection into status INVALID_ARGUMENT and a reply text
-// "{Err:<reason>}". The gRPC runtime sends no reply message with a non-OK
-// unary status, so a client sees that text only on the streamed method
-// (GetJsonACLIPv4BasicRulesStream); unary callers get the status alone.
+// judged by the registry column its path names. Numbers (types 1, 8) are
+// decimal digits only (no sign or space) within the column's min/max and
+// the type's range; booleans (15) "0" or "1"; IPv4 addresses (5) dotted;
+// MAC addresses (14) six hyphen-separated hex bytes (00-1a-2b-3c-4d-5e);
+// strings (6, 22) at most maxLength bytes, an IPv6 address for the format
+// "ipv6". A rejection comes with a short reason ("a number from 0 to 65535",
+// "unknown column"). Reject rules (--reject PATH[=TEXT]) reject a column's
+// every value, or one text of it, with the reason "rejected by --reject".
 //
 // Immutable once made: safe to call from any number of threads. Keeps a
 // reference to the registry, which must outlive it.
@@ -35,8 +25,8 @@
 namespace devhost {
 
 struct RejectRule {
-  std::string path;                // "ACL/Base/ProcessingStatus"
-  std::optional<std::string> text; // only this text, or every value
+  std::string path;                 // "ACL/Base/ProcessingStatus"
+  std::optional<std::string> text;  // only this text, or every value
 };
 
 // Parses the argument of --reject: "PATH" or "PATH=TEXT" (TEXT may be empty

@@ -40,7 +40,6 @@
 #include "client/grpc_log.h"
 #include "devhost/adapter.h"
 #include "devhost/checks.h"
-#include "devhost/fixed_adapter.h"
 #include "devhost/host.h"
 #include "devhost/memory.h"
 #include "devhost/registry.h"

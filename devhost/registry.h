@@ -1,11 +1,11 @@
 // The development host's configuration registry: the host's own view of the
 // device schema, loaded from a registry data file (JSON), as a tree
 //
-//   root -> "private" -> "ACL" -> one node per table
+//   root -> "private" -> "ACL" -> table [-> row] [-> sub] -> column
 //
 // with each table's columns (name, column number, MOR type code, value
 // constraints). It answers the module's ZORM_* lookups and tells the value
-// checks and the adapter what a column is.
+// checks, the configuration reader and the adapters what a column is.
 //
 // The data file:
 //   {"module": "ACL",
@@ -27,6 +27,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -41,9 +43,9 @@ struct RegColumn {
   uint32_t type = 0;   // MOR type code
   std::string sub;     // nested message name, "" for a row/table column
   std::string path;    // "ACL/IPv4BasicRules/Rule/SrcIPv4/SrcIPv4Addr"
-  std::optional<uint64_t> min, max;      // numbers
-  std::optional<uint32_t> maxLength;     // strings
-  std::string format;                    // "ipv6", or ""
+  std::optional<uint64_t> min, max;   // numbers
+  std::optional<uint32_t> maxLength;  // strings
+  std::string format;                 // "ipv6", or ""
 };
 
 struct RegTable {
@@ -51,10 +53,10 @@ struct RegTable {
   uint8_t number = 0;  // TT
   std::string row;     // "Rule", or "" for a single-instance table
   std::vector<RegColumn> columns;
-
-  // The column with column number `number`, or null.
-  const RegColumn* Column(uint8_t number) const;
 };
+
+// The largest value of the number type `type` (1 or 8).
+uint64_t TypeMax(uint32_t type);
 
 class Registry {
  public:
@@ -68,22 +70,27 @@ class Registry {
   Registry(const Registry&) = delete;
   Registry& operator=(const Registry&) = delete;
 
-  tagZormRegNode* root() const;
+  tagZormRegNode* root() const { return root_.get(); }
   // ZORM_GetChildZormRegNode / ...IgnoreCase.
   static tagZormRegNode* Child(tagZormRegNode* parent, const char* name,
                                bool ignoreCase);
 
   // The table a table node stands for, or null (for other nodes).
   const RegTable* TableOf(const tagZormRegNode* node) const;
-  const RegTable* Table(const std::string& name) const;
-  const std::vector<RegTable>& tables() const;
+  // The table named `name`, or null.
+  const RegTable* Table(std::string_view name) const;
+  const std::vector<RegTable>& tables() const { return tables_; }
   // The column whose path is `path`, or null.
-  const RegColumn* ColumnAt(const std::string& path) const;
+  const RegColumn* ColumnAt(std::string_view path) const;
 
  private:
-  struct Impl;
-  explicit Registry(std::unique_ptr<Impl> impl);
-  std::unique_ptr<Impl> impl_;
+  Registry();
+
+  std::vector<RegTable> tables_;  // never resized once loaded
+  std::unique_ptr<tagZormRegNode> root_;
+  // Keys view the names and paths in tables_.
+  std::unordered_map<std::string_view, const RegTable*> byName_;
+  std::unordered_map<std::string_view, const RegColumn*> byPath_;
 };
 
 }  // namespace devhost

@@ -2,8 +2,9 @@
 // MOR type descriptors that go with them. Shared by the development host and
 // the module's test host.
 //
-//   string, name (6, 22):  slot.ptr -> HostText, one malloc block, released
-//                          by the type's release function (free)
+//   string, name (6, 22):  slot.ptr -> {uint32_t size; char bytes[size + 1]}
+//                          (NUL-terminated), one malloc block, released by
+//                          the type's release function (free)
 //   IPv4 address (5):      slot.bytes[0..3] = the four address bytes in text
 //                          order; no release function
 //   numbers, bool, MAC:    the value inside the slot; no release function
@@ -22,12 +23,6 @@
 
 namespace devhost {
 
-// A text kept by the registry for a string slot.
-struct HostText {
-  uint32_t size;
-  char bytes[1];  // `size` bytes and a NUL
-};
-
 // Stores a copy of `length` bytes of `text` in `slot`. Returns 0, or -1 when
 // out of memory (the slot then stays null).
 int32_t SetText(const char* text, uint32_t length, tagZormMorValue* slot);
@@ -36,10 +31,11 @@ int32_t SetText(const char* text, uint32_t length, tagZormMorValue* slot);
 // text is not an address (the slot then stays as it was).
 int32_t SetIPv4(const char* text, tagZormMorValue* slot);
 
-// The descriptor of a MOR type code (unknown codes: no release function).
+// The descriptor of a MOR type code; of code 0 and no release function
+// for a code the hosts do not know.
 const tagZormTypeInfo* TypeInfo(uint32_t typeCode);
 
-// Reading slots back.
+// The value a slot holds, read back.
 std::string_view TextOf(const tagZormMorValue& slot);
 std::string IPv4Of(const tagZormMorValue& slot);
 std::string MACOf(const tagZormMorValue& slot);  // 12 lowercase hex digits

@@ -568,6 +568,34 @@ TEST(AdapterTest, JsonAnswersWhatTheRequestSelectsAsConfigured) {
   }
 }
 
+// The selected rows come back in order, whatever runs they form: single
+// rows, runs within a 64-row word and across words, whole words, the ends.
+TEST(AdapterTest, JsonJoinsTheRunsOfSelectedRows) {
+  using Ranges = std::vector<std::pair<int, int>>;  // first, last
+  const Ranges cases[] = {
+      {{5, 5}, {60, 70}, {100, 200}, {250, 250}, {299, 299}},
+      {{0, 0}, {63, 64}, {127, 128}},
+      {{0, 299}},
+      {},
+  };
+  for (const Ranges& picked : cases) {
+    std::string rules, want;
+    for (int i = 0; i < 300; ++i) {
+      bool in = false;
+      for (auto [first, last] : picked) in = in || (i >= first && i <= last);
+      const std::string rule = "{\"GroupID\":" +
+                               std::to_string(in ? 2001 : 2000) +
+                               ",\"RuleID\":" + std::to_string(i) + "}";
+      rules += (i ? "," : "") + rule;
+      if (in) want += (want.empty() ? "" : ",") + rule;
+    }
+    EXPECT_EQ(Answer(*MakeJsonAdapter(Small(), OneRule(rules)),
+                     "IPv4BasicRules", R"([{"GroupID": 2001}])"),
+              "{\"IPv4BasicRules\":{\"Rule\":[" + want + "]}}")
+        << picked.size() << " ranges";
+  }
+}
+
 TEST(AdapterTest, JsonAnswerGivesUpOnceCancelled) {
   std::string rules = R"({"GroupID": 2000})";
   for (int i = 1; i < 10000; ++i) {
