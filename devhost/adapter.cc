@@ -16,7 +16,6 @@
 #include <nlohmann/json.hpp>
 
 #include "devhost/config.h"
-#include "devhost/config_reader.h"
 #include "devhost/memory.h"
 #include "devhost/values.h"
 

@@ -58,7 +58,7 @@ class Adapter {
 };
 
 // The json adapter over `config`, a configuration's JSON text (the form and
-// the fault texts are in config_reader.h), which it does not keep. Throws
+// the fault texts are in config.h), which it does not keep. Throws
 // std::runtime_error when `config` is not JSON or does not fit the registry.
 std::unique_ptr<Adapter> MakeJsonAdapter(const Registry& registry,
                                          std::string_view config);

@@ -9,8 +9,8 @@
 //
 // Row tables are indexed by their first two row columns (group and rule in
 // the rule tables), so a request row that names them finds its entries
-// without a scan. Made once by LoadConfig (config_reader.h), immutable
-// afterwards: safe to read from any number of threads.
+// without a scan. Made once by LoadConfig (below), immutable afterwards:
+// safe to read from any number of threads.
 
 #ifndef ACL_DEVHOST_CONFIG_H_
 #define ACL_DEVHOST_CONFIG_H_
@@ -24,6 +24,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string>
 #include <string_view>
 #include <type_traits>
 #include <unordered_map>
@@ -223,6 +224,39 @@ class Config {
  private:
   std::unordered_map<const RegTable*, std::unique_ptr<ConfigTable>> tables_;
 };
+
+// Reads a device configuration (JSON, with simdjson's On-Demand parser)
+// into the compact form above in one pass over the text, checking
+// every table, row, column and value against the registry and rendering
+// each entry's answer text on the way (the form: docs/devhost.md):
+//
+//   {"<Table>": {"<Row>": [<entry>, ...]},    a table with rows
+//    "<Table>": <entry>, ...}                 a single-instance table
+//   <entry>:  {"<Column>": value, "<Nested>": [{"<Column>": value}, ...]}
+//
+// Faults throw std::runtime_error. Text that is not JSON, a key twice in
+// one object, or containers nested more than 64 deep stop the reading at
+// once, with the place and the JSON pointer of the value being read:
+//   "configuration is not valid JSON: line 3, column 9, at /Base: ..."
+// Content that does not fit the registry is collected, each problem at its
+// JSON pointer, and reported in key order (an entry's columns before its
+// nested lists), the first kMaxProblems in full, then a count:
+//   "configuration does not fit the registry: /Nope: unknown table ...; ..."
+//
+// Stateless: safe to call from any number of threads at once.
+
+constexpr size_t kMaxProblems = 20;
+
+// Reads `text` (copied once, to give the parser its padding).
+// REQUIRES: `registry` outlives the result.
+std::unique_ptr<Config> LoadConfig(const Registry& registry,
+                                   std::string_view text);
+
+// Reads the file at `path`, giving back its pages as the reading passes
+// them (reported every MiB); throws "cannot read PATH: REASON" as well.
+// REQUIRES: `registry` outlives the result.
+std::unique_ptr<Config> LoadConfigFile(const Registry& registry,
+                                       const std::string& path);
 
 }  // namespace devhost
 

@@ -1,4 +1,4 @@
-#include "devhost/config_reader.h"
+#include "devhost/config.h"
 
 #include <fcntl.h>
 #include <simdjson.h>

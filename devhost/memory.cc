@@ -1,7 +1,6 @@
 #include "devhost/memory.h"
 
 #include <malloc.h>
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -19,7 +18,6 @@ constexpr int kThreshold = 128 * 1024;
 constexpr size_t kParkFrom = kThreshold;
 constexpr size_t kParkedBlocks = 4;
 constexpr size_t kParkedBytes = size_t{128} << 20;
-constexpr size_t kHugeFrom = size_t{2} << 20;
 
 struct Park {
   std::mutex mu;
@@ -54,11 +52,7 @@ void* TakeBlock(size_t size) noexcept {
       bestSize = usable;
     }
   }
-  if (best == nullptr) {
-    void* block = std::malloc(size);
-    AdviseHugePages(block, size);  // it will be written for every answer
-    return block;
-  }
+  if (best == nullptr) return std::malloc(size);
   park.bytes -= bestSize;
   void* block = *best;
   *best = nullptr;
@@ -89,17 +83,6 @@ void GiveMemoryBack() noexcept {
     park.bytes = 0;
   }
   malloc_trim(0);
-}
-
-void AdviseHugePages(void* block, size_t size) noexcept {
-  if (size < kHugeFrom) return;
-  // Every page the block's mapping spans: advising only part of it would
-  // split the mapping, which realloc then cannot grow in place.
-  const auto page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
-  const auto begin = reinterpret_cast<uintptr_t>(block);
-  const uintptr_t first = begin & ~(page - 1);
-  const uintptr_t last = (begin + size + page - 1) & ~(page - 1);
-  madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
 }
 
 }  // namespace devhost

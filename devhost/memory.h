@@ -9,8 +9,8 @@
 // a copy, and no arena top keeps more. The exception is the answer text
 // the host gets back from a call (host.h): GiveBack parks it, up to
 // kParkedBlocks and kParkedBytes, and TakeBlock writes the next answer into
-// one that fits (a new one is hinted to huge pages), which spares a page
-// fault per page and an munmap per call. The small blocks of a large call
+// one that fits, which spares a page fault per page and an munmap per
+// call. The small blocks of a large call
 // (a 100 000-rule request tree is some 100 MB of them) stay in the arenas'
 // free lists until the host has rested after the call (main.cc):
 // GiveMemoryBack then frees the parked blocks and the arenas' free pages.
@@ -37,9 +37,6 @@ void GiveBack(void* block) noexcept;
 
 // Frees the parked blocks and the arenas' free pages.
 void GiveMemoryBack() noexcept;
-
-// Hints the kernel to back a block of 2 MiB or more with huge pages.
-void AdviseHugePages(void* block, size_t size) noexcept;
 
 }  // namespace devhost
 

@@ -8,7 +8,7 @@
 #include <stdexcept>
 #include <string_view>
 
-#include "devhost/config_reader.h"
+#include "devhost/config.h"
 #include "devhost/registry.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

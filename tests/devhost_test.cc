@@ -21,7 +21,6 @@
 #include "devhost/adapter.h"
 #include "devhost/checks.h"
 #include "devhost/config.h"
-#include "devhost/config_reader.h"
 #include "devhost/memory.h"
 #include "devhost/registry.h"
 #include "devhost/values.h"
