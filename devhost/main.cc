@@ -38,6 +38,7 @@
 #include "acl_version.h"
 #include "client/command_line.h"
 #include "client/grpc_log.h"
+#include "client/host_port.h"
 #include "devhost/adapter.h"
 #include "devhost/checks.h"
 #include "devhost/host.h"
@@ -97,9 +98,9 @@ constexpr char kFooter[] =
 // Checks HOST:PORT (HOST may be a bracketed IPv6 address): "" when well
 // formed, else what is wrong.
 std::string CheckListen(const std::string& listen) {
-  const size_t colon = listen.rfind(':');
-  std::string port = colon == std::string::npos ? "" : listen.substr(colon + 1);
-  if (colon == 0 || port.empty() || !CLI::Range(0, 65535)(port).empty()) {
+  std::string host;
+  int port = 0;
+  if (!acl_client::SplitHostPort(listen, &host, &port)) {
     return "needs HOST:PORT with a port from 0 to 65535, not \"" + listen +
            "\"";
   }
@@ -322,8 +323,10 @@ std::shared_ptr<grpc::ServerCredentials> Credentials(const Options& o) {
 // Why the server could not serve on o.listen, in one sentence: the error
 // of binding a socket there ourselves, else the TLS pair gRPC refused.
 std::string WhyNotServing(const Options& o) {
-  std::string host = o.listen.substr(0, o.listen.rfind(':'));
-  const std::string port = o.listen.substr(host.size() + 1);
+  std::string host;
+  int number = 0;
+  acl_client::SplitHostPort(o.listen, &host, &number);  // checked by the flag
+  const std::string port = std::to_string(number);
   if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
     host = host.substr(1, host.size() - 2);
   }

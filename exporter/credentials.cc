@@ -14,6 +14,7 @@
 #include <cstring>
 #include <sstream>
 
+#include "client/host_port.h"
 #include "exporter/prober.h"
 
 namespace exporter {
@@ -33,20 +34,9 @@ std::string Lower(std::string text) {
   return text;
 }
 
-// Splits HOST:PORT at its last colon; the port as a number (0 when bad).
+// Splits HOST:PORT; the port 0 when the text is no HOST:PORT.
 void SplitTarget(const std::string& target, std::string* host, int* port) {
-  const size_t colon = target.rfind(':');
-  *host = target.substr(0, colon == std::string::npos ? 0 : colon);
-  const std::string digits =
-      colon == std::string::npos ? "" : target.substr(colon + 1);
-  *port = 0;
-  if (digits.empty() || digits.size() > 5 ||
-      !std::all_of(digits.begin(), digits.end(),
-                   [](char c) { return std::isdigit(static_cast<unsigned char>(c)); })) {
-    return;
-  }
-  const int n = std::atoi(digits.c_str());
-  if (n >= 1 && n <= 65535) *port = n;
+  if (!acl_client::SplitHostPort(target, host, port)) *port = 0;
 }
 
 // The address of an IP literal host ("A.B.C.D" or "[V6]"): its family, or

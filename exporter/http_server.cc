@@ -19,6 +19,8 @@
 #include <cstring>
 #include <vector>
 
+#include "client/host_port.h"
+
 namespace exporter {
 
 // What a refusal answers: status, text, and the cause it is counted as.
@@ -180,14 +182,8 @@ bool IsLoopback(const sockaddr_storage& address) {
 // `*error` set when the address is bad or taken.
 int Listen(const std::string& listen, std::string* host, int* port,
            bool* loopback, std::string* error) {
-  const size_t colon = listen.rfind(':');
-  *host = listen.substr(0, colon == std::string::npos ? 0 : colon);
-  const std::string digits =
-      colon == std::string::npos ? "" : listen.substr(colon + 1);
-  const bool portOk = !digits.empty() && digits.size() <= 5 &&
-                      digits.find_first_not_of("0123456789") == std::string::npos &&
-                      std::atoi(digits.c_str()) <= 65535;
-  if (!portOk || !IsHostPort(*host + ":1")) {
+  if (!acl_client::SplitHostPort(listen, host, port) ||
+      !IsHostPort(*host + ":1")) {
     *error = "--web.listen-address needs HOST:PORT with a port from 0 to "
              "65535, not \"" + listen + "\"";
     return -1;
@@ -198,7 +194,7 @@ int Listen(const std::string& listen, std::string* host, int* port,
   hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
   hints.ai_socktype = SOCK_STREAM;
   addrinfo* found = nullptr;
-  if (getaddrinfo(name.c_str(), digits.c_str(), &hints, &found) != 0) {
+  if (getaddrinfo(name.c_str(), std::to_string(*port).c_str(), &hints, &found) != 0) {
     *error = "cannot listen on " + listen + ": unknown host";
     return -1;
   }

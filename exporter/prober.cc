@@ -12,6 +12,7 @@
 
 #include <google/protobuf/stubs/logging.h>
 
+#include "client/host_port.h"
 #include "client/service_client.h"
 #include "exporter/tables.h"
 
@@ -88,16 +89,11 @@ void Fail(ProbeResult* result, const char* failure, std::string error) {
 }  // namespace
 
 bool IsHostPort(const std::string& target) {
-  const size_t colon = target.rfind(':');
-  if (colon == std::string::npos || colon == 0) return false;
-  const std::string host = target.substr(0, colon);
-  const std::string port = target.substr(colon + 1);
-  if (port.empty() || port.size() > 5) return false;
-  for (char c : port) {
-    if (!std::isdigit(static_cast<unsigned char>(c))) return false;
+  std::string host;
+  int port = 0;
+  if (!acl_client::SplitHostPort(target, &host, &port) || port == 0) {
+    return false;
   }
-  const long number = std::strtol(port.c_str(), nullptr, 10);
-  if (number < 1 || number > 65535) return false;
   if (host.front() == '[') {
     if (host.size() < 4 || host.back() != ']') return false;
     for (size_t i = 1; i + 1 < host.size(); ++i) {
