@@ -21,8 +21,6 @@
 
 namespace devhost {
 
-extern const char kSampleConfigJson[];
-
 namespace {
 
 // Entries copied between looks at the give-up flag.
@@ -114,7 +112,9 @@ class JsonAdapter : public Adapter {
                size_t* size) const override {
     const RegTable* reg = registry_.TableOf(table->regNode);
     if (reg == nullptr) return nullptr;
-    const ConfigTable* configured = config_->Table(reg);
+    const auto it = config_->tables.find(reg);
+    const ConfigTable* configured =
+        it != config_->tables.end() ? it->second.get() : nullptr;
     return reg->row.empty() ? Instance(*table, *reg, configured, size)
                             : Rows(*table, *reg, configured, size);
   }
@@ -284,14 +284,8 @@ class FixedAdapter : public Adapter {
 }  // namespace
 
 std::unique_ptr<Adapter> MakeJsonAdapter(const Registry& registry,
-                                         std::string_view config) {
-  return std::make_unique<JsonAdapter>(registry, LoadConfig(registry, config));
-}
-
-std::unique_ptr<Adapter> LoadJsonAdapter(const Registry& registry,
-                                         const std::string& path) {
-  return std::make_unique<JsonAdapter>(registry,
-                                       LoadConfigFile(registry, path));
+                                         std::unique_ptr<Config> config) {
+  return std::make_unique<JsonAdapter>(registry, std::move(config));
 }
 
 std::unique_ptr<Adapter> MakeEchoAdapter(const Registry& registry) {
@@ -301,7 +295,5 @@ std::unique_ptr<Adapter> MakeEchoAdapter(const Registry& registry) {
 std::unique_ptr<Adapter> MakeFixedAdapter(std::string answer) {
   return std::make_unique<FixedAdapter>(std::move(answer));
 }
-
-std::string_view SampleConfig() { return kSampleConfigJson; }
 
 }  // namespace devhost

@@ -34,6 +34,8 @@
 
 namespace devhost {
 
+class Config;
+
 class Adapter {
  public:
   virtual ~Adapter() = default;
@@ -57,23 +59,17 @@ class Adapter {
   const std::atomic<bool>* giveUp_ = nullptr;
 };
 
-// The json adapter over `config`, a configuration's JSON text (the form and
-// the fault texts are in config.h), which it does not keep. Throws
-// std::runtime_error when `config` is not JSON or does not fit the registry.
+// The json adapter over a configuration that config.h's LoadConfig or
+// LoadConfigFile read.
 std::unique_ptr<Adapter> MakeJsonAdapter(const Registry& registry,
-                                         std::string_view config);
-
-// The same over the file at `path`, which is read once and released before
-// this returns. Throws std::runtime_error also when the file cannot be read.
-std::unique_ptr<Adapter> LoadJsonAdapter(const Registry& registry,
-                                         const std::string& path);
+                                         std::unique_ptr<Config> config);
 
 std::unique_ptr<Adapter> MakeEchoAdapter(const Registry& registry);
 
 std::unique_ptr<Adapter> MakeFixedAdapter(std::string answer);
 
 // The built-in sample device configuration's JSON text.
-std::string_view SampleConfig();
+extern const char kSampleConfigJson[];
 
 }  // namespace devhost
 

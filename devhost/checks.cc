@@ -3,7 +3,6 @@
 #include <strings.h>
 
 #include <charconv>
-#include <cstdio>
 #include <stdexcept>
 
 #include "devhost/values.h"
@@ -59,19 +58,15 @@ Checker::Checker(const Registry& registry, std::vector<RejectRule> rejects)
   }
 }
 
-std::optional<std::string> Checker::Judge(std::string_view path,
-                                          std::string_view text) const {
-  for (const RejectRule& r : rejects_) {
-    if (r.path == path && (!r.text || *r.text == text)) return kRejectedReason;
-  }
-  const RegColumn* c = registry_.ColumnAt(path);
-  if (c == nullptr) return kUnknownColumn;
-  uint8_t address[16];
-  switch (c->type) {
+std::optional<std::string> JudgeValue(const RegColumn& c,
+                                      std::string_view text,
+                                      uint8_t address[16], size_t* size) {
+  *size = 0;
+  switch (c.type) {
     case zorm_mor_value::kTypeU32:
     case zorm_mor_value::kTypeU64: {
-      const uint64_t lo = c->min.value_or(0);
-      const uint64_t hi = c->max.value_or(TypeMax(c->type));
+      const uint64_t lo = c.min.value_or(0);
+      const uint64_t hi = c.max.value_or(TypeMax(c.type));
       const char* end = text.data() + text.size();
       uint64_t n;
       // Decimal digits only: from_chars takes no sign or space in an unsigned.
@@ -86,37 +81,38 @@ std::optional<std::string> Checker::Judge(std::string_view path,
       if (text == "0" || text == "1") return std::nullopt;
       return "0 or 1";
     case zorm_mor_value::kTypeIPv4:
+      *size = 4;
       if (ParseIPv4(text, address)) return std::nullopt;
       return "a dotted IPv4 address, such as 10.1.1.0";
     case zorm_mor_value::kTypeMAC:
+      *size = 6;
       if (ParseMAC(text, address)) return std::nullopt;
       return "a MAC address, such as 00-1a-2b-3c-4d-5e";
     case zorm_mor_value::kTypeString:
     case zorm_mor_value::kTypeName:
       // A character here is a byte, as the device counts them.
-      if (c->maxLength && text.size() > *c->maxLength) {
-        return std::to_string(*c->maxLength) + " characters at most";
+      if (c.maxLength && text.size() > *c.maxLength) {
+        return std::to_string(*c.maxLength) + " characters at most";
       }
-      if (c->format == "ipv6" && !ParseIPv6(text, address)) {
-        return "an IPv6 address";
-      }
-      return std::nullopt;
+      if (c.format != "ipv6") return std::nullopt;
+      *size = 16;
+      if (ParseIPv6(text, address)) return std::nullopt;
+      return "an IPv6 address";
     default:
       return "a value of an unknown type";
   }
 }
 
-uint16_t Checker::Check(const char* path, const char* text, uint32_t size,
-                        char* errorText) const {
-  std::optional<std::string> reason = kUnknownColumn;
-  if (path != nullptr) {
-    reason = text != nullptr ? Judge(path, text) : std::string("no value");
+std::optional<std::string> Checker::Judge(std::string_view path,
+                                          std::string_view text) const {
+  for (const RejectRule& r : rejects_) {
+    if (r.path == path && (!r.text || *r.text == text)) return kRejectedReason;
   }
-  if (!reason) return 1;
-  if (errorText != nullptr && size > 0) {
-    std::snprintf(errorText, size, "%s", reason->c_str());
-  }
-  return 0;
+  const RegColumn* c = registry_.ColumnAt(path);
+  if (c == nullptr) return kUnknownColumn;
+  uint8_t address[16];
+  size_t size;
+  return JudgeValue(*c, text, address, &size);
 }
 
 }  // namespace devhost

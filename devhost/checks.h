@@ -29,6 +29,13 @@ struct RejectRule {
   std::optional<std::string> text;  // only this text, or every value
 };
 
+// Judges `text` as a value of `column` by the rules above: nothing when it
+// is one, else the reason. An address's bytes go to `address`, and their
+// count (4, 6, or 16 for the format "ipv6") to `*size`; 0 for the others.
+std::optional<std::string> JudgeValue(const RegColumn& column,
+                                      std::string_view text,
+                                      uint8_t address[16], size_t* size);
+
 // Parses the argument of --reject: "PATH" or "PATH=TEXT" (TEXT may be empty
 // and may hold '='). Throws std::invalid_argument for an empty path.
 RejectRule ParseRejectRule(const std::string& arg);
@@ -39,18 +46,10 @@ class Checker {
   // of `registry`.
   Checker(const Registry& registry, std::vector<RejectRule> rejects);
 
-  Checker(const Checker&) = delete;
-  Checker& operator=(const Checker&) = delete;
-
   // Null when `text` is a valid value of the column at `path`, else the
   // reason.
   std::optional<std::string> Judge(std::string_view path,
                                    std::string_view text) const;
-
-  // GRPC_CheckValueOfPara: 1 to accept; otherwise 0, with the reason in
-  // `errorText`, cut to fit and NUL-terminated within `size` bytes.
-  uint16_t Check(const char* path, const char* text, uint32_t size,
-                 char* errorText) const;
 
  private:
   const Registry& registry_;

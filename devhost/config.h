@@ -51,7 +51,6 @@ class PodArray {
       : data_(std::exchange(other.data_, nullptr)),
         size_(std::exchange(other.size_, 0)),
         capacity_(std::exchange(other.capacity_, 0)) {}
-  PodArray& operator=(PodArray&&) = delete;
 
   size_t size() const { return size_; }
   const T* data() const { return data_; }
@@ -207,22 +206,10 @@ class ConfigTable {
   size_t openElement_ = 0, openText_ = 0;  // of the entry being read
 };
 
-// The configured tables. Tables the configuration does not name are absent.
-class Config {
- public:
-  const ConfigTable* Table(const RegTable* reg) const {
-    auto it = tables_.find(reg);
-    return it == tables_.end() ? nullptr : it->second.get();
-  }
-  // The table for `reg`, made empty on first use; for readers only.
-  ConfigTable* Add(const RegTable& reg) {
-    std::unique_ptr<ConfigTable>& table = tables_[&reg];
-    if (table == nullptr) table = std::make_unique<ConfigTable>(reg);
-    return table.get();
-  }
-
- private:
-  std::unordered_map<const RegTable*, std::unique_ptr<ConfigTable>> tables_;
+// The configured tables, by their registry tables. Tables the
+// configuration does not name are absent.
+struct Config {
+  std::unordered_map<const RegTable*, std::unique_ptr<ConfigTable>> tables;
 };
 
 // Reads a device configuration (JSON, with simdjson's On-Demand parser)

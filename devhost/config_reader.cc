@@ -20,7 +20,7 @@
 #include <utility>
 #include <vector>
 
-#include "devhost/values.h"
+#include "devhost/checks.h"
 #include "tree/tree.h"
 
 namespace devhost {
@@ -40,22 +40,6 @@ constexpr char kBool[] = "expected true or false";
 constexpr size_t kMaxDepth = 64;
 constexpr size_t kReportEvery = size_t{1} << 20;  // bytes between reports
 constexpr size_t kReadChunk = size_t{1} << 16;
-
-// The strings that are addresses, and the bytes a cell keeps of them.
-struct Address {
-  uint32_t type;  // the column's; kTypeString for the format "ipv6"
-  size_t size;
-  bool (*parse)(std::string_view, uint8_t*);
-  const char* expected;
-};
-// clang-format off
-constexpr Address kAddresses[] = {
-    {mv::kTypeIPv4,   4,  ParseIPv4, "expected a dotted IPv4 address"},
-    {mv::kTypeMAC,    6,  ParseMAC,  "expected a MAC address such as "
-                                     "00-1a-2b-3c-4d-5e"},
-    {mv::kTypeString, 16, ParseIPv6, "expected an IPv6 address"},
-};
-// clang-format on
 
 // `text` (valid UTF-8: the parser checked it) as a JSON string literal.
 std::string Quoted(std::string_view text) {
@@ -224,7 +208,9 @@ class Reader {
         if (reg == nullptr) {
           Refuse(value, "unknown table " + Quoted(name));
         } else {
-          ReadTable(*reg, config->Add(*reg), value);
+          auto& table = config->tables[reg];  // a key comes once
+          table = std::make_unique<ConfigTable>(*reg);
+          ReadTable(*reg, table.get(), value);
         }
       });
       if (Offset() != text_.size()) Fail("more text after the top value");
@@ -519,45 +505,38 @@ class Reader {
   bool ReadValue(const RegColumn& column, od::value& value, Scratch* scratch,
                  PodArray<char>* pool) {
     const od::json_type type = Get(value.type());
-    const bool u32 = column.type == mv::kTypeU32;
     const bool boolean = column.type == mv::kTypeBool;
-    if (!u32 && !boolean && column.type != mv::kTypeU64) {
+    if (!boolean && column.type != mv::kTypeU32 &&
+        column.type != mv::kTypeU64) {
       if (type != od::json_type::string) {
         return Refuse(value, "expected a string");
       }
       return ReadText(column, value, scratch, pool);
     }
-    if (boolean && type == od::json_type::boolean) {
-      const bool b = Get(value.get_bool());
-      scratch->cells.push_back(Cell::Number(column.number, b ? 1 : 0));
-      scratch->text.append(b ? "true" : "false");
-      return true;
-    }
     const char* expected = boolean ? kBool : kUnsigned;
-    if (type != od::json_type::number) return Refuse(value, expected);
+    const bool jsonBool = type == od::json_type::boolean;
     uint64_t n = 0;
-    if (value.get_uint64().get(n) != simdjson::SUCCESS) {
+    if (boolean && jsonBool) {
+      n = Get(value.get_bool()) ? 1 : 0;
+    } else if (type != od::json_type::number) {
+      return Refuse(value, expected);
+    } else if (value.get_uint64().get(n) != simdjson::SUCCESS) {
       int64_t i = 1;
       if (value.get_int64().get(i) != simdjson::SUCCESS) {
         Get(value.get_double());  // a number at all?
       }
       if (boolean || i != 0) return Problem(expected);  // -0 is whole
-      n = 0;
     }
-    if (boolean && n > 1) return Problem(kBool);
-    if (u32 && n > UINT32_MAX) return Problem("expected a number below 2^32");
-    if (!boolean &&
-        ((column.min && n < *column.min) || (column.max && n > *column.max))) {
-      // The bound the registry leaves open is the type's.
-      const uint64_t typeMax = u32 ? uint64_t{UINT32_MAX} : UINT64_MAX;
-      return Problem("expected a number from " +
-                     std::to_string(column.min.value_or(0)) + " to " +
-                     std::to_string(column.max.value_or(typeMax)));
+    char buffer[20];
+    const std::string_view digits(
+        buffer, std::to_chars(buffer, buffer + sizeof buffer, n).ptr - buffer);
+    uint8_t unused[16];
+    size_t size;
+    if (const auto why = JudgeValue(column, digits, unused, &size)) {
+      return Problem(boolean ? kBool : "expected " + *why);
     }
     scratch->cells.push_back(Cell::Number(column.number, n));
-    char digits[20];
-    scratch->text.append(digits,
-                         std::to_chars(digits, digits + sizeof digits, n).ptr);
+    scratch->text.append(jsonBool ? (n != 0 ? "true" : "false") : digits);
     return true;
   }
 
@@ -578,34 +557,21 @@ class Reader {
       requoted = Quoted(text);
       written = requoted;
     }
-    const bool isText =
-        column.type == mv::kTypeString || column.type == mv::kTypeName;
-    // A character here is a byte, as the device counts them.
-    if (isText && column.maxLength && text.size() > *column.maxLength) {
-      return Problem("expected " + std::to_string(*column.maxLength) +
-                     " characters at most");
-    }
-    std::string_view cell = text;
-    CellKind kind = CellKind::kText;
     uint8_t bytes[16];
-    if (!isText || column.format == "ipv6") {
-      const uint32_t type = isText ? mv::kTypeString : column.type;
-      const Address* address =
-          std::find_if(std::begin(kAddresses), std::end(kAddresses),
-                       [type](const Address& a) { return a.type == type; });
-      if (address == std::end(kAddresses)) {
-        return Problem("column type " + std::to_string(column.type) +
-                       " is not supported");
-      }
-      if (!address->parse(text, bytes)) return Problem(address->expected);
-      cell = std::string_view(reinterpret_cast<char*>(bytes), address->size);
-      kind = CellKind::kBytes;
+    size_t size;
+    if (const auto why = JudgeValue(column, text, bytes, &size)) {
+      return Problem("expected " + *why);
     }
+    const std::string_view cell =
+        size == 0 ? text
+                  : std::string_view(reinterpret_cast<char*>(bytes), size);
     if (cell.size() > Cell::kMaxSize) {
       return Problem("expected at most " + std::to_string(Cell::kMaxSize) +
                      " bytes");
     }
-    scratch->cells.push_back(Cell::Bytes(column.number, kind, cell, pool));
+    scratch->cells.push_back(Cell::Bytes(
+        column.number, size == 0 ? CellKind::kText : CellKind::kBytes, cell,
+        pool));
     scratch->text.append(written);
     return true;
   }

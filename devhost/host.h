@@ -76,11 +76,6 @@ struct Host {
 // The one Host of the process.
 Host& TheHost();
 
-// Sets `host` up as `acl-devhost --token TOKEN` serves: the built-in
-// registry and sample configuration through the json adapter, no value
-// refused by rule, one live session.
-void UseBuiltInSample(Host* host, const std::string& token);
-
 // Counts and binds the module's calls on the server `builder` will build.
 // Sets gRPC's process-wide server callbacks: once per process.
 void HookCalls(grpc::ServerBuilder* builder);

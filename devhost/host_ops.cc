@@ -12,6 +12,7 @@
 #include <cstring>
 #include <exception>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -35,9 +36,10 @@ namespace exp = grpc::experimental;
 namespace {
 
 constexpr char kServicePrefix[] = "/acl.ACLService/";
-// The value check's reason once the host is stopping, or without a checker.
+// The value check's own reasons: the host stopping, no checker, no text.
 constexpr char kStoppingReason[] = "the host is shutting down";
 constexpr char kCannotJudge[] = "the host cannot judge values";
+constexpr char kNoValue[] = "no value";
 
 // The call the current thread runs. Plain data, so that the thread reaches
 // it without an initialisation check.
@@ -125,14 +127,6 @@ Host& TheHost() {
   return *host;
 }
 
-void UseBuiltInSample(Host* host, const std::string& token) {
-  host->registry = Registry::BuiltIn();
-  host->checker =
-      std::make_unique<Checker>(*host->registry, std::vector<RejectRule>{});
-  host->adapter = MakeJsonAdapter(*host->registry, SampleConfig());
-  host->tokens = {token};
-}
-
 }  // namespace devhost
 
 using devhost::Stopping;
@@ -156,15 +150,17 @@ uint16_t GRPC_CheckValueOfPara(const char* /*token*/, const char* path,
                                const char* text, uint32_t errorSize,
                                char* errorText) {
   const devhost::Checker* checker = TheHost().checker.get();
-  const char* reason = devhost::kCannotJudge;
+  const char* reason = devhost::kCannotJudge;  // also when out of memory
+  std::optional<std::string> why;
   ++t_call.checks;
   try {
     if (Stopping()) {
       reason = devhost::kStoppingReason;
     } else if (checker != nullptr) {
-      const uint16_t verdict = checker->Check(path, text, errorSize, errorText);
-      if (verdict != 1) devhost::RecordRejection(errorText, errorSize);
-      return verdict;
+      why = text != nullptr ? checker->Judge(path != nullptr ? path : "", text)
+                            : devhost::kNoValue;
+      if (!why) return 1;
+      reason = why->c_str();
     }
   } catch (const std::exception&) {
     // Out of memory while judging: reject below.

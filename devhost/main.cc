@@ -41,6 +41,7 @@
 #include "client/host_port.h"
 #include "devhost/adapter.h"
 #include "devhost/checks.h"
+#include "devhost/config.h"
 #include "devhost/host.h"
 #include "devhost/memory.h"
 #include "devhost/registry.h"
@@ -95,18 +96,6 @@ constexpr char kFooter[] =
     "in flight have the grace to finish, then are cancelled (UNAVAILABLE).\n"
     "Exit status: 0 after a signal, 1 when start-up fails, 2 for bad flags.";
 
-// Checks HOST:PORT (HOST may be a bracketed IPv6 address): "" when well
-// formed, else what is wrong.
-std::string CheckListen(const std::string& listen) {
-  std::string host;
-  int port = 0;
-  if (!acl_client::SplitHostPort(listen, &host, &port)) {
-    return "needs HOST:PORT with a port from 0 to 65535, not \"" + listen +
-           "\"";
-  }
-  return "";
-}
-
 using acl_client::AddFlag;
 
 // The options of the command line. Exits on --help and --version (0) and
@@ -126,7 +115,16 @@ Options ParseFlags(int argc, char** argv) {
   AddFlag(&app, "--listen", "HOST:PORT", &o.listen,
           "where to serve; port 0 picks a free port\n"
           "(default: 127.0.0.1:50051)")
-      ->check(CLI::Validator(CheckListen, ""));
+      ->check(CLI::Validator(
+          [](std::string& v) {
+            std::string host;  // a bracketed IPv6 address too
+            int port;
+            return acl_client::SplitHostPort(v, &host, &port)
+                       ? ""
+                       : "needs HOST:PORT with a port from 0 to 65535, not \"" +
+                             v + "\"";
+          },
+          ""));
   CLI::Option* cert = AddFlag(&app, "--tls-cert", "FILE", &o.tlsCert,
                               "serve TLS with this PEM certificate chain\n"
                               "(needs --tls-key; default: no TLS)");
@@ -255,10 +253,11 @@ void MakeHost(const Options& o, Host* host) {
   } else if (o.adapter == "fixed") {
     host->adapter = MakeFixedAdapter(ReadFile("--answer-file", o.answerFile));
   } else {
+    const Registry& r = *host->registry;
     try {
-      host->adapter = o.configFile.empty()
-                          ? MakeJsonAdapter(*host->registry, SampleConfig())
-                          : LoadJsonAdapter(*host->registry, o.configFile);
+      host->adapter = MakeJsonAdapter(
+          r, o.configFile.empty() ? LoadConfig(r, kSampleConfigJson)
+                                  : LoadConfigFile(r, o.configFile));
     } catch (const std::runtime_error& e) {
       throw StartError((o.configFile.empty()
                             ? std::string("the built-in sample configuration")

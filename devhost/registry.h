@@ -66,9 +66,7 @@ class Registry {
   // The built-in registry of this host.
   static std::unique_ptr<Registry> BuiltIn();
 
-  ~Registry();
-  Registry(const Registry&) = delete;
-  Registry& operator=(const Registry&) = delete;
+  ~Registry();  // neither copied nor moved: the tree points into tables_
 
   tagZormRegNode* root() const { return root_.get(); }
   // ZORM_GetChildZormRegNode / ...IgnoreCase.

@@ -21,6 +21,7 @@
 
 #include "client/service_client.h"
 #include "devhost/host.h"
+#include "testsupport/devhost_sample.h"
 #include "service/acl_service.h"
 #include "testsupport/every_field.h"
 
@@ -105,7 +106,7 @@ Outcome Make(const std::shared_ptr<grpc::Channel>& channel, const Job& job,
 // One server, its host set up once and left unchanged while calls run.
 TEST(Concurrency, EveryReplyEqualsTheAnswerAlone) {
   devhost::Host& host = devhost::TheHost();
-  devhost::UseBuiltInSample(&host, kToken);
+  acl_test::UseBuiltInSample(&host, kToken);
   host.splitBytes = kSplitBytes;
   grpc::ServerBuilder builder;
   host.builder = &builder;

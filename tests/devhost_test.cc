@@ -257,7 +257,7 @@ TEST(ConfigReaderTest, ValuesThatDoNotFitTheRegistryAreRefusedAtTheirPlace) {
       // Numbers at and beyond their range.
       {R"({"Base": {"ProcessingStatus": 4294967295}})", ""},
       {R"({"Base": {"ProcessingStatus": 4294967296}})",
-       "/Base/ProcessingStatus: expected a number below 2^32"},
+       "/Base/ProcessingStatus: expected a number from 0 to 4294967295"},
       {OneRule(R"({"Count": 18446744073709551615, "GroupID": -0})"), ""},
       {OneRule(R"({"Count": 18446744073709551616})"),
        rule0 + "Count: " + kUnsigned},
@@ -280,7 +280,8 @@ TEST(ConfigReaderTest, ValuesThatDoNotFitTheRegistryAreRefusedAtTheirPlace) {
        rule0 + "Comment: expected at most 65535 bytes"},
       {OneRule(R"({"Comment": null})"), rule0 + "Comment: expected a string"},
       {OneRule(R"({"SrcIPv4": [{"SrcIPv4Addr": "10.1.1"}]})"),
-       rule0 + "SrcIPv4/0/SrcIPv4Addr: expected a dotted IPv4 address"},
+       rule0 + "SrcIPv4/0/SrcIPv4Addr: expected a dotted IPv4 address, such "
+               "as 10.1.1.0"},
       {OneRule(R"({"SrcIPv4": {}})"),
        rule0 + "SrcIPv4: expected a list of SrcIPv4"},
       {OneRule(R"({"SrcIPv4": [5]})"), rule0 + "SrcIPv4/0: expected an object"},
@@ -452,6 +453,10 @@ void Fill(tagGrpcTableOrRow* node, const RegTable& t, const ordered_json& shape,
   }
 }
 
+std::unique_ptr<Adapter> JsonOver(std::string_view config) {
+  return MakeJsonAdapter(Small(), LoadConfig(Small(), config));
+}
+
 // The adapter's answer to the tree the module builds for `table` from
 // `request`: a list of rows (linked front first, as the module links them)
 // or an object, the table node's own columns and sub-entries.
@@ -561,8 +566,7 @@ TEST(AdapterTest, JsonAnswersWhatTheRequestSelectsAsConfigured) {
        R"({"PfilterIgnoreAction": {"IgnoreAction": 1}})"},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(Answer(*MakeJsonAdapter(Small(), c.config), c.table, c.request),
-              c.answer)
+    EXPECT_EQ(Answer(*JsonOver(c.config), c.table, c.request), c.answer)
         << c.table << " " << c.request << " of " << c.config;
   }
 }
@@ -588,8 +592,8 @@ TEST(AdapterTest, JsonJoinsTheRunsOfSelectedRows) {
       rules += (i ? "," : "") + rule;
       if (in) want += (want.empty() ? "" : ",") + rule;
     }
-    EXPECT_EQ(Answer(*MakeJsonAdapter(Small(), OneRule(rules)),
-                     "IPv4BasicRules", R"([{"GroupID": 2001}])"),
+    EXPECT_EQ(Answer(*JsonOver(OneRule(rules)), "IPv4BasicRules",
+                     R"([{"GroupID": 2001}])"),
               "{\"IPv4BasicRules\":{\"Rule\":[" + want + "]}}")
         << picked.size() << " ranges";
   }
@@ -601,7 +605,7 @@ TEST(AdapterTest, JsonAnswerGivesUpOnceCancelled) {
     rules += i % 2 ? R"(, {"GroupID": 2001})" : R"(, {"GroupID": 2000})";
   }
   static std::atomic<bool> cancel{false};  // outlives the adapter
-  auto adapter = MakeJsonAdapter(Small(), OneRule(rules));
+  auto adapter = JsonOver(OneRule(rules));
   adapter->GiveUpWhen(&cancel);
   // All rows; half of them by the index; none, after a scan of all.
   for (const char* request :

@@ -8,6 +8,7 @@
 #include <grpcpp/server_builder.h>
 
 #include "devhost/host.h"
+#include "testsupport/devhost_sample.h"
 #include "hostcheck/hostcheck.h"
 
 namespace hostcheck {
@@ -22,7 +23,7 @@ bool SetUpHost(const std::vector<std::string>& args, HostFacts* facts,
   static constexpr char kGroup[] = "ACL/IPv4BasicRules/Rule/GroupID";
   static constexpr char kSource[] = "ACL/IPv4BasicRules/Rule/SrcIPv4/SrcIPv4Addr";
   devhost::Host& h = devhost::TheHost();
-  devhost::UseBuiltInSample(&h, kToken);
+  acl_test::UseBuiltInSample(&h, kToken);
   h.builder = new grpc::ServerBuilder();  // lives as long as the process
   facts->liveToken = kToken;
   facts->accepted = {{"ACL/Base/ProcessingStatus", "1"},
