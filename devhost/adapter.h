@@ -34,7 +34,7 @@
 
 namespace devhost {
 
-class Config;
+struct Config;
 
 class Adapter {
  public:
