@@ -23,9 +23,6 @@ namespace devhost {
 
 namespace {
 
-// Entries copied between looks at the give-up flag.
-constexpr size_t kCheckEvery = 4096;
-
 using Parts = std::initializer_list<std::string_view>;
 
 // `parts` joined, as a NUL-terminated text of `*size` bytes in a block of

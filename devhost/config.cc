@@ -8,9 +8,6 @@
 namespace devhost {
 namespace {
 
-// Entries (or request rows) between looks at the cancel flag.
-constexpr size_t kCheckEvery = 4096;
-
 uint32_t Narrow(size_t n, size_t max = UINT32_MAX) {
   if (n > max) throw std::length_error("the configuration is too large");
   return static_cast<uint32_t>(n);
@@ -154,8 +151,8 @@ bool ConfigTable::Select(const std::vector<Wanted>& wanted,
       for (size_t i = 0; i < n; ++i) Mark(selected, i);
       return true;
     }
-    IndexKey key;
     if (w.never) continue;
+    IndexKey key;
     if (!KeyOf(w.cells.data(), w.cells.size(), w.pool.data(), &key)) {
       // A row the index cannot narrow: every comparison counts.
       for (size_t i = 0; i < n; ++i) {

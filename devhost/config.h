@@ -110,6 +110,9 @@ static_assert(sizeof(Cell) == 12, "cells are fixed-size");
 bool SameValue(const Cell& a, const char* poolA, const Cell& b,
                const char* poolB);
 
+// Entries (or request rows) between looks at a cancel flag.
+constexpr size_t kCheckEvery = 4096;
+
 // What one request row (or the table node of a single-instance table)
 // asks for: valued columns that an entry must all have, and per sub-entry
 // with values, a nested list of which one element must have them all.
@@ -153,7 +156,7 @@ class ConfigTable {
   bool Matches(const Wanted& wanted, size_t entry) const;
   // Marks in `selected` (one bit per entry, bit i of word i/64) every
   // entry that one `wanted` or more matches. Consults `cancel` (may be
-  // null) every few thousand entries and returns false once it is set.
+  // null) every kCheckEvery entries and returns false once it is set.
   bool Select(const std::vector<Wanted>& wanted,
               std::vector<uint64_t>* selected,
               const std::atomic<bool>* cancel) const;
