@@ -28,8 +28,8 @@ using Parts = std::initializer_list<std::string_view>;
 // `parts` joined, as a NUL-terminated text of `*size` bytes in a block of
 // memory.h's (the adapters' only call into it), which the caller frees;
 // null when out of memory.
-template <typename Parts>
-char* Joined(const Parts& parts, size_t* size) {
+template <typename List>
+char* Joined(const List& parts, size_t* size) {
   size_t total = 0;
   for (std::string_view part : parts) total += part.size();
   auto* text = static_cast<char*>(TakeBlock(total + 1));
@@ -72,9 +72,7 @@ Cell CellOf(const tagGrpcColumn& column, const ConfigTable& table,
       }
       return Cell::Bytes(number, CellKind::kText, TextOf(slot), pool);
     default:
-      Cell unknown;  // matches nothing
-      unknown.column = number;
-      return unknown;
+      return Cell{number};  // of no kind: matches nothing
   }
 }
 

@@ -27,7 +27,6 @@
 #include <cstddef>
 #include <memory>
 #include <string>
-#include <string_view>
 
 #include "devhost/registry.h"
 #include "tree/tree.h"
