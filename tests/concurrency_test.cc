@@ -21,8 +21,8 @@
 
 #include "client/service_client.h"
 #include "devhost/host.h"
-#include "testsupport/devhost_sample.h"
 #include "service/acl_service.h"
+#include "testsupport/devhost_sample.h"
 #include "testsupport/every_field.h"
 
 #ifdef ACL_RACY_CANARY

@@ -8,8 +8,8 @@
 #include <grpcpp/server_builder.h>
 
 #include "devhost/host.h"
-#include "testsupport/devhost_sample.h"
 #include "hostcheck/hostcheck.h"
+#include "testsupport/devhost_sample.h"
 
 namespace hostcheck {
 
