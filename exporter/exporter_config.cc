@@ -23,11 +23,12 @@ bool IsModuleName(const std::string& name) {
   return name.size() <= kMaxModuleName && std::regex_match(name, kName);
 }
 
-std::string Line(const YAML::Node& node) {
-  return "line " + std::to_string(node.Mark().line + 1) + ": ";
-}
 
 }  // namespace
+
+std::string YamlLine(const YAML::Mark& mark) {
+  return "line " + std::to_string(mark.line + 1) + ": ";
+}
 
 bool LoadYaml(const std::string& what, const std::string& path,
               YAML::Node* root, std::string* error) {
@@ -40,7 +41,7 @@ bool LoadYaml(const std::string& what, const std::string& path,
   try {
     *root = YAML::Load(text);
   } catch (const YAML::Exception& e) {
-    *error = file + ": line " + std::to_string(e.mark.line + 1) + ": " + e.msg;
+    *error = file + ": " + YamlLine(e.mark) + e.msg;
     return false;
   }
   if (!root->IsMap() && !root->IsNull()) {
@@ -53,7 +54,7 @@ bool LoadYaml(const std::string& what, const std::string& path,
 bool KnownKeys(const YAML::Node& node, const std::string& where,
                const char* const* known, std::string* error) {
   if (!node.IsMap()) {
-    *error = Line(node) + where + " is not a mapping";
+    *error = YamlLine(node) + where + " is not a mapping";
     return false;
   }
   for (const auto& entry : node) {
@@ -61,7 +62,7 @@ bool KnownKeys(const YAML::Node& node, const std::string& where,
     bool found = false;
     for (const char* const* k = known; *k != nullptr; ++k) found |= key == *k;
     if (!found) {
-      *error = Line(entry.first) + "unknown key " +
+      *error = YamlLine(entry.first) + "unknown key " +
                (where.empty() ? key : where + "." + key);
       return false;
     }
@@ -85,7 +86,7 @@ std::unique_ptr<const ExporterConfig> ExporterConfig::Load(
     }
     const YAML::Node allowed = root["allowed_targets"];
     if (allowed && !allowed.IsNull() && !allowed.IsSequence()) {
-      *error = file + Line(allowed) + "allowed_targets is not a list";
+      *error = file + YamlLine(allowed) + "allowed_targets is not a list";
       return nullptr;
     }
     for (size_t i = 0; allowed && i < allowed.size(); ++i) {
@@ -94,21 +95,21 @@ std::unique_ptr<const ExporterConfig> ExporterConfig::Load(
       if (!TargetPattern::Parse(allowed[i].as<std::string>(), &pattern,
                                 &why) ||
           !config->allowed_.Add(pattern, i)) {
-        *error = file + Line(allowed[i]) + "allowed_targets: " +
+        *error = file + YamlLine(allowed[i]) + "allowed_targets: " +
                  (why.empty() ? allowed[i].Scalar() + " repeats" : why);
         return nullptr;
       }
     }
     const YAML::Node modules = root["modules"];
     if (modules && !modules.IsNull() && !modules.IsMap()) {
-      *error = file + Line(modules) + "modules is not a mapping";
+      *error = file + YamlLine(modules) + "modules is not a mapping";
       return nullptr;
     }
     for (const auto& entry : modules) {
       const std::string name = entry.first.Scalar();
       const std::string where = "modules." + name;
       if (!IsModuleName(name)) {
-        *error = file + Line(entry.first) + "module name \"" + name +
+        *error = file + YamlLine(entry.first) + "module name \"" + name +
                  "\": use letters, digits, '_', '-', '.' (64 at most)";
         return nullptr;
       }
@@ -118,7 +119,7 @@ std::unique_ptr<const ExporterConfig> ExporterConfig::Load(
       }
       const YAML::Node tables = entry.second["tables"];
       if (!tables || !tables.IsSequence() || tables.size() == 0) {
-        *error = file + Line(entry.second) + where +
+        *error = file + YamlLine(entry.second) + where +
                  ".tables: a list of one table or more is needed";
         return nullptr;
       }
@@ -128,7 +129,7 @@ std::unique_ptr<const ExporterConfig> ExporterConfig::Load(
         size_t i = 0;
         while (i < kTableCount && wanted != kTables[i].name) ++i;
         if (i == kTableCount) {
-          *error = file + Line(table) + where + ".tables: unknown table " +
+          *error = file + YamlLine(table) + where + ".tables: unknown table " +
                    wanted;
           return nullptr;
         }
@@ -137,7 +138,7 @@ std::unique_ptr<const ExporterConfig> ExporterConfig::Load(
       config->modules_[name] = mask;
     }
   } catch (const YAML::Exception& e) {
-    *error = file + "line " + std::to_string(e.mark.line + 1) + ": " + e.msg;
+    *error = file + YamlLine(e.mark) + e.msg;
     return nullptr;
   }
   return config;

@@ -56,6 +56,13 @@ class ExporterConfig {
   std::map<std::string, uint64_t> modules_;
 };
 
+// "line N: " of `mark` (a node's place or a parse error's), to begin an
+// error text.
+std::string YamlLine(const YAML::Mark& mark);
+inline std::string YamlLine(const YAML::Node& node) {
+  return YamlLine(node.Mark());
+}
+
 // Parses the YAML file `path` (at most Credentials::kMaxFileBytes) into
 // `*root`; false with `*error` set ("WHAT PATH: line N: ...").
 bool LoadYaml(const std::string& what, const std::string& path,

@@ -319,12 +319,7 @@ std::unique_ptr<HttpServer> HttpServer::Start(const ServerOptions& options,
   server->settings_ = settings;
   if (!server->StartListener(settings.web, error)) return nullptr;
   server->watcher_ = std::thread([s = server.get()] { s->Watch(); });
-  if (!server->loopback_ && !settings.web->tls() &&
-      !settings.web->authRequired()) {
-    Log("warning: serving " + server->address_ +
-        " beyond loopback with neither TLS nor basic authentication "
-        "(--web.config.file)");
-  }
+  server->WarnIfOpen(*settings.web, " (--web.config.file)");
   return server;
 }
 
@@ -481,11 +476,15 @@ bool HttpServer::Apply(Settings settings, std::string* error) {
   }
   std::lock_guard<std::mutex> lock(mu_);
   settings_ = std::move(settings);
-  if (!loopback_ && !settings_.web->tls() && !settings_.web->authRequired()) {
-    Log("warning: serving " + address_ +
-        " beyond loopback with neither TLS nor basic authentication");
-  }
+  WarnIfOpen(*settings_.web, "");
   return true;
+}
+
+void HttpServer::WarnIfOpen(const WebConfig& web, const char* hint) const {
+  if (!loopback_ && !web.tls() && !web.authRequired()) {
+    Log("warning: serving " + address_ +
+        " beyond loopback with neither TLS nor basic authentication" + hint);
+  }
 }
 
 void HttpServer::Reap() {

@@ -143,6 +143,9 @@ class HttpServer {
   void Refuse(const char* cause);  // counts it
   int Refuse(MHD_Connection* connection, const Refusal& refusal);  // answers
   unsigned IdleTimeout() const;  // libmicrohttpd's, seconds
+  // Logs a warning, `hint` at its end, when `web` leaves a server beyond
+  // loopback open: neither TLS nor basic authentication.
+  void WarnIfOpen(const WebConfig& web, const char* hint) const;
 
   const ServerOptions options_;
   Prober* const prober_;

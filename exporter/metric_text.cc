@@ -310,17 +310,6 @@ void MetricText::MoveTo(ProbeText* out) {
   }
 }
 
-void MetricText::AppendTo(std::string* out) {
-  for (int i = 0; i < kMetricCount; ++i) {
-    Family& family = families_[i];
-    if (family.bytes == 0) continue;
-    AppendHeader(kMetrics[i].name, kMetrics[i].type, kMetrics[i].help, out);
-    for (const Chunk& chunk : family.chunks) out->append(chunk.data, chunk.size);
-    FreeChunks(family.chunks);
-    family = Family();
-  }
-}
-
 ProbeText::~ProbeText() {
   for (const Piece& piece : pieces_) {
     if (piece.chunk == nullptr) continue;

@@ -8,7 +8,7 @@
 // line never spans two, and a full chunk is never copied. Large chunks
 // come from a pool shared by the probes (at most kPoolChunks kept), so
 // that a large probe does not map and fault in fresh pages for its text
-// every time. AppendTo() writes each family once with its # HELP and
+// every time. MoveTo() writes each family once with its # HELP and
 // # TYPE.
 //
 // A series whose label text is already in its family is dropped and
@@ -148,8 +148,6 @@ class MetricText {
   // Appends the non-empty families, each with its header, to `*out`: their
   // chunks are handed over, not copied. The text is empty afterwards.
   void MoveTo(ProbeText* out);
-  // The same, copied into a string.
-  void AppendTo(std::string* out);
 
  private:
   // The label texts of one family: open addressing over the texts where

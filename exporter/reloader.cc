@@ -36,17 +36,8 @@ bool Reloader::Reload(std::string* error) {
 
 void Reloader::ReloadIfChanged() {
   std::lock_guard<std::mutex> lock(mu_);
-  const std::vector<Stamp> now = StampsOf(files_);
-  bool same = now.size() == stamps_.size();
-  for (size_t i = 0; same && i < now.size(); ++i) {
-    same = now[i].exists == stamps_[i].exists &&
-           now[i].size == stamps_[i].size &&
-           now[i].inode == stamps_[i].inode &&
-           now[i].mtime.tv_sec == stamps_[i].mtime.tv_sec &&
-           now[i].mtime.tv_nsec == stamps_[i].mtime.tv_nsec;
-  }
   std::string error;
-  if (!same) ReloadLocked(&error);
+  if (StampsOf(files_) != stamps_) ReloadLocked(&error);
 }
 
 bool Reloader::ReloadLocked(std::string* error) {

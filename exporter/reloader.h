@@ -16,6 +16,7 @@
 #include <ctime>
 #include <mutex>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "exporter/http_server.h"
@@ -50,6 +51,12 @@ class Reloader {
     off_t size;
     ino_t inode;
     timespec mtime;
+
+    bool operator==(const Stamp& o) const {
+      return std::tie(exists, size, inode, mtime.tv_sec, mtime.tv_nsec) ==
+             std::tie(o.exists, o.size, o.inode, o.mtime.tv_sec,
+                      o.mtime.tv_nsec);
+    }
   };
   std::vector<Stamp> StampsOf(const std::vector<std::string>& files) const;
   bool ReloadLocked(std::string* error);

@@ -54,9 +54,6 @@ constexpr char kPriorityBase[] = "NORMAL:-VERS-ALL";
 constexpr char kBcryptPrefix[] = "$2b$";
 constexpr char kDummyPassword[] = "acl-exporter-no-such-user";
 
-std::string Line(const YAML::Node& node) {
-  return "line " + std::to_string(node.Mark().line + 1) + ": ";
-}
 
 std::string InDirOf(const std::string& config, const std::string& file) {
   if (file.empty() || file[0] == '/') return file;
@@ -163,7 +160,7 @@ std::unique_ptr<const WebConfig> WebConfig::Load(const std::string& path,
         return fail(*error);
       }
       if (http["headers"]) {
-        return fail(Line(http["headers"]) +
+        return fail(YamlLine(http["headers"]) +
                     "http_server_config.headers is not supported");
       }
     }
@@ -173,7 +170,7 @@ std::unique_ptr<const WebConfig> WebConfig::Load(const std::string& path,
       }
       for (const char* const* key = kUnsupportedTlsKeys; *key; ++key) {
         if (tls[*key]) {
-          return fail(Line(tls[*key]) + "tls_server_config." + *key +
+          return fail(YamlLine(tls[*key]) + "tls_server_config." + *key +
                       " is not supported (cert_file and key_file are; the "
                       "ciphers are GnuTLS's for the version range)");
         }
@@ -192,7 +189,7 @@ std::unique_ptr<const WebConfig> WebConfig::Load(const std::string& path,
         return "";
       };
       if (text("cert_file").empty() || text("key_file").empty()) {
-        return fail(Line(tls) +
+        return fail(YamlLine(tls) +
                     "tls_server_config needs cert_file and key_file");
       }
       std::string why = pem("cert_file", &config->certPem_);
@@ -221,7 +218,7 @@ std::unique_ptr<const WebConfig> WebConfig::Load(const std::string& path,
         }
       }
       if (!known) {
-        return fail(Line(tls["client_auth_type"]) +
+        return fail(YamlLine(tls["client_auth_type"]) +
                     "tls_server_config.client_auth_type: unknown \"" +
                     authName + "\"");
       }
@@ -247,7 +244,7 @@ std::unique_ptr<const WebConfig> WebConfig::Load(const std::string& path,
         if (text(key).empty()) continue;
         *index = VersionIndex(text(key));
         if (*index < 0) {
-          return fail(Line(tls[key]) + "tls_server_config." + key +
+          return fail(YamlLine(tls[key]) + "tls_server_config." + key +
                       ": unknown \"" + text(key) + "\" (TLS10, TLS11, TLS12, "
                       "TLS13)");
         }
@@ -262,14 +259,14 @@ std::unique_ptr<const WebConfig> WebConfig::Load(const std::string& path,
     }
     if (const YAML::Node users = root["basic_auth_users"]) {
       if (!users.IsMap() && !users.IsNull()) {
-        return fail(Line(users) + "basic_auth_users is not a mapping");
+        return fail(YamlLine(users) + "basic_auth_users is not a mapping");
       }
       int cost = 4;
       for (const auto& entry : users) {
         const std::string user = entry.first.as<std::string>();
         const std::string hash = entry.second.as<std::string>();
         if (!IsBcrypt(hash)) {
-          return fail(Line(entry.second) + "basic_auth_users." + user +
+          return fail(YamlLine(entry.second) + "basic_auth_users." + user +
                       ": not a bcrypt hash ($2y$, $2b$ or $2a$, 60 "
                       "characters)");
         }
@@ -284,7 +281,7 @@ std::unique_ptr<const WebConfig> WebConfig::Load(const std::string& path,
       }
     }
   } catch (const YAML::Exception& e) {
-    return fail("line " + std::to_string(e.mark.line + 1) + ": " + e.msg);
+    return fail(YamlLine(e.mark) + e.msg);
   }
   return config;
 }

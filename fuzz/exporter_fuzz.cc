@@ -172,9 +172,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   if (!wholeOk) return 0;
 
-  std::string out, streamed;
-  whole.AppendTo(&out);
-  pieces.AppendTo(&streamed);
+  exporter::ProbeText wholeText, piecesText;
+  whole.MoveTo(&wholeText);
+  pieces.MoveTo(&piecesText);
+  const std::string out = wholeText.ToString();
+  const std::string streamed = piecesText.ToString();
   if (out != streamed) std::abort();
   if (std::memcmp(wholeSkips.count, piecesSkips.count,
                   sizeof wholeSkips.count) != 0) {
