@@ -1,6 +1,7 @@
-// HOST:PORT as every program here reads it: a device's address (aclctl,
-// the exporter's targets and credentials) and a listening address
-// (acl-devhost --listen, acl-exporter --web.listen-address).
+// HOST:PORT as the programs here read it: a device's address (the
+// exporter's targets and credentials) and a listening address (acl-devhost
+// --listen, acl-exporter --web.listen-address). aclctl hands --addr to gRPC
+// as it stands, since gRPC also takes other target forms.
 //
 // Header only, no state.
 

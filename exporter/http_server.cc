@@ -200,7 +200,7 @@ int Listen(const std::string& listen, std::string* host, int* port,
   }
   const int fd = socket(found->ai_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
   const int one = 1;
-  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  if (fd >= 0) setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
   const bool ok = fd >= 0 && bind(fd, found->ai_addr, found->ai_addrlen) == 0 &&
                   ::listen(fd, kListenBacklog) == 0;
   const int saved = errno;
