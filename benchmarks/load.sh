@@ -237,11 +237,9 @@ if [ -n "$BASELINE" ]; then
               "base-baseline ubasejson plainbase GetJsonACLBase"
               "adv4-baseline ubasejson plainadv4 GetJsonACLIPv4AdvanceRules")
 fi
-for server in $unary_servers; do
-  case $server in
-    plainadv4) check_status $server GetJsonACLIPv4AdvanceRules ;;
-    *) check_status $server GetJsonACLBase ;;
-  esac
+for s in "${scenarios[@]}"; do  # each server with the method it is timed on
+  set -- $s
+  check_status "$2" "$4"; check_status "$3" "$4"
 done
 
 for inflight in 1 32; do

@@ -93,12 +93,11 @@ HTML_COMMENT = re.compile(r"^\s*<!--.*-->\s*$")
 USR_PATH = re.compile(r"(?<![\w./-])/usr/[^\s'\"`;|&()<>$]*")
 
 # check=KIND -> the command checking FILE ({exporter}: BUILD's acl-exporter)
-EXPORTER_CHECK_FLAG = "--config.check"
 YAML_CHECKS = {
     "web-config":      ["promtool", "check", "web-config", "{file}"],
     "rules":           ["promtool", "check", "rules", "{file}"],
     "prometheus":      ["promtool", "check", "config", "{file}"],
-    "exporter-config": ["{exporter}", EXPORTER_CHECK_FLAG, "--config.file",
+    "exporter-config": ["{exporter}", "--config.check", "--config.file",
                         "{file}"],
 }
 
@@ -434,7 +433,6 @@ class Check:
         self.failures = []   # (guide, line) of each failed block
         self.root = None     # the unpacked .deb, or an error text
         self.prefix = None   # the cmake --install prefix, or an error text
-        self.exporter_checks = None
         self.cmake_cache = self._read_cmake_cache()
         self.env = self._block_env()
 
@@ -567,18 +565,6 @@ class Check:
         if isinstance(self.prefix, RuntimeError):
             raise self.prefix
         return self.prefix
-
-    def exporter_has_config_check(self):
-        if self.exporter_checks is None:
-            exporter = os.path.join(self.build, "acl-exporter")
-            try:
-                help_text = subprocess.run(
-                    [exporter, "--help"], capture_output=True,
-                    timeout=BLOCK_SECONDS).stdout
-            except (OSError, subprocess.TimeoutExpired):
-                help_text = b""
-            self.exporter_checks = EXPORTER_CHECK_FLAG.encode() in help_text
-        return self.exporter_checks
 
 
 class Guide:
@@ -726,9 +712,6 @@ class Guide:
         with open(path, "w", encoding="utf-8") as f:
             f.write(block.text + "\n")
         exporter = os.path.join(self.check.build, "acl-exporter")
-        if what == "exporter-config" and \
-                not self.check.exporter_has_config_check():
-            return Result(Result.SKIPPED, "no " + EXPORTER_CHECK_FLAG)
         argv = [a.format(file=path, exporter=exporter)
                 for a in YAML_CHECKS[what]]
         status, output = run_command(argv, self.folder, None,
@@ -745,7 +728,7 @@ class Guide:
             return Result(Result.FAILED, "no install", str(e))
         targets = CMAKE_TARGET.findall(block.text)
         target = targets[0][1] if targets else CONSUMER_TARGET
-        defines = any(t == (("add_executable", target)) for t in targets)
+        defines = ("add_executable", target) in targets
         project = CONSUMER_PROJECT.format(
             tests=os.path.join(SOURCE, "tests"), host=CONSUMER_HOST,
             target=target,

@@ -35,10 +35,11 @@ import time
 import unittest
 import urllib.parse
 import urllib.request
-import warnings
 
 import grpc
 from google.protobuf import json_format
+
+from tls_files import bcrypt, make_certs
 
 SOURCE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 BUILD = os.path.join(SOURCE, "build")
@@ -600,31 +601,15 @@ def expected(config, metric):
 
 
 def exporter_tls(directory, password):
-    """A throwaway CA and a certificate for 127.0.0.1 made with openssl, and
-    a web configuration serving it with the user "prometheus" and
-    `password` (bcrypt by libxcrypt, as the exporter checks it). Returns
-    the web configuration's and the CA's paths."""
-    run = lambda *a: subprocess.run(["openssl"] + list(a), check=True,
-                                    capture_output=True, cwd=directory,
-                                    timeout=WAIT)
-    key = ["-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes"]
-    run("req", "-x509", *key, "-keyout", "ca.key", "-out", "ca.pem", "-days",
-        "2", "-subj", "/CN=e2e-ca")
-    run("req", *key, "-keyout", "web.key", "-out", "web.csr", "-subj",
-        "/CN=acl-exporter")
-    with open(os.path.join(directory, "san"), "w") as f:
-        f.write("subjectAltName=IP:127.0.0.1\n")
-    run("x509", "-req", "-in", "web.csr", "-CA", "ca.pem", "-CAkey", "ca.key",
-        "-CAcreateserial", "-out", "web.pem", "-days", "2", "-extfile", "san")
-    with warnings.catch_warnings():
-        warnings.simplefilter("ignore", DeprecationWarning)
-        import crypt
-    hashed = crypt.crypt(password, crypt.mksalt(crypt.METHOD_BLOWFISH))
+    """A throwaway CA and a certificate for 127.0.0.1 (tests/tls_files.py),
+    and a web configuration serving it with the user "prometheus" and
+    `password`. Returns the web configuration's and the CA's paths."""
+    make_certs(directory, "web")
     web = os.path.join(directory, "web.yml")
     with open(web, "w") as f:
         f.write("tls_server_config:\n  cert_file: web.pem\n"
                 "  key_file: web.key\nbasic_auth_users:\n"
-                "  prometheus: '%s'\n" % hashed)
+                "  prometheus: '%s'\n" % bcrypt(password))
     return web, os.path.join(directory, "ca.pem")
 
 

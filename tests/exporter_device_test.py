@@ -13,6 +13,7 @@ within the bound of docs/fleet.md, and the resident size comes back.
 import argparse
 import json
 import os
+import tempfile
 import re
 import subprocess
 import sys
@@ -26,6 +27,7 @@ from fake_device import Answer, FakeDevice, UNIMPLEMENTED, message  # noqa
 
 BUILD = None
 SANITIZED = False
+TMP = None  # the scratch folder, made by main()
 PROMTOOL = "/usr/bin/promtool"
 MIB = 1 << 20
 MAX_REPLY = 4 * MIB   # --max-reply-bytes of the exporter under test
@@ -227,9 +229,9 @@ class HostileDeviceTest(unittest.TestCase):
                     self.assertTrue(line.startswith("acl-exporter: "), line)
                     self.assertLess(len(line), 1000)
                 up = value(body, "acl_up")
+                logged = [l for l in new if device.addr in l]
                 if outcome == "down":
                     self.assertEqual(0, up, body)
-                    logged = [l for l in new if device.addr in l]
                     self.assertEqual(failed + 1, self.failures(cause), new)
                     self.assertEqual(1, len(logged), new)
                 else:
@@ -239,7 +241,6 @@ class HostileDeviceTest(unittest.TestCase):
                             body, 'acl_probe_rows_skipped{cause="%s"}'
                             % cause), 0, body)
                         # Logged once and counted on /metrics by cause.
-                        logged = [l for l in new if device.addr in l]
                         self.assertEqual(1, len(logged), new)
                         self.assertIn(cause, logged[0])
                         self.assertGreater(value(self.exporter.get(
@@ -341,7 +342,6 @@ def main():
     BUILD = os.path.abspath(args.build)
     with open(os.path.join(BUILD, "CMakeCache.txt")) as f:
         SANITIZED = "ACL_SANITIZE:BOOL=ON" in f.read()
-    import tempfile
     tmp = tempfile.TemporaryDirectory(prefix="acl-device-")
     TMP = tmp.name
     unittest.main(argv=[sys.argv[0]] + rest)

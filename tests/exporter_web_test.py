@@ -11,6 +11,7 @@ that records who connects where nothing may. Every wait is bounded.
 """
 
 import argparse
+import base64
 import concurrent.futures
 import http.client
 import json
@@ -26,16 +27,13 @@ import threading
 import time
 import unittest
 import urllib.parse
-import warnings
+
+from tls_files import bcrypt, make_certs
 
 SOURCE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 BUILD = os.path.join(SOURCE, "build")
 WAIT = 10
 _tmp = None
-
-with warnings.catch_warnings():
-    warnings.simplefilter("ignore", DeprecationWarning)
-    import crypt  # libxcrypt's bcrypt, as the exporter checks it
 
 
 def setUpModule():
@@ -53,10 +51,6 @@ def write(name, text, mode=0o600):
         f.write(text)
     os.chmod(path, mode)
     return path
-
-
-def bcrypt(password):
-    return crypt.crypt(password, crypt.mksalt(crypt.METHOD_BLOWFISH, rounds=16))
 
 
 def wait_until(predicate, seconds=WAIT):
@@ -380,25 +374,6 @@ class ReloadTest(ExporterCase):
         self.assertIn("chmod 600", e.stderr())
 
 
-def make_certs(directory, name="server"):
-    """A CA, a server certificate for localhost and a client certificate."""
-    run = lambda *a: subprocess.run(["openssl"] + list(a), check=True,
-                                    capture_output=True, cwd=directory,
-                                    timeout=WAIT)
-    key = ["-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes"]
-    if not os.path.exists(os.path.join(directory, "ca.pem")):
-        run("req", "-x509", *key, "-keyout", "ca.key", "-out", "ca.pem",
-            "-days", "2", "-subj", "/CN=test-ca")
-    with open(os.path.join(directory, "ext"), "w") as f:
-        f.write("subjectAltName=DNS:localhost,IP:127.0.0.1\n")
-    for who, ext in ((name, ["-extfile", "ext"]), ("client", [])):
-        run("req", *key, "-keyout", who + ".key", "-out", who + ".csr",
-            "-subj", "/CN=" + who)
-        run("x509", "-req", "-in", who + ".csr", "-CA", "ca.pem", "-CAkey",
-            "ca.key", "-CAcreateserial", "-out", who + ".pem", "-days", "2",
-            *ext)
-
-
 class WebConfigTest(ExporterCase):
     @classmethod
     def setUpClass(cls):
@@ -481,7 +456,6 @@ class WebConfigTest(ExporterCase):
                                         timeout=WAIT)
         headers = {}
         if user:
-            import base64
             headers["Authorization"] = "Basic " + base64.b64encode(
                 user.encode()).decode()
         try:

@@ -10,9 +10,10 @@
 #     unpacked into a temporary root, its acl-devhost serves with the
 #     packaged module (found by itself) and its aclctl gets the answer; both
 #     print VERSION, as does acl-exporter (native builds only) with its
-#     service (exporter_service below) and its Prometheus rules; the packaged Python example finds the packaged
-#     schema and gets answers. A cross build's programs run through EMULATOR
-#     (such as qemu-aarch64-static -L /).
+#     service (exporter_service below) and its Prometheus rules; the
+#     packaged Python example finds the packaged schema and gets answers. A
+#     cross build's programs run through EMULATOR (such as
+#     qemu-aarch64-static -L /).
 #
 #   package_test.sh consumer BUILD SOURCE [CXX_FLAGS [LAUNCHER [CXX]]]
 #     cmake --install into a temporary prefix; the host project in
